@@ -1,0 +1,10 @@
+#include "tulv/core/Version.h"
+
+namespace SoundTools {
+
+const char* libraryVersion()
+{
+    return TULV_VERSION_STRING;
+}
+
+} // namespace SoundTools

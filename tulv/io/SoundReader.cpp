@@ -1,0 +1,106 @@
+#include "tulv/io/SoundReader.h"
+
+#include <QDebug>
+
+#include <algorithm>
+#include <cmath>
+#include <iomanip>
+#include <sstream>
+
+bool SoundReader::getTags(SoundIDTag& /*tags*/)
+{
+    return false;
+}
+
+QString SoundReader::getExtension(QString fileName)
+{
+    fileName.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    const int colon = fileName.indexOf(QLatin1Char(':'));
+    if (colon >= 0)
+        fileName = fileName.mid(colon + 1);
+    const QString name = fileName.mid(fileName.lastIndexOf(QLatin1Char('/')) + 1);
+    const int dot = name.lastIndexOf(QLatin1Char('.'));
+    return dot < 0 ? QString() : name.mid(dot + 1).toLower();
+}
+
+bool SoundReader::isRecognized(QString fileName)
+{
+    const QString ext = getExtension(fileName);
+    return ext == QLatin1String("mp3") || ext == QLatin1String("wav") || ext == QLatin1String("flac")
+        || ext == QLatin1String("ogg");
+}
+
+int SoundReader::getStartOffset() const
+{
+    return static_cast<int>(std::floor(getSampleRate() * mStartPoint + 0.5));
+}
+
+int SoundReader::getEndOffset() const
+{
+    return static_cast<int>(std::floor(getSampleRate() * mEndPoint + 0.5));
+}
+
+double SoundReader::getLength() const
+{
+    const unsigned int rate = getSampleRate();
+    return rate ? double(getFrameNB()) / rate : 0.0;
+}
+
+std::string SoundReader::getLengthString() const
+{
+    const double length = getLength();
+    const double hours = std::floor(length / 3600.0);
+    const double rest = length - 3600.0 * hours;
+    const double minutes = std::floor(rest / 60.0);
+    const double seconds = rest - 60.0 * minutes;
+    std::ostringstream text;
+    text << std::fixed << std::setfill('0') << std::setprecision(0) << std::setw(2) << hours << ':' << std::setw(2)
+         << minutes << ':' << std::setprecision(3) << std::setw(6) << seconds;
+    return text.str();
+}
+
+unsigned int SoundReader::stereoRead(std::shared_ptr<SoundBuffer> buffer, unsigned int margin)
+{
+    unsigned int kept = buffer->keepMargin(margin);
+    // A window holding no more frames than the margin is all overlap: every
+    // frame stays where it is. Relabelling them as newer frames would drop
+    // the whole of a stream shorter than the overlap.
+    if (kept == 0 && margin >= buffer->getFrameNB())
+        kept = buffer->getFrameNB();
+    buffer->setOrigin(mOffset - static_cast<int>(kept));
+    long long want = (long long)buffer->getFrameNBAllocated() - kept;
+    bool atEndPoint = false;
+    if (mEndPoint > 0) {
+        const long long endFrame = (long long)std::floor(getSampleRate() * mEndPoint + 0.5);
+        if (mOffset + want > endFrame) {
+            want = endFrame - mOffset;
+            // Reaching the end point ends the source like an exhausted file:
+            // the window still slides and the overlap is padded, so that no
+            // frame of the previous block is counted twice.
+            atEndPoint = want < 1;
+        }
+    }
+    if (want < 1 && !atEndPoint) {
+        if (buffer->getFrameNBAllocated() != 0)
+            qCritical() << "Buffer size smaller than margin !" << buffer->getFrameNBAllocated() << " vs " << kept;
+        return 0;
+    }
+    const unsigned int n =
+        atEndPoint ? 0 : read(static_cast<unsigned int>(want), buffer->getRelFrame(static_cast<int>(kept)));
+    const bool exhausted = atEndPoint || n < want;
+    mOffset += static_cast<int>(n);
+    buffer->setFrameNB(n + kept);
+    // At the end of the source, zero frames pushed through the overlap of the
+    // chain let the last real frames come out: at least a whole margin of
+    // them, even when the stream was too short to fill the margin. A short
+    // read that only filled a small window is not the end, and padding it
+    // would insert silence.
+    const unsigned int flush = std::max(kept, margin);
+    if (n < flush && exhausted) {
+        buffer->appendMargin(flush - n);
+        mOffset += static_cast<int>(flush - n);
+    }
+    if (exhausted)
+        mAtEnd = true;
+    return n;
+}

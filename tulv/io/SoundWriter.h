@@ -1,0 +1,56 @@
+#ifndef TULV_IO_SOUNDWRITER_H
+#define TULV_IO_SOUNDWRITER_H
+
+#include "tulv/core/SoundBuffer.h"
+#include "tulv/core/SoundDebuggableClass.h"
+#include "tulv/core/SoundTools.h"
+#include "tulv/io/SoundIDTag.h"
+
+#include <QString>
+
+#include <climits>
+#include <memory>
+
+// Sink of processed blocks. Back ends implement the raw `write` of
+// interleaved doubles; writeBuffer trims each block to what has not been
+// written yet and to the writer's frame range. Used by one thread at a time.
+class SoundWriter : public SoundDebuggableClass {
+public:
+    explicit SoundWriter(unsigned int sampleRate)
+        : mSampleRate(sampleRate)
+    {
+    }
+    SoundWriter(const SoundWriter&) = default;
+    SoundWriter& operator=(const SoundWriter&) = default;
+    virtual ~SoundWriter() = default;
+
+    virtual SoundTools::Status open(QString fileName) = 0;
+    virtual void close() = 0;
+    virtual void setTags(const SoundIDTag& /*tags*/) {}
+    // Writes the part of `buffer` not written yet, leaving its last `tail`
+    // frames, which overlap the next block.
+    virtual SoundTools::Status writeBuffer(std::shared_ptr<SoundBuffer> buffer, unsigned int tail);
+    virtual unsigned int getChannelNum() const { return 2; }
+
+    // Absolute frame indices, in the time base of the buffers to be written:
+    // `start` is the first frame of the output, nothing at or past `end` is written.
+    void setRange(int start, int end)
+    {
+        mRangeStart = start;
+        mRangeEnd = end;
+    }
+    int getCurrentOffset() const { return mCurrentOffset; }
+    unsigned int getSampleRate() const { return mSampleRate; }
+
+protected:
+    // Consumes `count` frames of getChannelNum() interleaved doubles and
+    // returns the number of frames written.
+    virtual unsigned int write(unsigned int count, double* frames) = 0;
+
+    int mCurrentOffset = 0;
+    int mRangeStart = 0;
+    int mRangeEnd = INT_MAX;
+    unsigned int mSampleRate = 0;
+};
+
+#endif

@@ -1,0 +1,29 @@
+#ifndef TULV_TULV_H
+#define TULV_TULV_H
+
+// Every public class of the tulv library. Hosts include this one header.
+
+// Processing core
+#include "tulv/core/SoundAlgo.h"
+#include "tulv/core/SoundBuffer.h"
+#include "tulv/core/SoundDebuggableClass.h"
+#include "tulv/core/SoundRefCounted.h"
+#include "tulv/core/SoundTools.h"
+#include "tulv/core/Version.h"
+
+// Audio input and output
+#include "tulv/io/SoundIDTag.h"
+#include "tulv/io/SoundReader.h"
+#include "tulv/io/SoundWriter.h"
+
+// Filters
+
+// Spectral processing
+
+// Dynamics and region analysis
+
+// Level statistics and catalogs
+
+// Playback
+
+#endif
