@@ -49,8 +49,47 @@ void SoundAlgo::writeToJSon(QJsonObject& object) const
 
 bool SoundAlgo::readFromJSon(QJsonObject& object)
 {
-    mId = object.value(QStringLiteral("Id")).toString();
+    const QJsonValue id = object.value(QStringLiteral("Id"));
+    if (id.isString())
+        mId = id.toString();
     return true;
+}
+
+QHash<QString, SoundAlgo::SoundAlgoJSonBuilder*> SoundAlgo::sJsonBuilders;
+
+void SoundAlgo::declareBuilder(SoundAlgoJSonBuilder* builder)
+{
+    sJsonBuilders.insert(builder->getClassName(), builder);
+}
+
+SoundAlgo* SoundAlgo::createFromJSon(QJsonObject object)
+{
+    const QJsonValue cls = object.value(QStringLiteral("Class"));
+    if (!cls.isString())
+        return nullptr;
+    const QString name = cls.toString();
+    SoundAlgoJSonBuilder* builder = sJsonBuilders.value(name, nullptr);
+    if (!builder) {
+        setError(QStringLiteral("Unknown class ") + name, "SoundAlgo::createFromJSon");
+        return nullptr;
+    }
+    SoundAlgo* algo = builder->build(object);
+    if (!algo)
+        setError(QStringLiteral("Unable to build ") + name, "SoundAlgo::createFromJSon");
+    return algo;
+}
+
+std::vector<SoundAlgo*> SoundAlgo::createFromJSon(QJsonArray array)
+{
+    std::vector<SoundAlgo*> result;
+    result.reserve(size_t(array.size()));
+    for (const QJsonValue& element : array) {
+        if (!element.isObject())
+            continue;
+        if (SoundAlgo* algo = createFromJSon(element.toObject()))
+            result.push_back(algo);
+    }
+    return result;
 }
 
 int SoundAlgo::getOffset()

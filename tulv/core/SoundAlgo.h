@@ -6,6 +6,8 @@
 #include "tulv/core/SoundRefCounted.h"
 #include "tulv/core/SoundTools.h"
 
+#include <QHash>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QObject>
 #include <QString>
@@ -53,8 +55,29 @@ public:
         void reset() { *this = LoopContext(); }
     };
 
+    // Rebuilds one registered class of algorithm from its JSON object.
+    class SoundAlgoJSonBuilder {
+    public:
+        virtual ~SoundAlgoJSonBuilder() = default;
+        // A new algorithm (reference count 1, owned by the caller), or null
+        // when the object cannot be used.
+        virtual SoundAlgo* build(const QJsonObject& object) = 0;
+        // Equal to the "Class" value that the class writes.
+        virtual QString getClassName() = 0;
+    };
+
     SoundAlgo();
     explicit SoundAlgo(QString id);
+
+    // Registers `builder` under its class name, replacing (not deleting) an
+    // earlier one. Builders stay registered for the life of the process.
+    static void declareBuilder(SoundAlgoJSonBuilder* builder);
+    // Null without a message when "Class" is missing; null with the error
+    // set when the class is unknown or its builder fails.
+    static SoundAlgo* createFromJSon(QJsonObject object);
+    // Every object of the array that can be built, in order; never null.
+    static std::vector<SoundAlgo*> createFromJSon(QJsonArray array);
+    static QHash<QString, SoundAlgoJSonBuilder*> sJsonBuilders;
 
     virtual QString getName();
     virtual void writeToJSon(QJsonObject& object) const;
