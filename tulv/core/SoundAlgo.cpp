@@ -55,11 +55,19 @@ bool SoundAlgo::readFromJSon(QJsonObject& object)
     return true;
 }
 
-QHash<QString, SoundAlgo::SoundAlgoJSonBuilder*> SoundAlgo::sJsonBuilders;
+namespace {
+QHash<QString, SoundAlgo::SoundAlgoJSonBuilder*>& builderRegistry()
+{
+    static QHash<QString, SoundAlgo::SoundAlgoJSonBuilder*> registry;
+    return registry;
+}
+} // namespace
+
+QHash<QString, SoundAlgo::SoundAlgoJSonBuilder*>& SoundAlgo::sJsonBuilders = builderRegistry();
 
 void SoundAlgo::declareBuilder(SoundAlgoJSonBuilder* builder)
 {
-    sJsonBuilders.insert(builder->getClassName(), builder);
+    builderRegistry().insert(builder->getClassName(), builder);
 }
 
 SoundAlgo* SoundAlgo::createFromJSon(QJsonObject object)
@@ -68,7 +76,7 @@ SoundAlgo* SoundAlgo::createFromJSon(QJsonObject object)
     if (!cls.isString())
         return nullptr;
     const QString name = cls.toString();
-    SoundAlgoJSonBuilder* builder = sJsonBuilders.value(name, nullptr);
+    SoundAlgoJSonBuilder* builder = builderRegistry().value(name, nullptr);
     if (!builder) {
         setError(QStringLiteral("Unknown class ") + name, "SoundAlgo::createFromJSon");
         return nullptr;

@@ -77,7 +77,10 @@ public:
     static SoundAlgo* createFromJSon(QJsonObject object);
     // Every object of the array that can be built, in order; never null.
     static std::vector<SoundAlgo*> createFromJSon(QJsonArray array);
-    static QHash<QString, SoundAlgoJSonBuilder*> sJsonBuilders;
+    // From class name to builder. Builders register from static initialisers
+    // of other files, in no defined order, so the registry itself is built on
+    // first use; this names it for hosts.
+    static QHash<QString, SoundAlgoJSonBuilder*>& sJsonBuilders;
 
     virtual QString getName();
     virtual void writeToJSon(QJsonObject& object) const;
