@@ -21,6 +21,8 @@
 // Spectral processing
 
 // Dynamics and region analysis
+#include "tulv/dynamics/RMSStepDetector.h"
+#include "tulv/dynamics/SoundRMSSlopeDetector.h"
 
 // Level statistics and catalogs
 
