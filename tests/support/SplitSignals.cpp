@@ -1,5 +1,8 @@
 #include "tests/support/SplitSignals.h"
 
+#include <QJsonArray>
+#include <QJsonObject>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -495,6 +498,32 @@ void ReleaseAlgo::operator()(SoundAlgo* algo) const
         algo->release();
 }
 #pragma GCC diagnostic pop
+
+DetectorPtr detectorFromRegions(const std::vector<RMSStepDetector::Region>& regions, unsigned int sampleRate,
+                                bool realTimeMode, double noiseThresholdDb)
+{
+    QJsonObject object;
+    object.insert("Class", "RMSStepDetector");
+    object.insert("NoiseThreshold", noiseThresholdDb);
+    object.insert("RMSTime", 0.2);
+    object.insert("MinSlopeTime", 1.0);
+    object.insert("OutputMode", int(RMSStepDetector::NoOutput));
+    object.insert("RealTimeMode", realTimeMode);
+    object.insert("SampleRate", double(sampleRate));
+    QJsonArray list;
+    for (const RMSStepDetector::Region& region : regions) {
+        QJsonObject item;
+        item.insert("BeginSample", region.begin);
+        item.insert("SampleNb", region.length);
+        item.insert("RMSSqrValue0", region.level0);
+        item.insert("RMSSqrValue1", region.level1);
+        item.insert("MeanSmpl", region.weight);
+        item.insert("IsNoise", region.noise);
+        list.append(item);
+    }
+    object.insert("Regions", list);
+    return DetectorPtr(RMSStepDetector::createFromJSon(object));
+}
 
 DetectorPtr analyseSide(SoundReader& reader, const SplitSettings& settings)
 {

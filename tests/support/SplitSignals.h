@@ -154,6 +154,11 @@ struct ReleaseAlgo {
 };
 using DetectorPtr = std::unique_ptr<RMSStepDetector, ReleaseAlgo>;
 
+// A detector holding `regions`, built through its JSON form as a host would
+// restore one.
+DetectorPtr detectorFromRegions(const std::vector<RMSStepDetector::Region>& regions, unsigned int sampleRate,
+                                bool realTimeMode = false, double noiseThresholdDb = -40.0);
+
 // The settings of a track split, with the values that suit a record side.
 struct SplitSettings {
     double noiseThresholdDb = -40.0; // detector's first classification, relative
