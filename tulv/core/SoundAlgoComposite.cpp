@@ -23,6 +23,65 @@ bool isBypass(SoundAlgo* algo)
     return dynamic_cast<SoundAlgoBypass*>(algo) != nullptr;
 }
 
+// What the end of a branch looks like to the algorithm that reads it, in
+// frames: its total delay, the sum of its members' output buffer overlaps,
+// and the output overlap of its last member.
+struct BranchEnd {
+    unsigned int delay = 0;
+    unsigned int overlap = 0;
+    unsigned int lastOut = 0;
+};
+
+// The bypass appended to a branch to make its end like every other's.
+struct EndBypass {
+    bool needed = false;
+    unsigned int inOverlap = 0;
+    unsigned int delay = 0;
+    unsigned int outOverlap = 0;
+};
+
+// Branch ends are alike when their delays, overlap sums and last output
+// overlaps are equal: their buffers then begin and end on the same frames in
+// every block. A bypass appended to a branch brings its delay up to the
+// largest with its own delay, becomes the branch's last member with the
+// largest last output overlap, and brings the overlap sum up to the common
+// target with its input overlap (the member before it keeps that many frames
+// more for it). The target must leave room for the bypass's output overlap,
+// so it may rise above the largest sum, and then the branches at the old
+// largest need a bypass as well.
+std::vector<EndBypass> planBranchEnds(const std::vector<BranchEnd>& ends)
+{
+    unsigned int delay = 0;
+    unsigned int lastOut = 0;
+    unsigned int target = 0;
+    for (const auto& end : ends) {
+        delay = std::max(delay, end.delay);
+        lastOut = std::max(lastOut, end.lastOut);
+        target = std::max(target, end.overlap);
+    }
+    std::vector<EndBypass> plan(ends.size());
+    bool grew = true;
+    while (grew) {
+        grew = false;
+        for (size_t b = 0; b < ends.size(); ++b) {
+            const BranchEnd& end = ends[b];
+            if (!plan[b].needed && (end.delay < delay || end.lastOut < lastOut || end.overlap < target))
+                plan[b].needed = true;
+            if (plan[b].needed && end.overlap + lastOut > target) {
+                target = end.overlap + lastOut;
+                grew = true;
+            }
+        }
+    }
+    for (size_t b = 0; b < ends.size(); ++b)
+        if (plan[b].needed) {
+            plan[b].inOverlap = target - ends[b].overlap - lastOut;
+            plan[b].delay = delay - ends[b].delay;
+            plan[b].outOverlap = lastOut;
+        }
+    return plan;
+}
+
 } // namespace
 
 SoundAlgoComposite::SoundAlgoComposite(QString id, bool shareInputs)
@@ -234,7 +293,45 @@ unsigned int SoundAlgoComposite::getPreferredBufferSize(unsigned int sampleRate)
             while (size < wanted)
                 size *= 2;
         }
-    return std::max(size, getSampleShift(sampleRate));
+    return std::max(size, projectedSampleShift(sampleRate));
+}
+
+unsigned int SoundAlgoComposite::projectedSampleShift(unsigned int sampleRate) const
+{
+    // Mirrors the equalisation of initInputBuffer: an "In" bypass adds the
+    // largest head overlap to a branch's shift and moves the old head's
+    // overlap inside the branch; an "Out" bypass adds its overlaps. The
+    // overlap that a branch end owes to the next algorithm is the same for
+    // every branch and cancels out, so it is left out here.
+    const unsigned int largestIn = getInOverlap(sampleRate);
+    std::vector<unsigned int> shifts;
+    std::vector<BranchEnd> ends;
+    for (const auto& branch : mBranches) {
+        if (branch.empty())
+            continue;
+        unsigned int shift = 0;
+        BranchEnd end;
+        for (size_t j = 0; j < branch.size(); ++j) {
+            SoundAlgo* member = branch[j];
+            auto* nested = dynamic_cast<SoundAlgoComposite*>(member);
+            shift += nested ? nested->projectedSampleShift(sampleRate) : member->getSampleShift(sampleRate);
+            end.delay += member->getDelay(sampleRate);
+            end.overlap += member->getOutOverlap(sampleRate) + (j > 0 ? member->getInOverlap(sampleRate) : 0);
+        }
+        end.lastOut = branch.back()->getOutOverlap(sampleRate);
+        SoundAlgo* head = branch.front();
+        if (head->getInOverlap(sampleRate) < largestIn && head->getInputNumber() == 1) {
+            shift += largestIn;
+            end.overlap += head->getInOverlap(sampleRate);
+        }
+        shifts.push_back(shift);
+        ends.push_back(end);
+    }
+    const std::vector<EndBypass> plan = planBranchEnds(ends);
+    unsigned int largest = 0;
+    for (size_t b = 0; b < shifts.size(); ++b)
+        largest = std::max(largest, shifts[b] + plan[b].inOverlap + plan[b].outOverlap);
+    return largest;
 }
 
 // ---------------------------------------------------------------- run set-up
@@ -317,18 +414,16 @@ bool SoundAlgoComposite::equaliseInputOverlaps(unsigned int sampleRate)
 
 bool SoundAlgoComposite::equaliseOutputs(unsigned int sampleRate)
 {
-    const unsigned int delay = getDelay(sampleRate);
-    const unsigned int overlap = getOutBufferOverlap(sampleRate);
+    std::vector<BranchEnd> ends;
+    for (unsigned int b = 0; b < mBranches.size(); ++b)
+        ends.push_back({ getBranchDelay(sampleRate, b), getBranchOutOverlap(sampleRate, b),
+                         mBranches[b].back()->getOutOverlap(sampleRate) });
+    const std::vector<EndBypass> plan = planBranchEnds(ends);
     bool changed = false;
     for (unsigned int b = 0; b < mBranches.size(); ++b) {
-        const unsigned int branchDelay = getBranchDelay(sampleRate, b);
-        const unsigned int branchOverlap = getBranchOutOverlap(sampleRate, b);
-        if (branchDelay >= delay && branchOverlap >= overlap)
+        if (!plan[b].needed)
             continue;
-        // The bypass's input overlap becomes part of the output buffer
-        // overlap of the member before it, which brings the branch sum up to
-        // the largest; its delay brings the branch delay up to the largest.
-        auto* bypass = new SoundAlgoBypass(overlap - branchOverlap, delay - branchDelay, 0);
+        auto* bypass = new SoundAlgoBypass(plan[b].inOverlap, plan[b].delay, plan[b].outOverlap);
         bypass->setId(QStringLiteral("Out %2 [%1]").arg(b).arg(getName()));
         mBranches[b].push_back(bypass);
         changed = true;

@@ -76,6 +76,10 @@ protected:
     std::vector<std::vector<SoundAlgo*>> mBranches;
 
 private:
+    // The sample shift the composite will have once its branches are
+    // equalised. The block size is chosen before the run wires the members,
+    // and the last block must hold that many frames of flush.
+    unsigned int projectedSampleShift(unsigned int sampleRate) const;
     // Initialises every member, chain by chain, and hands the composite's
     // inputs to the branch heads.
     SoundTools::Status wireBranches(const LoopContext& context);

@@ -125,6 +125,9 @@ public:
     unsigned int getInOverlap(unsigned int) const override { return mInOverlap; }
     unsigned int getDelay(unsigned int) const override { return mDelay; }
     unsigned int getOutOverlap(unsigned int) const override { return mOutOverlap; }
+    // The held-back output frames keep their place in time, so the end of
+    // the stream must push them out as well as the look-ahead.
+    unsigned int getSampleShift(unsigned int) const override { return mInOverlap + mOutOverlap; }
 
 protected:
     ~SoundAlgoBypass() override;
