@@ -22,6 +22,7 @@
 #include "tulv/io/SoundTags.h"
 #include "tulv/io/SoundWriter.h"
 #include "tulv/io/SoundWriterMp3.h"
+#include "tulv/io/SoundWriterMultiFile.h"
 #include "tulv/io/SoundWriterSndfile.h"
 
 // Filters
