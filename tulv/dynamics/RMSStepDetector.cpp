@@ -21,6 +21,8 @@ const double kStepRatio = std::pow(10.0, 0.1);
 // final fade-out makes one region instead of a staircase of quieter ones.
 constexpr double kFadeZoneSeconds = 10.0;
 constexpr size_t kRegionCapacity = 200;
+// A change of 20 dB or more is one between sound and near silence.
+constexpr double kSilenceRatio = 100.0;
 // Below this a mean square counts as -100 dB.
 constexpr double kSilentPower = 1e-20;
 
@@ -279,13 +281,22 @@ SoundTools::Status RMSStepDetector::pushRegion(bool /*force*/)
     const int distance = region.begin - previous.begin;
     const SoundTools::StereoFrame<double> newLevels { region.level0, region.level1 };
     const SoundTools::StereoFrame<double> previousLevels { previous.level0, previous.level1 };
-    // The rules measure how long the previous region lasted. A new piece
-    // that itself lasts as long as the strongest rule asks, with as large a
-    // change, stands on its own: otherwise a gap of seconds after a region
-    // that began just before the end of a track would vanish into it.
-    const bool standsAlone =
-        canChangeRegion(static_cast<unsigned int>(std::max(region.length, 0)), newLevels, previousLevels)
-        && changeRatio(newLevels, previousLevels) >= mChangeRules.back().powerRatio;
+    // The rules measure how long the previous region lasted, in steps of at
+    // least 2 s: a gap of two seconds between tracks would vanish into the
+    // region before or after it. Two more cases close a region:
+    // - a new piece that itself lasts as long as the strongest rule asks,
+    //   with as large a change, stands on its own;
+    // - at a change of 20 dB or more (between sound and near silence), one
+    //   second is enough, of the previous region or of a new piece that
+    //   outlasts it (the short decay that leads into a gap).
+    const unsigned int newLength = static_cast<unsigned int>(std::max(region.length, 0));
+    const unsigned int lasted = static_cast<unsigned int>(std::max(distance, 0));
+    const double ratio = changeRatio(newLevels, previousLevels);
+    const ChangeRule& strongest = mChangeRules.back();
+    const unsigned int silenceFrames = strongest.frames / 2;
+    const bool standsAlone = (ratio >= strongest.powerRatio && newLength >= strongest.frames)
+        || (ratio >= kSilenceRatio
+            && (lasted >= silenceFrames || (newLength >= lasted && newLength >= silenceFrames)));
     if (distance >= 0
         && (canChangeRegion(static_cast<unsigned int>(distance), newLevels, previousLevels) || standsAlone)) {
         previous.length = distance;
