@@ -169,5 +169,5 @@ void BM_SplitWav(benchmark::State& state)
 
 } // namespace
 
-BENCHMARK(BM_DetectorPass)->Arg(60)->Unit(benchmark::kSecond)->Iterations(1);
-BENCHMARK(BM_SplitWav)->Arg(10)->Arg(60)->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK(BM_DetectorPass)->Arg(60)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+BENCHMARK(BM_SplitWav)->Arg(10)->Arg(60)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();

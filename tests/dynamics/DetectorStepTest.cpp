@@ -197,6 +197,20 @@ TEST(DetectorFadeZone, AFadeOutAtTheEndStaysInOneRegion)
     EXPECT_GE(regions[1].begin + regions[1].length, frames(22.5));
 }
 
+TEST(DetectorSlopes, AFadeInTheMiddleIsASlopeWithTheRegionThatEndsIt)
+{
+    DetectorPtr detector = run(fadeOut(12.0));
+    Region out;
+    const SoundRMSSlopeDetector::Region* slope = detector->getSlopeRegion(frames(19.0), 0, out);
+    ASSERT_NE(slope, nullptr);
+    EXPECT_NEAR(slope->start, frames(15.0), frames(1.0));
+    EXPECT_NEAR(slope->end, frames(23.0), frames(0.5));
+    EXPECT_GT(out.begin, slope->start);
+    EXPECT_GE(out.begin + out.length - 1, slope->end);
+    // Outside any slope there is none.
+    EXPECT_EQ(detector->getSlopeRegion(frames(5.0), 0, out), nullptr);
+}
+
 TEST(DetectorFadeZone, ARiseInTheZoneStillStartsARegion)
 {
     DetectorPtr detector = run(tones({ { 15.0, -20.0 }, { 5.0, -14.0 } }));
