@@ -50,10 +50,11 @@ public:
     QString getClassName() override { return QStringLiteral("RMSStepDetector"); }
 };
 
-// Registered when the library is loaded; the registry keeps it for the life
-// of the process.
+// Registered when the library is loaded. The registry never deletes its
+// builders, so this one lives in static storage for the life of the process.
+RMSStepDetectorJSonBuilder sBuilder;
 const bool kBuilderRegistered = [] {
-    SoundAlgo::declareBuilder(new RMSStepDetectorJSonBuilder);
+    SoundAlgo::declareBuilder(&sBuilder);
     return true;
 }();
 
