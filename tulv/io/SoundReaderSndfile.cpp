@@ -227,7 +227,7 @@ unsigned int SoundReaderSndfile::read(unsigned int count, double* dest)
         // are reported so that the loss does not pass silently.
         const char* text = sf_error(mHandle) > 0 ? sf_strerror(mHandle) : nullptr;
         setError(QStringLiteral("%1 (%2 frames missing)")
-                     .arg(text && *text ? QString::fromLocal8Bit(text) : QStringLiteral("Short read"))
+                     .arg(text && *text ? QString::fromLocal8Bit(text) : QStringLiteral("The audio data ended early"))
                      .arg(mFrames - mFilePosition),
                  mFileName.toUtf8().constData());
         mFilePosition = mFrames;
