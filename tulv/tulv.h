@@ -5,10 +5,13 @@
 
 // Processing core
 #include "tulv/core/SoundAlgo.h"
+#include "tulv/core/SoundAlgoComposite.h"
+#include "tulv/core/SoundAlgoElementary.h"
 #include "tulv/core/SoundBuffer.h"
 #include "tulv/core/SoundDebuggableClass.h"
 #include "tulv/core/SoundRefCounted.h"
 #include "tulv/core/SoundTools.h"
+#include "tulv/core/Utilities.h"
 #include "tulv/core/Version.h"
 
 // Audio input and output
