@@ -17,6 +17,15 @@
 #include "tulv/io/SoundWriter.h"
 
 // Filters
+#include "tulv/filters/BiquadEqBuilder.h"
+#include "tulv/filters/Filter.h"
+#include "tulv/filters/FilterBuilder.h"
+#include "tulv/filters/OrderFilterBuilders.h"
+#include "tulv/filters/Remez.h"
+#include "tulv/filters/SoundAlgoEqFIR.h"
+#include "tulv/filters/SoundAlgoFilter.h"
+#include "tulv/filters/SoundAlgoFilterBiquad.h"
+#include "tulv/filters/SoundAlgoFilterSplit.h"
 
 // Spectral processing
 
