@@ -12,6 +12,9 @@ namespace {
 // pass bands (half of a 0.25 dB peak-to-peak band).
 const double kStopRipple = std::pow(10.0, -2.0);
 const double kPassRipple = (1.0 - std::pow(10.0, -0.025)) * 0.5;
+// Narrowest transition (cycles per sample) a band is squeezed to before it
+// is left out instead: 88 Hz at 44.1 kHz, already some 800 taps.
+constexpr double kMinTransition = 0.002;
 
 } // namespace
 
@@ -39,28 +42,28 @@ SoundAlgoEqFIR::Design SoundAlgoEqFIR::designFor(double fs) const
 
     // Keep every band inside [0, 0.5] and every band edge ascending: narrow
     // the transition where the formula above would carry an edge past half
-    // the sample rate or across the other edge of a band stop.
+    // the sample rate or across the other edge of a band stop. A stop band
+    // with no room at all above its edge (an edge at Nyquist) is left out.
+    auto fitBelowNyquist = [&d](double edge) {
+        const double room = 0.5 - edge;
+        if (edge + d.transition > 0.5 && room >= 2.0 * kMinTransition)
+            d.transition = room / 2.0;
+    };
     switch (type) {
     case SoundTools::LowPass:
-        if (d.fLow + d.transition > 0.5)
-            d.transition = (0.5 - d.fLow) / 2.0;
+        fitBelowNyquist(d.fLow);
         break;
     case SoundTools::HighPass:
         break;
     case SoundTools::BandPass:
-        if (d.fHigh < d.fLow) {
-            d.problem = QStringLiteral("the upper edge of the band is below the lower one");
-            return d;
-        }
-        if (d.fHigh + d.transition > 0.5)
-            d.transition = (0.5 - d.fHigh) / 2.0;
-        break;
     case SoundTools::BandStop:
         if (d.fHigh < d.fLow) {
             d.problem = QStringLiteral("the upper edge of the band is below the lower one");
             return d;
         }
-        if (2.0 * d.transition > d.fHigh - d.fLow)
+        if (type == SoundTools::BandPass)
+            fitBelowNyquist(d.fHigh);
+        else if (2.0 * d.transition > d.fHigh - d.fLow)
             d.transition = (d.fHigh - d.fLow) / 4.0;
         break;
     default:
