@@ -33,6 +33,7 @@
 #include "tulv/filters/SoundAlgoEqFIR.h"
 #include "tulv/filters/SoundAlgoFilter.h"
 #include "tulv/filters/SoundAlgoFilterBiquad.h"
+#include "tulv/filters/SoundAlgoFilterCrossover.h"
 #include "tulv/filters/SoundAlgoFilterSplit.h"
 
 // Spectral processing
