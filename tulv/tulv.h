@@ -25,6 +25,16 @@
 #include "tulv/io/SoundWriterSndfile.h"
 
 // Filters
+#include "tulv/filters/BiquadEqBuilder.h"
+#include "tulv/filters/Filter.h"
+#include "tulv/filters/FilterBuilder.h"
+#include "tulv/filters/OrderFilterBuilders.h"
+#include "tulv/filters/Remez.h"
+#include "tulv/filters/SoundAlgoEqFIR.h"
+#include "tulv/filters/SoundAlgoFilter.h"
+#include "tulv/filters/SoundAlgoFilterBiquad.h"
+#include "tulv/filters/SoundAlgoFilterCrossover.h"
+#include "tulv/filters/SoundAlgoFilterSplit.h"
 
 // Spectral processing
 
