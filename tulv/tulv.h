@@ -21,6 +21,11 @@
 // Spectral processing
 
 // Dynamics and region analysis
+#include "tulv/dynamics/SoundAlgoAmpliInterface.h"
+#include "tulv/dynamics/SoundAlgoFWIntegrator.h"
+#include "tulv/dynamics/SoundAlgoLimiter.h"
+#include "tulv/dynamics/SoundAlgoNoiseGate.h"
+#include "tulv/dynamics/SoundAlgoSimpleLimiter.h"
 
 // Level statistics and catalogs
 
