@@ -34,7 +34,7 @@ test-asan: deps
 test-tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DTULV_SANITIZE=thread -DTULV_BUILD_BENCH=OFF
 	cmake --build $(TSAN_BUILD) -j $(JOBS)
-	cd $(TSAN_BUILD) && ctest --output-on-failure -j $(JOBS) -L threaded
+	cd $(TSAN_BUILD) && ctest --output-on-failure -j $(JOBS) -R Threaded
 
 bench: build
 	$(BUILD)/bench/tulv_bench
