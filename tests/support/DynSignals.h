@@ -11,12 +11,10 @@
 // stereo, frame i at [2i] (left) and [2i + 1] (right).
 namespace dyntest {
 
+// Lets the creator's reference go (std::unique_ptr never passes null).
+void releaseAlgo(SoundAlgo* algo);
 struct Released {
-    void operator()(SoundAlgo* algo) const
-    {
-        if (algo)
-            algo->release();
-    }
+    void operator()(SoundAlgo* algo) const { releaseAlgo(algo); }
 };
 template <typename T>
 using AlgoPtr = std::unique_ptr<T, Released>;

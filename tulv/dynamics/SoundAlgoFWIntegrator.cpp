@@ -8,8 +8,6 @@ SoundAlgoFWIntegrator::SoundAlgoFWIntegrator(double scale)
 {
 }
 
-SoundAlgoFWIntegrator::~SoundAlgoFWIntegrator() = default;
-
 SoundTools::Status SoundAlgoFWIntegrator::initProcess(const LoopContext& context, SoundAlgo* previous,
                                                       SoundAlgo* next)
 {

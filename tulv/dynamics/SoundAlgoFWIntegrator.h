@@ -15,7 +15,7 @@ public:
     SoundTools::Status process() override;
 
 protected:
-    ~SoundAlgoFWIntegrator() override;
+    ~SoundAlgoFWIntegrator() override = default;
     // One frame ahead: a zero crossing is seen before the frame after it.
     unsigned int getInOverlap(unsigned int /*sampleRate*/) const override { return 1; }
     SoundTools::Status initProcess(const LoopContext& context, SoundAlgo* previous, SoundAlgo* next) override;

@@ -10,8 +10,6 @@ SoundAlgoNoiseGate::SoundAlgoNoiseGate(double threshold, double releaseTime, dou
 {
 }
 
-SoundAlgoNoiseGate::~SoundAlgoNoiseGate() = default;
-
 void SoundAlgoNoiseGate::SetThreshold(double threshold)
 {
     mThreshold = std::pow(10.0, threshold / 20.0);

@@ -19,7 +19,7 @@ public:
     SoundTools::Status process() override;
 
 protected:
-    ~SoundAlgoNoiseGate() override;
+    ~SoundAlgoNoiseGate() override = default;
     // The window, made odd so that it has a middle frame.
     unsigned int getInOverlap(unsigned int sampleRate) const override;
     SoundTools::Status initProcess(const LoopContext& context, SoundAlgo* previous, SoundAlgo* next) override;

@@ -17,8 +17,6 @@ SoundAlgoSimpleLimiter::SoundAlgoSimpleLimiter(double lookAheadTime)
 {
 }
 
-SoundAlgoSimpleLimiter::~SoundAlgoSimpleLimiter() = default;
-
 unsigned int SoundAlgoSimpleLimiter::getInOverlap(unsigned int sampleRate) const
 {
     return static_cast<unsigned int>(std::max(0.0, std::floor(sampleRate * mLookAheadTime + 0.5)));

@@ -18,7 +18,7 @@ public:
     static constexpr double sCeiling = 0.99;
 
 protected:
-    ~SoundAlgoSimpleLimiter() override;
+    ~SoundAlgoSimpleLimiter() override = default;
     unsigned int getInOverlap(unsigned int sampleRate) const override;
     SoundTools::Status initProcess(const LoopContext& context, SoundAlgo* previous, SoundAlgo* next) override;
 
