@@ -5,16 +5,24 @@
 
 // Processing core
 #include "tulv/core/SoundAlgo.h"
+#include "tulv/core/SoundAlgoComposite.h"
+#include "tulv/core/SoundAlgoElementary.h"
 #include "tulv/core/SoundBuffer.h"
 #include "tulv/core/SoundDebuggableClass.h"
 #include "tulv/core/SoundRefCounted.h"
 #include "tulv/core/SoundTools.h"
+#include "tulv/core/Utilities.h"
 #include "tulv/core/Version.h"
 
 // Audio input and output
 #include "tulv/io/SoundIDTag.h"
 #include "tulv/io/SoundReader.h"
+#include "tulv/io/SoundReaderMp3.h"
+#include "tulv/io/SoundReaderSndfile.h"
+#include "tulv/io/SoundTags.h"
 #include "tulv/io/SoundWriter.h"
+#include "tulv/io/SoundWriterMp3.h"
+#include "tulv/io/SoundWriterSndfile.h"
 
 // Filters
 

@@ -67,6 +67,8 @@ QHash<QString, SoundAlgo::SoundAlgoJSonBuilder*>& SoundAlgo::sJsonBuilders = bui
 
 void SoundAlgo::declareBuilder(SoundAlgoJSonBuilder* builder)
 {
+    if (!builder)
+        return;
     builderRegistry().insert(builder->getClassName(), builder);
 }
 

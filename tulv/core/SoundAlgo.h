@@ -70,7 +70,8 @@ public:
     explicit SoundAlgo(QString id);
 
     // Registers `builder` under its class name, replacing (not deleting) an
-    // earlier one. Builders stay registered for the life of the process.
+    // earlier one. Builders stay registered for the life of the process. A
+    // null builder is ignored.
     static void declareBuilder(SoundAlgoJSonBuilder* builder);
     // Null without a message when "Class" is missing; null with the error
     // set when the class is unknown or its builder fails.
@@ -110,6 +111,10 @@ public Q_SLOTS:
     void pleaseStop();
 
 protected:
+    // A composite drives its members' geometry and port set-up, which are
+    // protected in every algorithm.
+    friend class SoundAlgoComposite;
+
     ~SoundAlgo() override;
 
     virtual int getOffset();

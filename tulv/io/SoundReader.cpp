@@ -1,5 +1,10 @@
 #include "tulv/io/SoundReader.h"
 
+#include "tulv/io/SoundReaderMp3.h"
+#include "tulv/io/SoundReaderSndfile.h"
+
+#include <QFileInfo>
+
 #include <QDebug>
 
 #include <algorithm>
@@ -21,6 +26,37 @@ QString SoundReader::getExtension(QString fileName)
     const QString name = fileName.mid(fileName.lastIndexOf(QLatin1Char('/')) + 1);
     const int dot = name.lastIndexOf(QLatin1Char('.'));
     return dot < 0 ? QString() : name.mid(dot + 1).toLower();
+}
+
+SoundReader* SoundReader::getFromFilename(QString fileName)
+{
+    if (fileName.isEmpty())
+        return nullptr;
+    const QString ext = getExtension(fileName);
+    if (ext == QLatin1String("mp3"))
+        return new SoundReaderMp3;
+    if (ext == QLatin1String("wav") || ext == QLatin1String("flac") || ext == QLatin1String("ogg"))
+        return new SoundReaderSndfile;
+    return nullptr;
+}
+
+bool SoundReader::checkSourceFile(const QString& fileName)
+{
+    const QFileInfo info(fileName);
+    const QByteArray where = fileName.toUtf8();
+    QString reason;
+    if (!info.exists())
+        reason = QStringLiteral("No such file.");
+    else if (info.isDir())
+        reason = QStringLiteral("Is a directory, not a sound file.");
+    else if (!info.isReadable())
+        reason = QStringLiteral("Permission denied.");
+    else if (info.size() == 0)
+        reason = QStringLiteral("The file is empty.");
+    if (reason.isEmpty())
+        return true;
+    setError(reason, where.constData());
+    return false;
 }
 
 bool SoundReader::isRecognized(QString fileName)

@@ -30,6 +30,10 @@ public:
     // Copies the tags read at open; true when the record is not empty.
     virtual bool getTags(SoundIDTag& tags);
 
+    // A new, unopened reader chosen by the extension ("mp3", "wav", "flac",
+    // "ogg"); null for an empty name or any other extension. The caller owns
+    // it and opens it.
+    static SoundReader* getFromFilename(QString fileName);
     // True when the file name's extension is one a reader exists for.
     static bool isRecognized(QString fileName);
     // The extension of a file name by the library's rule: backslashes are
@@ -61,6 +65,11 @@ protected:
     // than `count` means the source is exhausted.
     virtual unsigned int read(unsigned int count, double* dest) = 0;
     void resetAtEnd() { mAtEnd = false; }
+    // Reports and returns false when `fileName` is missing, a directory,
+    // unreadable or empty: decoders give vaguer reasons for those.
+    static bool checkSourceFile(const QString& fileName);
+    // The longest source 32-bit signed frame positions can address.
+    static constexpr long long kMaxFrames = 2147483647LL;
 
     int mOffset = 0;
     double mStartPoint = 0.0;

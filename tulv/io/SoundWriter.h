@@ -24,6 +24,13 @@ public:
     SoundWriter& operator=(const SoundWriter&) = default;
     virtual ~SoundWriter() = default;
 
+    // A new, unopened writer chosen by the extension: "mp3" gives an MP3
+    // writer at `bitRate` kbit/s, "wav", "flac" and "ogg" the libsndfile
+    // writer in `format`, any other extension a headerless 32-bit float
+    // file. Null for an empty name or a name without extension.
+    static SoundWriter* getFromFilename(QString fileName, unsigned int sampleRate, unsigned int bitRate,
+                                        SoundTools::SoundFormat format);
+
     virtual SoundTools::Status open(QString fileName) = 0;
     virtual void close() = 0;
     virtual void setTags(const SoundIDTag& /*tags*/) {}
@@ -46,6 +53,13 @@ protected:
     // Consumes `count` frames of getChannelNum() interleaved doubles and
     // returns the number of frames written.
     virtual unsigned int write(unsigned int count, double* frames) = 0;
+
+    // File back ends write to a hidden name beside the target and move it
+    // to the target once complete (see commitPartialFile).
+    static QString partialFileName(const QString& fileName);
+    // Moves the finished file to `fileName` (replacing what was there), or
+    // removes it when `keep` is false. Reports and returns false on failure.
+    static bool commitPartialFile(const QString& partialName, const QString& fileName, bool keep);
 
     int mCurrentOffset = 0;
     int mRangeStart = 0;

@@ -1,0 +1,192 @@
+// Throughput of algorithm graphs: the adder over several inputs and a
+// two-branch composite with a heavy member in each branch, on one and on two
+// OpenMP threads.
+#include "tulv/core/SoundAlgoComposite.h"
+#include "tulv/core/SoundAlgoElementary.h"
+#include "tulv/io/SoundReader.h"
+#include "tulv/io/SoundWriter.h"
+
+#include <benchmark/benchmark.h>
+
+#include <omp.h>
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// Hands out its one input as every one of its outputs, without copying, so
+// that what a graph after it costs is the adder alone.
+class ShareInput : public SoundAlgo {
+public:
+    explicit ShareInput(unsigned int outputs)
+        : mOutputs(outputs)
+    {
+    }
+    SoundTools::Status process() override { return SoundTools::Ok; }
+
+protected:
+    unsigned int getOutputNumber() const override { return mOutputs; }
+    SoundTools::Status initOutputBuffer(const LoopContext&) override
+    {
+        for (auto& buffer : mOutBuffers)
+            buffer = mInBuffers[0];
+        return SoundTools::Ok;
+    }
+    void setOutOrigin() override {}
+    void updateOutput(unsigned int) override {}
+
+private:
+    unsigned int mOutputs;
+};
+
+// A direct-form FIR of `taps` coefficients over the frames ahead: the kind of
+// member that makes a branch worth a thread. Cost: 2 · taps multiply-adds a
+// frame.
+class HeavyFir : public SoundAlgo {
+public:
+    explicit HeavyFir(unsigned int taps)
+        : mTaps(taps)
+    {
+        for (unsigned int k = 0; k < taps; ++k)
+            mCoefficients.push_back(1.0 / (k + 2));
+    }
+    SoundTools::Status process() override
+    {
+        const unsigned int n = getOutFrameNb();
+        const double* in = getInBuffer(0)->getFrame(getInOrigin());
+        double* out = getOutBuffer(0)->getFrame(getOutOrigin());
+        for (unsigned int f = 0; f < n; ++f) {
+            double left = 0.0;
+            double right = 0.0;
+            for (unsigned int k = 0; k < mTaps; ++k) {
+                left += mCoefficients[k] * in[2 * (f + k)];
+                right += mCoefficients[k] * in[2 * (f + k) + 1];
+            }
+            out[2 * f] = left;
+            out[2 * f + 1] = right;
+        }
+        return SoundTools::Ok;
+    }
+
+protected:
+    unsigned int getInOverlap(unsigned int) const override { return mTaps - 1; }
+
+private:
+    unsigned int mTaps;
+    std::vector<double> mCoefficients;
+};
+
+// A sink that touches what it is given and keeps nothing.
+class NullWriter : public SoundWriter {
+public:
+    NullWriter()
+        : SoundWriter(44100)
+    {
+    }
+    SoundTools::Status open(QString) override { return SoundTools::Ok; }
+    void close() override {}
+    double sum = 0;
+
+protected:
+    unsigned int write(unsigned int count, double* frames) override
+    {
+        sum += frames[0] + frames[2 * (count - 1) + 1];
+        return count;
+    }
+};
+
+// Fills blocks by memcpy from a precomputed period, as a file reader hands
+// decoded frames over.
+class PeriodicReader : public SoundReader {
+public:
+    explicit PeriodicReader(unsigned int frames)
+        : mFrames(frames)
+        , mPeriod(2 * kPeriod)
+    {
+        for (size_t i = 0; i < mPeriod.size(); ++i)
+            mPeriod[i] = double(i % 977) / 977.0 - 0.5;
+    }
+    SoundTools::Status open(QString) override { return SoundTools::Ok; }
+    void close() override {}
+    unsigned int getFrameNB() const override { return mFrames; }
+    unsigned int getSampleRate() const override { return 44100; }
+    void rewind() override { mOffset = 0; }
+    SoundTools::SoundFormat getInputFormat() const override { return SoundTools::Float64; }
+
+protected:
+    unsigned int read(unsigned int count, double* dest) override
+    {
+        const unsigned int n = std::min<unsigned int>(count, mFrames - static_cast<unsigned int>(mOffset));
+        unsigned int done = 0;
+        while (done < n) {
+            const unsigned int chunk = std::min(n - done, kPeriod);
+            std::memcpy(dest + 2 * done, mPeriod.data(), sizeof(double) * 2 * chunk);
+            done += chunk;
+        }
+        return n;
+    }
+
+private:
+    static constexpr unsigned int kPeriod = 8192;
+    unsigned int mFrames;
+    std::vector<double> mPeriod;
+};
+
+void runGraph(benchmark::State& state, SoundAlgo* graph, unsigned int frames, int threads)
+{
+    const int saved = omp_get_max_threads();
+    omp_set_num_threads(threads);
+    for (auto _ : state) {
+        PeriodicReader reader(frames);
+        NullWriter writer;
+        if (graph->processAll(reader, &writer) != SoundTools::Ok)
+            state.SkipWithError("graph failed");
+        benchmark::DoNotOptimize(writer.sum);
+    }
+    omp_set_num_threads(saved);
+    graph->release();
+    state.SetItemsProcessed(int64_t(state.iterations()) * frames);
+    state.counters["frames/s"] = benchmark::Counter(double(state.iterations()) * frames, benchmark::Counter::kIsRate);
+}
+
+// Args: inputs, threads. Weights other than 1 keep the general (parallel)
+// loop even for two inputs.
+void BM_AddInputs(benchmark::State& state)
+{
+    const int inputs = int(state.range(0));
+    std::vector<double> weights(size_t(inputs), 0.5);
+    auto* graph = new SoundAlgoComposite;
+    graph->pushAlgo(new ShareInput(unsigned(inputs)));
+    graph->pushAlgo(new SoundAlgoAdd(inputs, true, weights.data()));
+    runGraph(state, graph, 4 * 1000 * 1000, int(state.range(1)));
+}
+
+// The plain sum of two streams, computed without worker threads.
+void BM_AddTwoPlain(benchmark::State& state)
+{
+    auto* graph = new SoundAlgoComposite;
+    graph->pushAlgo(new ShareInput(2));
+    graph->pushAlgo(new SoundAlgoAdd());
+    runGraph(state, graph, 4 * 1000 * 1000, 1);
+}
+
+// Args: FIR taps per branch, threads.
+void BM_TwoBranchComposite(benchmark::State& state)
+{
+    const unsigned int taps = unsigned(state.range(0));
+    auto* graph = new SoundAlgoComposite;
+    auto* parallel = new SoundAlgoComposite;
+    parallel->pushAlgo(new HeavyFir(taps));
+    parallel->addNewBranch();
+    parallel->pushAlgo(new HeavyFir(taps));
+    graph->pushAlgo(parallel);
+    graph->pushAlgo(new SoundAlgoAdd());
+    runGraph(state, graph, 500 * 1000, int(state.range(1)));
+}
+
+} // namespace
+
+BENCHMARK(BM_AddInputs)->ArgsProduct({ { 2, 8 }, { 1, 2 } })->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_AddTwoPlain)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_TwoBranchComposite)->ArgsProduct({ { 64, 256 }, { 1, 2 } })->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -1,0 +1,160 @@
+#include "tests/support/IoFiles.h"
+
+#include "tulv/core/SoundBuffer.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+namespace iotest {
+
+bool haveTool(const QString& program)
+{
+    return !QStandardPaths::findExecutable(program).isEmpty();
+}
+
+bool runTool(const QString& program, const QStringList& arguments, QString* output, QString* error)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForStarted(10000) || !process.waitForFinished(60000)) {
+        process.kill();
+        process.waitForFinished(1000);
+        if (error)
+            *error = QStringLiteral("%1 did not run to completion").arg(program);
+        return false;
+    }
+    if (output)
+        *output = QString::fromLocal8Bit(process.readAllStandardOutput());
+    if (error)
+        *error = QString::fromLocal8Bit(process.readAllStandardError());
+    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+Samples stereoSine(unsigned int frames, unsigned int rate, double leftHz, double rightHz, double amplitude)
+{
+    Samples out(size_t(frames) * 2);
+    const double step = 2.0 * M_PI / rate;
+    for (unsigned int i = 0; i < frames; ++i) {
+        out[2 * i] = amplitude * std::sin(step * leftHz * i);
+        out[2 * i + 1] = amplitude * std::sin(step * rightHz * i + 0.5);
+    }
+    return out;
+}
+
+Samples readAll(SoundReader& reader, unsigned int block)
+{
+    Samples out;
+    auto buffer = SoundBuffer::createNew(reader.getSampleRate());
+    buffer->alloc(block, 2, 1, 1);
+    buffer->setOrigin(reader.getOffset());
+    while (!reader.atEnd()) {
+        const unsigned int n = reader.stereoRead(buffer, 0);
+        const double* p = buffer->getRelFrame(0);
+        out.insert(out.end(), p, p + size_t(n) * 2);
+        if (n == 0)
+            break;
+    }
+    return out;
+}
+
+bool readFile(const QString& fileName, Samples& samples, unsigned int* rate)
+{
+    std::unique_ptr<SoundReader> reader(SoundReader::getFromFilename(fileName));
+    if (!reader || reader->open(fileName) != SoundTools::Ok)
+        return false;
+    samples = readAll(*reader);
+    if (rate)
+        *rate = reader->getSampleRate();
+    return true;
+}
+
+SoundTools::Status writeAll(SoundWriter& writer, const Samples& samples, unsigned int rate, unsigned int block)
+{
+    auto buffer = SoundBuffer::createNew(rate);
+    buffer->alloc(block, 2, 1, 1);
+    const size_t frames = samples.size() / 2;
+    for (size_t at = 0; at < frames; at += block) {
+        const unsigned int n = static_cast<unsigned int>(std::min<size_t>(block, frames - at));
+        buffer->setOrigin(static_cast<int>(at));
+        buffer->setFrameNB(n);
+        std::copy_n(samples.data() + 2 * at, 2 * size_t(n), buffer->getRelFrame(0));
+        const SoundTools::Status status = writer.writeBuffer(buffer, 0);
+        if (status != SoundTools::Ok)
+            return status;
+    }
+    return SoundTools::Ok;
+}
+
+bool writeFile(const QString& fileName, const Samples& samples, unsigned int rate, SoundTools::SoundFormat format,
+               unsigned int bitRate)
+{
+    std::unique_ptr<SoundWriter> writer(SoundWriter::getFromFilename(fileName, rate, bitRate, format));
+    if (!writer || writer->open(fileName) != SoundTools::Ok)
+        return false;
+    const bool ok = writeAll(*writer, samples, rate) == SoundTools::Ok;
+    writer->close();
+    return ok;
+}
+
+double maxDifference(const Samples& a, const Samples& b)
+{
+    if (a.size() != b.size())
+        return INFINITY;
+    double worst = 0;
+    for (size_t i = 0; i < a.size(); ++i)
+        worst = std::max(worst, std::fabs(a[i] - b[i]));
+    return worst;
+}
+
+double correlation(const Samples& a, const Samples& b, int channel, int lag)
+{
+    const long long frames = static_cast<long long>(std::min(a.size(), b.size()) / 2);
+    double ab = 0, aa = 0, bb = 0;
+    for (long long i = 0; i < frames; ++i) {
+        const long long j = i + lag;
+        if (j < 0 || j >= frames)
+            continue;
+        const double x = a[2 * i + channel];
+        const double y = b[2 * j + channel];
+        ab += x * y;
+        aa += x * x;
+        bb += y * y;
+    }
+    return aa > 0 && bb > 0 ? ab / std::sqrt(aa * bb) : 0.0;
+}
+
+double errorToSignalDb(const Samples& reference, const Samples& test)
+{
+    const size_t n = std::min(reference.size(), test.size());
+    double signal = 0, error = 0;
+    for (size_t i = 0; i < n; ++i) {
+        signal += reference[i] * reference[i];
+        error += (reference[i] - test[i]) * (reference[i] - test[i]);
+    }
+    return 10.0 * std::log10((error + 1e-30) / (signal + 1e-30));
+}
+
+bool soxInfo(const QString& fileName, long long* frames, unsigned int* rate)
+{
+    QString out;
+    if (!runTool(QStringLiteral("soxi"), {QStringLiteral("-s"), fileName}, &out))
+        return false;
+    *frames = out.trimmed().toLongLong();
+    if (!runTool(QStringLiteral("soxi"), {QStringLiteral("-r"), fileName}, &out))
+        return false;
+    *rate = out.trimmed().toUInt();
+    return true;
+}
+
+bool writeBytes(const QString& fileName, const QByteArray& bytes)
+{
+    QFile file(fileName);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+} // namespace iotest

@@ -1,0 +1,57 @@
+#ifndef TULV_TESTS_SUPPORT_IOFILES_H
+#define TULV_TESTS_SUPPORT_IOFILES_H
+
+#include "tulv/io/SoundReader.h"
+#include "tulv/io/SoundWriter.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+// Files on disk for the input/output tests: peer tools, whole-file reads and
+// writes through the public block interface, and signal comparisons.
+namespace iotest {
+
+// Interleaved stereo samples.
+using Samples = std::vector<double>;
+
+// True when `program` is on the PATH.
+bool haveTool(const QString& program);
+// Runs a peer tool; false (with its stderr in `error`) when it fails or
+// takes longer than 60 s.
+bool runTool(const QString& program, const QStringList& arguments, QString* output = nullptr,
+             QString* error = nullptr);
+
+// A stereo sine pair: left at `leftHz`, right at `rightHz`, both at `amplitude`.
+Samples stereoSine(unsigned int frames, unsigned int rate, double leftHz, double rightHz, double amplitude);
+
+// Everything a reader delivers from its present position, through stereoRead
+// in blocks of `block` frames.
+Samples readAll(SoundReader& reader, unsigned int block = 4096);
+// Opens `fileName` with the factory's reader and reads it all; false when the
+// factory or open fails.
+bool readFile(const QString& fileName, Samples& samples, unsigned int* rate = nullptr);
+// Writes interleaved stereo samples through writeBuffer in blocks of `block`.
+SoundTools::Status writeAll(SoundWriter& writer, const Samples& samples, unsigned int rate, unsigned int block = 4096);
+// Factory writer, open, write, close. False on any failure.
+bool writeFile(const QString& fileName, const Samples& samples, unsigned int rate, SoundTools::SoundFormat format,
+               unsigned int bitRate = 128);
+
+// Largest absolute difference of two equally long signals.
+double maxDifference(const Samples& a, const Samples& b);
+// Normalised correlation of one channel (0 left, 1 right) of two signals,
+// over their common length, with `b` shifted by `lag` frames.
+double correlation(const Samples& a, const Samples& b, int channel, int lag = 0);
+// Energy of the difference over energy of the reference, in dB.
+double errorToSignalDb(const Samples& reference, const Samples& test);
+
+// Frames and rate of a file as sox sees them.
+bool soxInfo(const QString& fileName, long long* frames, unsigned int* rate);
+
+// Writes a small file of `size` bytes with the given content.
+bool writeBytes(const QString& fileName, const QByteArray& bytes);
+
+} // namespace iotest
+
+#endif

@@ -1,0 +1,92 @@
+#ifndef TULV_CORE_SOUNDALGOCOMPOSITE_H
+#define TULV_CORE_SOUNDALGOCOMPOSITE_H
+
+#include "tulv/core/SoundAlgo.h"
+
+#include <vector>
+
+// An algorithm made of other algorithms, arranged in branches. A branch is a
+// chain: every member reads the outputs of the member before it, through the
+// very same buffers. Branches run side by side, all reading the composite's
+// inputs (shared inputs) or each reading the next group of them (separate
+// inputs); the composite's outputs are the outputs of the branch ends, in
+// branch order. Before a run the composite gives its branches equal delays
+// and overlaps by inserting bypasses, so that their outputs stay aligned
+// frame for frame; during a run, two or more branches run in parallel.
+//
+// The composite owns its members: pushing a member hands over the reference
+// its creator held, and the composite lets go of one reference of every
+// member when it is destroyed.
+class SoundAlgoComposite : public SoundAlgo {
+public:
+    explicit SoundAlgoComposite(QString id = QString(), bool shareInputs = true);
+
+    // Appends to the last branch. A composite never heads a branch: a plain
+    // bypass is put before it.
+    void pushAlgo(SoundAlgo* algo);
+    // Inserts at the head of the last branch (after its bypass, for a
+    // composite).
+    void pushAlgoFront(SoundAlgo* algo);
+    void addNewBranch();
+    // Appends a copy of `branch` as a new branch; the members are owned from
+    // now on.
+    void pushBranch(std::vector<SoundAlgo*>& branch);
+    // The last member of the first branch, or null.
+    SoundAlgo* getLastAlgo() const;
+    bool isEmpty() const;
+
+    SoundTools::Status process() override;
+    void debugBuffers() override;
+
+    unsigned int getInputNumber() const override;
+    unsigned int getOutputNumber() const override;
+    unsigned int getInFrameSize() const override;
+    unsigned int getOutFrameSize() const override;
+    unsigned int getInElementSize() const override;
+    unsigned int getOutElementSize() const override;
+    unsigned int getDelay(unsigned int sampleRate) const override;
+    unsigned int getSampleShift(unsigned int sampleRate) const override;
+    unsigned int getInOverlap(unsigned int sampleRate) const override;
+    unsigned int getOutOverlap(unsigned int sampleRate) const override;
+    unsigned int getOutBufferOverlap(unsigned int sampleRate) const override;
+    unsigned int getPreferredBufferSize(unsigned int sampleRate) const override;
+
+protected:
+    ~SoundAlgoComposite() override;
+
+    SoundTools::Status initInputBuffer(const LoopContext& context) override;
+    SoundTools::Status initOutputBuffer(const LoopContext& context) override;
+    void setOutOrigin() override;
+    void updateOutput(unsigned int advance) override;
+    void endProcess(int status, unsigned int frameNBProcessed) override;
+
+    // Locks the composite: the public operations that add members no longer
+    // change it.
+    void setReadOnly() { mUnlocked = false; }
+    void pushBranchUnlocked(std::vector<SoundAlgo*>& branch);
+    int processOneLoop(unsigned int branch);
+
+    unsigned int getBranchDelay(unsigned int sampleRate, unsigned int branch) const;
+    unsigned int getBranchInOverlap(unsigned int sampleRate, unsigned int branch) const;
+    unsigned int getBranchOutOverlap(unsigned int sampleRate, unsigned int branch) const;
+    unsigned int getBranchShift(unsigned int sampleRate, unsigned int branch) const;
+
+    bool mUnlocked = true;
+    bool mShareInputs;
+    std::vector<std::vector<SoundAlgo*>> mBranches;
+
+private:
+    // The sample shift the composite will have once its branches are
+    // equalised. The block size is chosen before the run wires the members,
+    // and the last block must hold that many frames of flush.
+    unsigned int projectedSampleShift(unsigned int sampleRate) const;
+    // Initialises every member, chain by chain, and hands the composite's
+    // inputs to the branch heads.
+    SoundTools::Status wireBranches(const LoopContext& context);
+    // Inserts the bypasses that give every branch the same geometry; true
+    // when a branch changed (the members must then be wired again).
+    bool equaliseInputOverlaps(unsigned int sampleRate);
+    bool equaliseOutputs(unsigned int sampleRate);
+};
+
+#endif

@@ -1,0 +1,89 @@
+#include "tulv/core/Utilities.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonParseError>
+#include <QSaveFile>
+
+namespace {
+
+bool isBinaryName(const QString& fileName, bool allowBinary)
+{
+    return allowBinary && !fileName.endsWith(QLatin1String(".json"), Qt::CaseSensitive);
+}
+
+// Qt's binary JSON is deprecated in favour of CBOR, but it is the format
+// that files saved by earlier versions of the library are in.
+QJsonDocument decodeBinary(const QByteArray& bytes)
+{
+    QT_WARNING_PUSH
+    QT_WARNING_DISABLE_DEPRECATED
+    return QJsonDocument::fromBinaryData(bytes, QJsonDocument::Validate);
+    QT_WARNING_POP
+}
+
+QByteArray encodeBinary(const QJsonDocument& document)
+{
+    QT_WARNING_PUSH
+    QT_WARNING_DISABLE_DEPRECATED
+    return document.toBinaryData();
+    QT_WARNING_POP
+}
+
+} // namespace
+
+namespace Utilities {
+
+QJsonDocument readJSONFromFile(QString fileName, bool allowBinary)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return QJsonDocument();
+    const QByteArray bytes = file.readAll();
+    if (isBinaryName(fileName, allowBinary))
+        return decodeBinary(bytes);
+    QJsonParseError error;
+    QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    if (document.isNull())
+        qCritical().noquote() << "JSON read error offset" << error.offset << ":" << error.errorString() << "in"
+                              << fileName;
+    return document;
+}
+
+bool writeJSONToFile(QJsonDocument document, QString fileName, bool allowBinary)
+{
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly)) {
+        qCritical().noquote() << "JSON write error ; unable to open file" << fileName << ":" << file.errorString();
+        return false;
+    }
+    const QByteArray bytes =
+        isBinaryName(fileName, allowBinary) ? encodeBinary(document) : document.toJson(QJsonDocument::Indented);
+    const qint64 written = file.write(bytes);
+    if (written != bytes.size()) {
+        qCritical().noquote() << "JSON write error ; unable to write file" << fileName << ":" << file.errorString();
+        file.cancelWriting();
+        file.commit();
+        return false;
+    }
+    // commit flushes, and renames over the target only when every byte
+    // reached the disk.
+    if (!file.commit()) {
+        qCritical().noquote() << "JSON write error ; unable to save file" << fileName << ":" << file.errorString();
+        return false;
+    }
+    return true;
+}
+
+bool moveToThrash(QString path)
+{
+    const QFileInfo info(path);
+    // exists() follows links; a dangling symbolic link is still something
+    // the user sees in the folder and may trash.
+    if (!info.exists() && !info.isSymLink())
+        return false;
+    return QFile::moveToTrash(info.absoluteFilePath());
+}
+
+} // namespace Utilities

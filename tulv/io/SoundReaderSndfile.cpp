@@ -1,0 +1,245 @@
+#include "tulv/io/SoundReaderSndfile.h"
+
+#include "tulv/io/SoundTags.h"
+
+#include <QFile>
+
+#include <sndfile.h>
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+// Reads little-endian integers from a RIFF header.
+quint32 le32(const unsigned char* p)
+{
+    return quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24;
+}
+
+// The frames a WAV file's data chunk declares, or -1 when the header gives
+// no usable length (a stream written without seeking back, RF64, ...).
+// libsndfile quietly shortens a data chunk that runs past the end of the
+// file, so a truncated copy would otherwise pass for a shorter recording.
+long long declaredWavFrames(const QString& fileName)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    unsigned char head[12];
+    if (file.read(reinterpret_cast<char*>(head), 12) != 12 || std::memcmp(head, "RIFF", 4) != 0
+        || std::memcmp(head + 8, "WAVE", 4) != 0)
+        return -1;
+    quint32 blockAlign = 0;
+    // Chunks before the data are small (fmt, fact, LIST, ...); a few dozen
+    // of them is already far more than any writer produces.
+    for (int chunks = 0; chunks < 64; ++chunks) {
+        unsigned char chunk[8];
+        if (file.read(reinterpret_cast<char*>(chunk), 8) != 8)
+            return -1;
+        const quint32 size = le32(chunk + 4);
+        if (std::memcmp(chunk, "fmt ", 4) == 0) {
+            unsigned char fmt[16];
+            if (size < 16 || file.read(reinterpret_cast<char*>(fmt), 16) != 16)
+                return -1;
+            blockAlign = fmt[12] | fmt[13] << 8;
+            if (!file.seek(file.pos() + (size - 16) + (size & 1)))
+                return -1;
+        } else if (std::memcmp(chunk, "data", 4) == 0) {
+            if (blockAlign == 0 || size == 0 || size == 0xFFFFFFFFu)
+                return -1;
+            return size / blockAlign;
+        } else if (!file.seek(file.pos() + size + (size & 1))) {
+            return -1;
+        }
+    }
+    return -1;
+}
+
+} // namespace
+
+SoundReaderSndfile::~SoundReaderSndfile()
+{
+    close();
+}
+
+SoundTools::Status SoundReaderSndfile::fail(const QString& fileName, const QString& reason)
+{
+    close();
+    setError(reason, fileName.toUtf8().constData());
+    return SoundTools::Error;
+}
+
+SoundTools::Status SoundReaderSndfile::open(QString fileName)
+{
+    close();
+    resetAtEnd();
+    if (!checkSourceFile(fileName))
+        return SoundTools::Error;
+    SF_INFO info;
+    std::memset(&info, 0, sizeof info);
+    mHandle = sf_open(QFile::encodeName(fileName).constData(), SFM_READ, &info);
+    if (!mHandle) {
+        const char* text = sf_strerror(nullptr);
+        setError(text && *text ? QString::fromLocal8Bit(text) : QStringLiteral("Unable to open file for reading"),
+                 fileName.toUtf8().constData());
+        return SoundTools::Error;
+    }
+    mFrames = info.frames;
+    mInfoSampleRate = info.samplerate;
+    mChannels = info.channels;
+    mFormat = info.format;
+    mFileName = fileName;
+    mFilePosition = 0;
+    // The file starts at its first frame: so does the stream.
+    mOffset = 0;
+    if (mChannels < 1 || mInfoSampleRate < 1)
+        return fail(fileName, QStringLiteral("The file declares no channels or no sample rate."));
+    if (mFrames > kMaxFrames)
+        return fail(fileName, QStringLiteral("The sound is %1 frames long; at most %2 frames (about %3 hours at "
+                                             "%4 Hz) can be processed.")
+                                  .arg(mFrames)
+                                  .arg(kMaxFrames)
+                                  .arg(double(kMaxFrames) / mInfoSampleRate / 3600.0, 0, 'f', 1)
+                                  .arg(mInfoSampleRate));
+    if (!truncationCheck(fileName))
+        return SoundTools::Error;
+    mTags = readFileTags(fileName);
+    return SoundTools::Ok;
+}
+
+// A file whose audio stops before the length in its header is a truncated
+// download or copy: refused at open, with the number of frames missing, so
+// that it does not pass for a complete recording.
+bool SoundReaderSndfile::truncationCheck(const QString& fileName)
+{
+    auto missing = [&](long long present, long long declared) {
+        fail(fileName, QStringLiteral("The audio data stops %1 frames before the end its header declares "
+                                      "(%2 of %3 frames present): the file is truncated.")
+                           .arg(declared - present)
+                           .arg(present)
+                           .arg(declared));
+        return false;
+    };
+    if ((mFormat & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV) {
+        const long long declared = declaredWavFrames(fileName);
+        if (declared > mFrames)
+            return missing(mFrames, declared);
+        return true;
+    }
+    if (mFrames < 1)
+        return true;
+    // Compressed formats: the header length holds when the last frame can be
+    // reached and decoded. The check costs one seek there and one back.
+    double probe[64];
+    const bool wide = mChannels > 32;
+    std::vector<double> wideProbe(wide ? mChannels : 0);
+    if (sf_seek(mHandle, mFrames - 1, SEEK_SET) == mFrames - 1
+        && sf_readf_double(mHandle, wide ? wideProbe.data() : probe, 1) == 1 && sf_seek(mHandle, 0, SEEK_SET) == 0)
+        return true;
+    // A failed seek leaves libsndfile's decoder unusable: count what a fresh
+    // handle can decode. Only a damaged file pays for this full pass.
+    SF_INFO info;
+    std::memset(&info, 0, sizeof info);
+    const QString name = mFileName;
+    const long long declared = mFrames;
+    close();
+    SNDFILE* counter = sf_open(QFile::encodeName(name).constData(), SFM_READ, &info);
+    long long present = 0;
+    if (counter) {
+        std::vector<double> block(size_t(4096) * info.channels);
+        sf_count_t n;
+        while ((n = sf_readf_double(counter, block.data(), 4096)) > 0)
+            present += n;
+        sf_close(counter);
+    }
+    return missing(present, declared);
+}
+
+void SoundReaderSndfile::close()
+{
+    if (!mHandle)
+        return;
+    sf_close(mHandle);
+    mHandle = nullptr;
+    mFileName.clear();
+    mFrames = 0;
+}
+
+void SoundReaderSndfile::rewind()
+{
+    if (!mHandle)
+        return;
+    resetAtEnd();
+    mOffset = static_cast<int>(std::floor(getSampleRate() * mStartPoint + 0.5));
+    if ((long long)mOffset >= mFrames || mOffset < 0)
+        mOffset = 0;
+    mFilePosition = sf_seek(mHandle, mOffset, SEEK_SET);
+    if (mFilePosition < 0) {
+        setError(QString::fromLocal8Bit(sf_strerror(mHandle)), mFileName.toUtf8().constData());
+        mFilePosition = mFrames;
+    }
+}
+
+SoundTools::SoundFormat SoundReaderSndfile::getInputFormat() const
+{
+    switch (mFormat & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+        return SoundTools::Int8;
+    case SF_FORMAT_PCM_24:
+        return SoundTools::Int24;
+    case SF_FORMAT_PCM_32:
+        return SoundTools::Int32;
+    case SF_FORMAT_FLOAT:
+        return SoundTools::Float32;
+    case SF_FORMAT_DOUBLE:
+        return SoundTools::Float64;
+    default:
+        return SoundTools::Int16;
+    }
+}
+
+bool SoundReaderSndfile::getTags(SoundIDTag& tags)
+{
+    tags = mTags;
+    return !mTags.isEmpty();
+}
+
+unsigned int SoundReaderSndfile::read(unsigned int count, double* dest)
+{
+    if (!mHandle || count == 0)
+        return 0;
+    double* target = dest;
+    if (mChannels != 2) {
+        // Grows to the largest block once; the loop asks for the same size
+        // every block, so this allocates on the first block only.
+        const size_t needed = size_t(count) * mChannels;
+        if (mScratch.size() < needed)
+            mScratch.resize(needed);
+        target = mScratch.data();
+    }
+    const sf_count_t n = sf_readf_double(mHandle, target, count);
+    const unsigned int got = n > 0 ? static_cast<unsigned int>(n) : 0;
+    mFilePosition += got;
+    if (got < count && mFilePosition < mFrames) {
+        // The stream ends here with what was read; the reason and the gap
+        // are reported so that the loss does not pass silently.
+        const char* text = sf_error(mHandle) > 0 ? sf_strerror(mHandle) : nullptr;
+        setError(QStringLiteral("%1 (%2 frames missing)")
+                     .arg(text && *text ? QString::fromLocal8Bit(text) : QStringLiteral("Short read"))
+                     .arg(mFrames - mFilePosition),
+                 mFileName.toUtf8().constData());
+        mFilePosition = mFrames;
+    }
+    if (mChannels == 1) {
+        for (unsigned int i = 0; i < got; ++i)
+            dest[2 * i] = dest[2 * i + 1] = target[i];
+    } else if (mChannels > 2) {
+        for (unsigned int i = 0; i < got; ++i) {
+            dest[2 * i] = target[size_t(i) * mChannels];
+            dest[2 * i + 1] = target[size_t(i) * mChannels + 1];
+        }
+    }
+    return got;
+}

@@ -1,0 +1,54 @@
+#ifndef TULV_IO_SOUNDREADERSNDFILE_H
+#define TULV_IO_SOUNDREADERSNDFILE_H
+
+#include "tulv/io/SoundReader.h"
+
+#include <vector>
+
+struct sf_private_tag;
+
+// Reads WAV, FLAC and Ogg Vorbis files through libsndfile as stereo frames:
+// a mono file feeds both channels, a file of more channels gives its first two.
+class SoundReaderSndfile : public SoundReader {
+public:
+    SoundReaderSndfile() = default;
+    ~SoundReaderSndfile() override;
+    SoundReaderSndfile(const SoundReaderSndfile&) = delete;
+    SoundReaderSndfile& operator=(const SoundReaderSndfile&) = delete;
+
+    // Refuses a file whose audio data stops before the length its header
+    // declares, and a source longer than the 32-bit frame positions reach.
+    SoundTools::Status open(QString fileName) override;
+    void close() override;
+    unsigned int getFrameNB() const override { return static_cast<unsigned int>(mFrames); }
+    unsigned int getSampleRate() const override { return static_cast<unsigned int>(mInfoSampleRate); }
+    // A start point at or past the end positions at frame 0.
+    void rewind() override;
+    SoundTools::SoundFormat getInputFormat() const override;
+    bool getTags(SoundIDTag& tags) override;
+    // Channel count of the file itself, before the stereo mapping.
+    int getFileChannelNum() const { return mChannels; }
+
+protected:
+    unsigned int read(unsigned int count, double* dest) override;
+
+private:
+    SoundTools::Status fail(const QString& fileName, const QString& reason);
+    bool truncationCheck(const QString& fileName);
+
+    sf_private_tag* mHandle = nullptr;
+    // The SF_INFO record filled by libsndfile at open.
+    long long mFrames = 0;
+    int mInfoSampleRate = 44100;
+    int mChannels = 2;
+    int mFormat = 0;
+    QString mFileName;
+    SoundIDTag mTags;
+    // Frames of the file delivered since the last positioning: tells a short
+    // read at the declared end from one that stops early.
+    long long mFilePosition = 0;
+    // Interleaved frames of a file that is not stereo, before the mapping.
+    std::vector<double> mScratch;
+};
+
+#endif

@@ -1,0 +1,142 @@
+#include "tulv/io/SoundWriterSndfile.h"
+
+#include "tulv/io/SoundTags.h"
+
+#include <QFile>
+
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// Ogg Vorbis is handed at most one second at 44.1 kHz per call: libsndfile
+// encodes a whole call's frames in one analysis buffer.
+constexpr unsigned int kOggChunkFrames = 44100;
+
+int formatCode(SoundTools::SoundFormat format, SoundWriterSndfile::FileType type)
+{
+    switch (type) {
+    case SoundWriterSndfile::Wav:
+        switch (format) {
+        case SoundTools::Int8:
+            return SF_FORMAT_WAV | SF_FORMAT_PCM_U8;
+        case SoundTools::Int24:
+            return SF_FORMAT_WAV | SF_FORMAT_PCM_24;
+        case SoundTools::Int32:
+            return SF_FORMAT_WAV | SF_FORMAT_PCM_32;
+        case SoundTools::Float32:
+            return SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+        case SoundTools::Float64:
+            return SF_FORMAT_WAV | SF_FORMAT_DOUBLE;
+        default:
+            return SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+        }
+    case SoundWriterSndfile::Flac:
+        switch (format) {
+        case SoundTools::Int24:
+        case SoundTools::Int32:
+        case SoundTools::Float32:
+        case SoundTools::Float64:
+            return SF_FORMAT_FLAC | SF_FORMAT_PCM_24;
+        default:
+            return SF_FORMAT_FLAC | SF_FORMAT_PCM_16;
+        }
+    case SoundWriterSndfile::Ogg:
+        return SF_FORMAT_OGG | SF_FORMAT_VORBIS;
+    default:
+        return SF_FORMAT_RAW | SF_FORMAT_FLOAT | SF_ENDIAN_CPU;
+    }
+}
+
+} // namespace
+
+SoundWriterSndfile::SoundWriterSndfile(unsigned int sampleRate, unsigned int channels, SoundTools::SoundFormat format,
+                                       FileType type)
+    : SoundWriter(sampleRate)
+    , mInfoSampleRate(static_cast<int>(sampleRate))
+    , mChannels(static_cast<int>(channels))
+    , mFormat(formatCode(format, type))
+{
+}
+
+SoundWriterSndfile::~SoundWriterSndfile()
+{
+    close();
+}
+
+SoundTools::Status SoundWriterSndfile::open(QString fileName)
+{
+    close();
+    SF_INFO info;
+    std::memset(&info, 0, sizeof info);
+    info.samplerate = mInfoSampleRate;
+    info.channels = mChannels;
+    info.format = mFormat;
+    mPartialName = partialFileName(fileName);
+    mHandle = sf_open(QFile::encodeName(mPartialName).constData(), SFM_WRITE, &info);
+    if (!mHandle) {
+        const char* text = sf_strerror(nullptr);
+        setError(text && *text ? QString::fromLocal8Bit(text) : QStringLiteral("Unable to open file for writing"),
+                 fileName.toUtf8().constData());
+        QFile::remove(mPartialName);
+        mPartialName.clear();
+        return SoundTools::Error;
+    }
+    // Integer formats saturate at full scale instead of wrapping round.
+    sf_command(mHandle, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    mFileName = fileName;
+    mFailed = false;
+    mCurrentOffset = 0;
+    return SoundTools::Ok;
+}
+
+unsigned int SoundWriterSndfile::write(unsigned int count, double* frames)
+{
+    if (!mHandle)
+        return 0;
+    sf_count_t written = 0;
+    if (mFormat == (SF_FORMAT_OGG | SF_FORMAT_VORBIS)) {
+        for (unsigned int done = 0; done < count;) {
+            const unsigned int chunk = std::min(count - done, kOggChunkFrames);
+            const sf_count_t n = sf_writef_double(mHandle, frames + size_t(done) * mChannels, chunk);
+            written += n > 0 ? n : 0;
+            if (n != chunk)
+                break;
+            done += chunk;
+        }
+    } else {
+        written = sf_writef_double(mHandle, frames, count);
+    }
+    if (written != count) {
+        mFailed = true;
+        const char* text = sf_error(mHandle) ? sf_strerror(mHandle) : nullptr;
+        setError(QStringLiteral("%1 (%2 of %3 frames written)")
+                     .arg(text && *text ? QString::fromLocal8Bit(text) : QStringLiteral("Write error"))
+                     .arg(written)
+                     .arg(count),
+                 mFileName.toUtf8().constData());
+    }
+    return written > 0 ? static_cast<unsigned int>(written) : 0;
+}
+
+void SoundWriterSndfile::close()
+{
+    if (!mHandle)
+        return;
+    // sf_close writes the final header; only its failure tells that the
+    // file on disk is incomplete.
+    if (sf_close(mHandle) != 0 && !mFailed) {
+        mFailed = true;
+        setError(QStringLiteral("Unable to finish the file"), mFileName.toUtf8().constData());
+    }
+    mHandle = nullptr;
+    const bool committed = commitPartialFile(mPartialName, mFileName, !mFailed) && !mFailed;
+    // A fresh file has no tags to clear, and a raw file has no place for
+    // them: TagLib could mistake its samples for a container and "repair" it.
+    const bool raw = (mFormat & SF_FORMAT_TYPEMASK) == SF_FORMAT_RAW;
+    if (committed && !raw && (!mTags.isEmpty() || !mTags.coverData.isEmpty()))
+        writeFileTags(mTags, mFileName);
+    mPartialName.clear();
+}

@@ -1,0 +1,45 @@
+#ifndef TULV_IO_SOUNDWRITERSNDFILE_H
+#define TULV_IO_SOUNDWRITERSNDFILE_H
+
+#include "tulv/io/SoundWriter.h"
+
+struct sf_private_tag;
+
+// Writes WAV, FLAC, Ogg Vorbis or headerless 32-bit float files through
+// libsndfile. The sound goes to a hidden file beside the target, which takes
+// the final name only when close finds every write succeeded: a failed run
+// never leaves a half-written file under the name the user asked for.
+class SoundWriterSndfile : public SoundWriter {
+public:
+    enum FileType { Wav = 0, Raw = 1, Flac = 2, Ogg = 3 };
+
+    SoundWriterSndfile(unsigned int sampleRate, unsigned int channels, SoundTools::SoundFormat format, FileType type);
+    ~SoundWriterSndfile() override;
+    SoundWriterSndfile(const SoundWriterSndfile&) = delete;
+    SoundWriterSndfile& operator=(const SoundWriterSndfile&) = delete;
+
+    SoundTools::Status open(QString fileName) override;
+    // Finalises the file, moves it to its name and writes the tags.
+    void close() override;
+    void setTags(const SoundIDTag& tags) override { mTags = tags; }
+    unsigned int getChannelNum() const override { return static_cast<unsigned int>(mChannels); }
+    // The libsndfile format code chosen by the constructor.
+    int getFormatCode() const { return mFormat; }
+    // True once a write or the finalisation failed; close then discards the file.
+    bool hasFailed() const { return mFailed; }
+
+protected:
+    unsigned int write(unsigned int count, double* frames) override;
+
+private:
+    sf_private_tag* mHandle = nullptr;
+    int mInfoSampleRate;
+    int mChannels;
+    int mFormat;
+    SoundIDTag mTags;
+    QString mFileName;
+    QString mPartialName;
+    bool mFailed = false;
+};
+
+#endif
