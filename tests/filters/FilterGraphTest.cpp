@@ -94,10 +94,13 @@ TEST(SoundAlgoFilterCrossover, EachBandIsFourthOrderButterworthAndTheirSumIsExpe
 TEST(SoundAlgoFilterCrossover, IsClosedOnceBuilt)
 {
     GraphPtr crossover(new SoundAlgoFilterCrossover(500.0));
-    crossover->pushAlgo(new SoundAlgoBypass());
+    auto* refused = new SoundAlgoBypass();
+    crossover->pushAlgo(refused);
     crossover->addNewBranch();
     EXPECT_EQ(crossover->getOutputNumber(), 2u);
     EXPECT_EQ(crossover->getInputNumber(), 1u);
+    EXPECT_EQ(refused->getRefCount(), 1); // not taken: still the caller's
+    refused->release();
 }
 
 TEST(SoundAlgoEqFIRInGraphs, FilteredBranchLinesUpWithAPlainBranch)
