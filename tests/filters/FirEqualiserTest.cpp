@@ -279,3 +279,21 @@ TEST(FirFiltering, ThreadedOneAndTwoThreadsGiveTheSameBits)
     ASSERT_EQ(results[0].size(), results[1].size());
     EXPECT_EQ(std::memcmp(results[0].data(), results[1].data(), results[0].size() * sizeof(double)), 0);
 }
+
+TEST(RemezExchange, RefusesWhatNoFilterOfThatKindCanBe)
+{
+    std::vector<double> h;
+    // Crossing edges, a band past Nyquist, no weight.
+    EXPECT_FALSE(remez(31, { { 0.0, 0.2, 1.0, 1.0 }, { 0.1, 0.5, 0.0, 1.0 } }, h));
+    EXPECT_FALSE(remez(31, { { 0.0, 0.2, 1.0, 1.0 }, { 0.3, 0.6, 0.0, 1.0 } }, h));
+    EXPECT_FALSE(remez(31, { { 0.0, 0.2, 1.0, 0.0 }, { 0.3, 0.5, 0.0, 1.0 } }, h));
+    // An even length cannot pass half the sample rate.
+    EXPECT_FALSE(remez(32, { { 0.0, 0.2, 0.0, 1.0 }, { 0.3, 0.5, 1.0, 1.0 } }, h));
+    EXPECT_TRUE(h.empty());
+    // …but makes a fine low pass.
+    ASSERT_TRUE(remez(32, { { 0.0, 0.2, 1.0, 1.0 }, { 0.3, 0.5, 0.0, 1.0 } }, h));
+    ASSERT_EQ(h.size(), 32u);
+    EXPECT_NEAR(filtertest::firMagnitude(h, 0.0), 1.0, 0.01);
+    EXPECT_LT(filtertest::firMagnitude(h, 0.4), 0.01);
+    EXPECT_NEAR(filtertest::firMagnitude(h, 0.5), 0.0, 1e-12);
+}
