@@ -152,6 +152,11 @@ unsigned int SoundAlgoEqFIR::getSampleShift(unsigned int sampleRate) const
     return L > 0 ? L - 1 : 0;
 }
 
+unsigned int SoundAlgoEqFIR::getPreferredBufferSize(unsigned int sampleRate) const
+{
+    return std::max(SoundAlgo::getPreferredBufferSize(sampleRate), kMinBlock);
+}
+
 SoundTools::Status SoundAlgoEqFIR::initProcess(const LoopContext& context, SoundAlgo* previous, SoundAlgo* next)
 {
     if (type != SoundTools::LowPass && type != SoundTools::BandPass && type != SoundTools::BandStop
