@@ -22,6 +22,7 @@
 #include "tulv/io/SoundTags.h"
 #include "tulv/io/SoundWriter.h"
 #include "tulv/io/SoundWriterMp3.h"
+#include "tulv/io/SoundWriterMultiFile.h"
 #include "tulv/io/SoundWriterSndfile.h"
 
 // Filters
@@ -39,6 +40,13 @@
 // Spectral processing
 
 // Dynamics and region analysis
+#include "tulv/dynamics/RMSStepDetector.h"
+#include "tulv/dynamics/SoundAlgoAmpliInterface.h"
+#include "tulv/dynamics/SoundAlgoFWIntegrator.h"
+#include "tulv/dynamics/SoundAlgoLimiter.h"
+#include "tulv/dynamics/SoundAlgoNoiseGate.h"
+#include "tulv/dynamics/SoundAlgoSimpleLimiter.h"
+#include "tulv/dynamics/SoundRMSSlopeDetector.h"
 
 // Level statistics and catalogs
 
