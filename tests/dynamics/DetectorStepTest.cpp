@@ -1,0 +1,294 @@
+// The step detector on tones whose levels are known exactly: which level
+// changes make a region, where regions begin, the fade zone, the end marker,
+// the output modes and the queries.
+#include "tests/support/MemoryIO.h"
+#include "tests/support/SplitSignals.h"
+#include "tulv/dynamics/RMSStepDetector.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cmath>
+#include <vector>
+
+using splitsignals::DetectorPtr;
+using Region = RMSStepDetector::Region;
+
+namespace {
+
+constexpr unsigned int kRate = 8000;
+constexpr int kWindow = 1600; // 0.2 s at 8 kHz
+constexpr double kPi = 3.14159265358979323846;
+
+struct Piece {
+    double seconds;
+    double rmsDb; // -200: digital silence
+};
+
+int frames(double seconds)
+{
+    return static_cast<int>(std::lround(seconds * kRate));
+}
+
+// Sines whose RMS is the piece's level, one piece after another.
+testsupport::GeneratorReader tones(const std::vector<Piece>& pieces)
+{
+    auto ends = std::make_shared<std::vector<int>>();
+    auto amplitudes = std::make_shared<std::vector<double>>();
+    int end = 0;
+    for (const Piece& piece : pieces) {
+        end += frames(piece.seconds);
+        ends->push_back(end);
+        amplitudes->push_back(piece.rmsDb <= -200 ? 0.0 : std::sqrt(2.0) * std::pow(10.0, piece.rmsDb / 20.0));
+    }
+    auto function = [ends, amplitudes](int index, int channel) {
+        size_t k = 0;
+        while (k + 1 < ends->size() && index >= (*ends)[k])
+            ++k;
+        const double phase = 2.0 * kPi * 441.0 * index / kRate + (channel ? 0.3 : 0.0);
+        return (*amplitudes)[k] * std::sin(phase);
+    };
+    return testsupport::GeneratorReader(static_cast<unsigned int>(end), kRate, function);
+}
+
+DetectorPtr run(testsupport::GeneratorReader reader, RMSStepDetector::OutputMode mode = RMSStepDetector::NoOutput,
+                testsupport::CapturingWriter* writer = nullptr)
+{
+    DetectorPtr detector(new RMSStepDetector(-40.0, 0.2, 1.0, mode, false));
+    EXPECT_EQ(detector->processAll(reader, writer), SoundTools::Ok);
+    return detector;
+}
+
+// The regions before the end marker.
+std::vector<Region> content(const RMSStepDetector& detector)
+{
+    std::vector<Region> regions = detector.getRegions();
+    if (!regions.empty() && regions.back().level0 == 0.0 && regions.back().level1 == 0.0)
+        regions.pop_back();
+    return regions;
+}
+
+double db(double power)
+{
+    return 10.0 * std::log10(power);
+}
+
+} // namespace
+
+TEST(DetectorSteps, LessThanOneDecibelNeverMakesARegion)
+{
+    DetectorPtr detector = run(tones({ { 12.0, -20.0 }, { 12.0, -19.1 }, { 12.0, -20.0 } }));
+    EXPECT_EQ(content(*detector).size(), 1u);
+}
+
+TEST(DetectorSteps, OneAndAHalfDecibelsNeedTheRegionToHaveLastedTenSeconds)
+{
+    DetectorPtr early = run(tones({ { 5.0, -20.0 }, { 20.0, -18.5 } }));
+    EXPECT_EQ(content(*early).size(), 1u);
+
+    DetectorPtr late = run(tones({ { 12.0, -20.0 }, { 20.0, -18.5 } }));
+    const std::vector<Region> regions = content(*late);
+    ASSERT_EQ(regions.size(), 2u);
+    EXPECT_NEAR(regions[1].begin, frames(12.0), kWindow);
+    EXPECT_NEAR(db(regions[0].level0), -20.0, 0.1);
+    EXPECT_NEAR(db(regions[1].level0), -18.5, 0.1);
+}
+
+TEST(DetectorSteps, SixDecibelsCloseARegionAfterTwoSeconds)
+{
+    DetectorPtr detector = run(tones({ { 2.5, -20.0 }, { 6.0, -14.0 }, { 15.0, -14.0 } }));
+    const std::vector<Region> regions = content(*detector);
+    ASSERT_EQ(regions.size(), 2u);
+    EXPECT_NEAR(regions[1].begin, frames(2.5), kWindow);
+    // Consecutive regions tile the stream.
+    EXPECT_EQ(regions[0].begin + regions[0].length, regions[1].begin);
+}
+
+TEST(DetectorSteps, ALongQuietStretchAfterAShortRegionStandsOnItsOwn)
+{
+    // A region that begins 1.5 s before the sound stops: the 4 s of near
+    // silence after it must not be averaged into it.
+    DetectorPtr detector = run(tones({ { 12.0, -20.0 }, { 1.5, -14.0 }, { 4.0, -70.0 }, { 12.0, -20.0 } }));
+    const std::vector<Region> regions = content(*detector);
+    bool found = false;
+    for (const Region& region : regions)
+        if (region.begin <= frames(15.5) && region.begin + region.length > frames(15.5)) {
+            found = true;
+            EXPECT_LT(db(std::max(region.level0, region.level1)), -60.0);
+            EXPECT_NEAR(region.begin, frames(13.5), kWindow);
+            EXPECT_NEAR(region.length, frames(4.0), 2 * kWindow);
+        }
+    EXPECT_TRUE(found);
+}
+
+TEST(DetectorLeadingSilence, TheFirstRegionBeginsWhereTheWindowFirstHoldsSound)
+{
+    // 0.3 s of zeros: more than a window, within the first block.
+    const int zeros = frames(0.3);
+    DetectorPtr detector = run(tones({ { 0.3, -300.0 }, { 5.0, -20.0 } }));
+    const std::vector<Region> regions = content(*detector);
+    ASSERT_FALSE(regions.empty());
+    EXPECT_EQ(regions[0].begin, zeros - kWindow + 1);
+}
+
+namespace {
+// 15 s of tone, a linear fade to zero over 8 s, then `after` seconds of tone.
+testsupport::GeneratorReader fadeOut(double after)
+{
+    const int fadeStart = frames(15.0);
+    const int fadeEnd = frames(23.0);
+    const double amplitude = std::sqrt(2.0) * std::pow(10.0, -14.0 / 20.0);
+    return testsupport::GeneratorReader(static_cast<unsigned int>(fadeEnd + frames(after)), kRate, [=](int i, int c) {
+        double gain = 1.0;
+        if (i >= fadeEnd)
+            gain = 0.5;
+        else if (i >= fadeStart)
+            gain = double(fadeEnd - i) / (fadeEnd - fadeStart);
+        return amplitude * gain * std::sin(2.0 * kPi * 441.0 * i / kRate + c);
+    });
+}
+
+int regionsBeginningIn(const RMSStepDetector& detector, double from, double to)
+{
+    int count = 0;
+    for (const Region& region : detector.getRegions())
+        count += region.begin >= frames(from) && region.begin < frames(to);
+    return count;
+}
+} // namespace
+
+TEST(DetectorFadeZone, AFadeOutAtTheEndStaysInOneRegion)
+{
+    // In the middle of a stream the same fade makes a staircase.
+    DetectorPtr inside = run(fadeOut(12.0));
+    EXPECT_GE(regionsBeginningIn(*inside, 15.0, 22.5), 2);
+    // In the last 10 s the fade is one region from its start to the point
+    // where it sinks into silence.
+    DetectorPtr atEnd = run(fadeOut(0.0));
+    EXPECT_EQ(regionsBeginningIn(*atEnd, 15.0, 22.5), 1);
+    const std::vector<Region> regions = atEnd->getRegions();
+    ASSERT_GE(regions.size(), 2u);
+    EXPECT_GE(regions[1].begin + regions[1].length, frames(22.5));
+}
+
+TEST(DetectorFadeZone, ARiseInTheZoneStillStartsARegion)
+{
+    DetectorPtr detector = run(tones({ { 15.0, -20.0 }, { 5.0, -14.0 } }));
+    const std::vector<Region> regions = content(*detector);
+    ASSERT_EQ(regions.size(), 2u);
+    EXPECT_NEAR(regions[1].begin, frames(15.0), kWindow);
+}
+
+TEST(DetectorFadeZone, LeadOutNoiseAfterTheLastTrackIsARegionOfItsOwn)
+{
+    DetectorPtr detector = run(tones({ { 15.0, -14.0 }, { 5.0, -70.0 } }));
+    const std::vector<Region> regions = detector->getRegions();
+    auto at = [&](double seconds) {
+        for (const Region& region : regions)
+            if (region.begin <= frames(seconds) && region.begin + region.length > frames(seconds))
+                return region;
+        return Region();
+    };
+    EXPECT_FALSE(at(14.0).noise);
+    EXPECT_TRUE(at(16.0).noise);
+    EXPECT_NEAR(at(16.0).begin, frames(15.0), kWindow);
+    EXPECT_GE(at(16.0).begin + at(16.0).length, frames(19.5));
+}
+
+TEST(DetectorEnd, TheLastRegionIsASilentMarkerAtTheEndPosition)
+{
+    DetectorPtr detector = run(tones({ { 5.0, -20.0 } }));
+    const std::vector<Region> regions = detector->getRegions();
+    ASSERT_EQ(regions.size(), 2u);
+    EXPECT_EQ(regions.back().begin, frames(5.0));
+    EXPECT_EQ(regions.back().length, 1);
+    EXPECT_EQ(regions.back().level0, 0.0);
+    EXPECT_TRUE(regions.back().noise);
+    EXPECT_EQ(detector->getFullLength(), unsigned(frames(5.0)));
+    EXPECT_EQ(regions[0].begin + regions[0].length, regions[1].begin);
+    // The backup holds the regions of the run.
+    EXPECT_EQ(detector->size(true), 2);
+}
+
+TEST(DetectorEnd, PositionsStayAbsoluteWhenTheReaderStartsLater)
+{
+    const int start = frames(2.0);
+    const int total = frames(7.0);
+    testsupport::GeneratorReader reader(static_cast<unsigned int>(total), kRate,
+                                        [](int i, int c) { return 0.1 * std::sin(0.3 * i + c); });
+    reader.seek(start);
+    DetectorPtr detector = run(reader);
+    const std::vector<Region> regions = detector->getRegions();
+    ASSERT_FALSE(regions.empty());
+    EXPECT_EQ(regions.front().begin, start);
+    EXPECT_EQ(regions.back().begin, total);
+}
+
+TEST(DetectorOutput, WindowPowerGivesMeanSquaresThatChangeOncePerWindow)
+{
+    testsupport::CapturingWriter writer(kRate);
+    DetectorPtr detector = run(tones({ { 4.0, -20.0 } }), RMSStepDetector::WindowPower, &writer);
+    ASSERT_GE(writer.frames(), size_t(frames(4.0)));
+    const double expected = std::pow(10.0, -20.0 / 10.0); // mean square of a sine at -20 dB RMS
+    int changes = 0;
+    for (size_t i = 1; i < size_t(frames(3.0)); ++i) {
+        if (writer.at(i, 0) != writer.at(i - 1, 0))
+            ++changes;
+        EXPECT_NEAR(writer.at(i, 0), expected, expected * 0.01) << "frame " << i;
+    }
+    EXPECT_LE(changes, frames(3.0) / kWindow + 1);
+    EXPECT_GE(changes, frames(3.0) / kWindow - 2);
+}
+
+TEST(DetectorOutput, PassThroughAndRegionLevel)
+{
+    testsupport::CapturingWriter copy(kRate);
+    run(tones({ { 3.0, -20.0 } }), RMSStepDetector::PassThrough, &copy);
+    ASSERT_GE(copy.frames(), size_t(frames(3.0)));
+    testsupport::CapturingWriter level(kRate);
+    run(tones({ { 3.0, -20.0 } }), RMSStepDetector::RegionLevel, &level);
+    const double rms = std::pow(10.0, -20.0 / 20.0);
+    for (int i = frames(0.5); i < frames(2.5); ++i)
+        ASSERT_NEAR(level.at(size_t(i), 1), rms, rms * 0.01) << "frame " << i;
+    // The pass-through copy is the tone itself.
+    const double amplitude = std::sqrt(2.0) * rms;
+    for (int i = 0; i < frames(3.0); i += 97)
+        ASSERT_DOUBLE_EQ(copy.at(size_t(i), 0), amplitude * std::sin(2.0 * kPi * 441.0 * i / kRate));
+}
+
+TEST(DetectorQueries, AnEmptyDetectorAnswersNeutralValues)
+{
+    DetectorPtr detector(new RMSStepDetector);
+    EXPECT_EQ(detector->getSignalStart(1.0), INT_MAX);
+    EXPECT_EQ(detector->getSignalEnd(1.0), 0);
+    EXPECT_EQ(detector->getSegmentsNumber(), 0);
+    EXPECT_EQ(detector->getFullLength(), 0u);
+    EXPECT_EQ(detector->size(false), 0);
+    EXPECT_EQ(detector->size(true), 0);
+    EXPECT_EQ(detector->getCurrentMax(), 0.0);
+}
+
+TEST(SlopeDetector, ASteadyFallIsFoundAndARiseEndsIt)
+{
+    SoundRMSSlopeDetector slopes(1.0);
+    slopes.init(100); // slopes of at least 100 frames
+    int position = 0;
+    for (int i = 0; i < 10; ++i, position += 10)
+        slopes.addValue(1.0, 1.0, position);
+    const int fallStart = position - 10;
+    double level = 1.0;
+    for (int i = 0; i < 30; ++i, position += 10) {
+        level *= 0.9;
+        slopes.addValue(level, level, position);
+    }
+    const int fallEnd = position - 10;
+    // A level that holds still still follows a fall; a rise stalls it.
+    for (int i = 0; i < 30; ++i, position += 10)
+        slopes.addValue(4 * level, 4 * level, position);
+    ASSERT_EQ(slopes.getSlopes().size(), 1u);
+    EXPECT_EQ(slopes.getSlopes()[0].start, fallStart);
+    EXPECT_EQ(slopes.getSlopes()[0].end, fallEnd);
+    const SoundRMSSlopeDetector::Region* found = slopes.find(fallStart + 50);
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(found->end, fallEnd);
+}

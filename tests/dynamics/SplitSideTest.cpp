@@ -1,0 +1,139 @@
+// Track splitting on synthesized record sides: the first pass and the region
+// analysis must find one run of sound per track, within half a second of the
+// true boundaries, on the sides where a plain silence threshold goes wrong:
+// lead-out noise, the tail of a fade-out, a quiet passage inside a track, and
+// a surface that crackles a few times a second.
+#include "tests/support/SplitSignals.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+using namespace splitsignals;
+
+namespace {
+
+std::string describe(const std::vector<Span>& runs, unsigned int rate)
+{
+    std::ostringstream text;
+    for (const Span& run : runs)
+        text << "[" << run.begin / double(rate) << " s, " << run.end / double(rate) << " s) ";
+    return text.str();
+}
+
+// One run per track, each within half a second of the track at both ends.
+::testing::AssertionResult splitsIntoTracks(const SideSpec& spec, std::vector<Span>* found = nullptr)
+{
+    SideReader reader(spec);
+    const SplitSettings settings;
+    DetectorPtr detector = analyseSide(reader, settings);
+    if (!detector)
+        return ::testing::AssertionFailure() << "the first pass failed";
+    const std::vector<Span> runs = soundRuns(*detector, settings.minTrackSeconds);
+    if (found)
+        *found = runs;
+    const SideTruth& truth = reader.truth();
+    const int tolerance = static_cast<int>(spec.sampleRate / 2);
+    if (runs.size() != truth.tracks.size())
+        return ::testing::AssertionFailure() << runs.size() << " runs for " << truth.tracks.size()
+                                             << " tracks: " << describe(runs, spec.sampleRate);
+    for (size_t k = 0; k < runs.size(); ++k)
+        if (std::abs(runs[k].begin - truth.tracks[k].begin) > tolerance
+            || std::abs(runs[k].end - truth.tracks[k].end) > tolerance)
+            return ::testing::AssertionFailure() << "track " << k + 1 << " is ["
+                                                 << truth.tracks[k].begin / double(spec.sampleRate) << " s, "
+                                                 << truth.tracks[k].end / double(spec.sampleRate)
+                                                 << " s); runs: " << describe(runs, spec.sampleRate);
+    return ::testing::AssertionSuccess();
+}
+
+} // namespace
+
+TEST(SplitSide, TheTypicalSideGivesOneRunPerTrack)
+{
+    std::vector<Span> runs;
+    ASSERT_TRUE(splitsIntoTracks(typicalSide(), &runs));
+    // The short burst in the last gap makes no run of its own.
+    const SideTruth truth = SideSynth(typicalSide()).truth();
+    for (const Span& run : runs)
+        EXPECT_FALSE(run.begin <= truth.bursts[0].begin && run.end >= truth.bursts[0].end);
+}
+
+TEST(SplitSide, LeadOutNoiseStaysOutOfTheLastTrack)
+{
+    SideSpec spec = typicalSide();
+    spec.leadOutSeconds = 8.0;
+    std::vector<Span> runs;
+    ASSERT_TRUE(splitsIntoTracks(spec, &runs));
+    const SideTruth truth = SideSynth(spec).truth();
+    EXPECT_LT(runs.back().end, truth.tracks.back().end + int(spec.sampleRate / 2));
+    EXPECT_LT(runs.back().end, truth.frames - int(7 * spec.sampleRate));
+}
+
+TEST(SplitSide, TheTailOfASlowFadeOutIsKept)
+{
+    SideSpec spec = typicalSide();
+    spec.tracks.back().fadeOutSeconds = 15.0;
+    std::vector<Span> runs;
+    ASSERT_TRUE(splitsIntoTracks(spec, &runs));
+    const SideTruth truth = SideSynth(spec).truth();
+    // Half a second before its end the fade is 30 dB down, still 15 dB
+    // above the surface noise.
+    EXPECT_GT(runs.back().end, truth.tracks.back().end - int(spec.sampleRate / 2));
+}
+
+TEST(SplitSide, AQuietPassageDoesNotSplitItsTrack)
+{
+    SideSpec spec = typicalSide();
+    spec.tracks[1].quietSeconds = 8.0;
+    spec.tracks[1].quietLevelDb = -36.0; // 22 dB below the track
+    std::vector<Span> runs;
+    ASSERT_TRUE(splitsIntoTracks(spec, &runs));
+    const Span passage = SideSynth(spec).truth().quietPassages[0];
+    EXPECT_TRUE(runs[1].begin < passage.begin && runs[1].end > passage.end);
+}
+
+TEST(SplitSide, ACracklingSurfaceDoesNotJoinTheTracks)
+{
+    SideSpec spec = typicalSide();
+    spec.clicksPerSecond = 8.0;
+    spec.clickPeakMinDb = -46.0;
+    spec.clickPeakMaxDb = -36.0;
+    EXPECT_TRUE(splitsIntoTracks(spec));
+}
+
+TEST(SplitSide, ANoisierSurfaceIsFoundByTheLocalEstimate)
+{
+    // Surface noise 38 dB under the loudest track: the detector's own -40 dB
+    // classification finds no gap; the estimate and split must.
+    SideSpec spec = typicalSide();
+    spec.surfaceNoiseDb = -52.0;
+    spec.clickPeakMinDb = -46.0;
+    spec.clickPeakMaxDb = -40.0;
+    spec.tracks[1].quietLevelDb = -30.0;
+    EXPECT_TRUE(splitsIntoTracks(spec));
+}
+
+TEST(SplitSide, ATwentyMinuteSideWithLeadingDigitalSilence)
+{
+    SideSpec spec;
+    spec.sampleRate = 22050;
+    spec.seed = 7;
+    spec.digitalSilenceSeconds = 1.5;
+    const double seconds[] = { 185, 240, 95, 130, 210, 60, 150, 170 };
+    const double levels[] = { -14, -18, -12, -20, -15, -17, -13, -16 };
+    for (int k = 0; k < 8; ++k) {
+        TrackSpec track;
+        track.seconds = seconds[k];
+        track.levelDb = levels[k];
+        if (k == 4) {
+            track.quietAtSeconds = 100.0;
+            track.quietSeconds = 6.0;
+            track.quietLevelDb = levels[k] - 20.0;
+        }
+        spec.tracks.push_back(track);
+        spec.gapSeconds.push_back(2.0 + (k % 3));
+    }
+    spec.tracks.back().fadeOutSeconds = 12.0;
+    EXPECT_TRUE(splitsIntoTracks(spec));
+}

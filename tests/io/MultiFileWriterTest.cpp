@@ -1,0 +1,295 @@
+// The multi-file writer: segment names, which frames go to which file, the
+// minimum duration, leading digital silence, tags, failures, and the whole
+// two-pass split of a synthesized record side read from and written to real
+// files.
+#include "tests/support/IoFiles.h"
+#include "tests/support/MemoryIO.h"
+#include "tests/support/SplitSignals.h"
+#include "tulv/core/SoundAlgoElementary.h"
+#include "tulv/io/SoundReader.h"
+#include "tulv/io/SoundWriterMultiFile.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonObject>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <sstream>
+
+using splitsignals::DetectorPtr;
+using Region = RMSStepDetector::Region;
+
+namespace {
+
+constexpr unsigned int kRate = 8000;
+
+Region region(double from, double to, bool noise)
+{
+    Region r;
+    r.begin = static_cast<int>(std::lround(from * kRate));
+    r.length = static_cast<int>(std::lround(to * kRate)) - r.begin;
+    r.level0 = r.level1 = noise ? 1e-7 : 1e-2;
+    r.weight = r.length;
+    r.noise = noise;
+    return r;
+}
+
+// The second pass of a split: the stream, unchanged, into the writer.
+SoundTools::Status secondPass(SoundReader& reader, SoundWriterMultiFile& writer)
+{
+    std::unique_ptr<SoundAlgoBypass, splitsignals::ReleaseAlgo> bypass(new SoundAlgoBypass);
+    const SoundTools::Status status = bypass->processAll(reader, &writer);
+    writer.close();
+    return status;
+}
+
+// A distinct non-zero value for every frame, within full scale.
+double marker(int index, int channel)
+{
+    return (channel ? -1.0 : 1.0) * (0.001 + (index % 9973) * 1e-4);
+}
+
+QStringList filesIn(const QString& directory)
+{
+    return QDir(directory).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+}
+
+iotest::Samples slice(const std::vector<double>& samples, int from, int to)
+{
+    return iotest::Samples(samples.begin() + 2 * size_t(from), samples.begin() + 2 * size_t(to));
+}
+
+} // namespace
+
+TEST(MultiFileNames, NumbersFollowTheLeadingDigitsOfTheName)
+{
+    DetectorPtr detector(new RMSStepDetector);
+    SoundWriterMultiFile writer(detector.get(), 5.0, kRate, 2, 128, SoundTools::Int16);
+    ASSERT_EQ(writer.open("C:/rec/side.wav"), SoundTools::Ok);
+    EXPECT_EQ(writer.getSegmentName(1), "C:/rec/001-side.wav");
+    EXPECT_EQ(writer.getSegmentName(2), "C:/rec/002-side.wav");
+    ASSERT_EQ(writer.open("/out/01 Track.flac"), SoundTools::Ok);
+    EXPECT_EQ(writer.getSegmentName(1), "/out/01 Track.flac");
+    EXPECT_EQ(writer.getSegmentName(2), "/out/02 Track.flac");
+    ASSERT_EQ(writer.open("/out/05_mix.mp3"), SoundTools::Ok);
+    EXPECT_EQ(writer.getSegmentName(1), "/out/01_mix.mp3");
+    EXPECT_EQ(writer.getSegmentName(12), "/out/12_mix.mp3");
+    ASSERT_EQ(writer.open("D:\\rips\\live"), SoundTools::Ok);
+    EXPECT_EQ(writer.getSegmentName(3), "D:/rips/003-live");
+    ASSERT_EQ(writer.open("side.ogg"), SoundTools::Ok);
+    EXPECT_EQ(writer.getSegmentName(1), "001-side.ogg");
+    ASSERT_EQ(writer.open("/side.ogg"), SoundTools::Ok);
+    EXPECT_EQ(writer.getSegmentName(1), "/001-side.ogg");
+    EXPECT_EQ(writer.open("/out/.wav"), SoundTools::Error);
+    EXPECT_EQ(writer.GetWrittenFiles(), 0);
+}
+
+TEST(MultiFileRuns, AShortRunOfSoundMakesNoFile)
+{
+    QTemporaryDir dir;
+    DetectorPtr detector = splitsignals::detectorFromRegions(
+        { region(0, 10, false), region(10, 12, true), region(12, 14, false) }, kRate);
+    testsupport::GeneratorReader reader(14 * kRate, kRate, marker);
+    SoundWriterMultiFile writer(detector.get(), 5.0, kRate, 2, 128, SoundTools::Float32);
+    ASSERT_EQ(writer.open(dir.filePath("side.wav")), SoundTools::Ok);
+    ASSERT_EQ(secondPass(reader, writer), SoundTools::Ok);
+    EXPECT_EQ(filesIn(dir.path()), QStringList { "001-side.wav" });
+    EXPECT_EQ(writer.GetWrittenFiles(), 1);
+    iotest::Samples samples;
+    unsigned int rate = 0;
+    ASSERT_TRUE(iotest::readFile(dir.filePath("001-side.wav"), samples, &rate));
+    EXPECT_EQ(rate, kRate);
+    ASSERT_EQ(samples.size(), size_t(2 * 10 * kRate));
+    for (size_t i = 0; i < samples.size() / 2; i += 101)
+        ASSERT_FLOAT_EQ(samples[2 * i + 1], marker(int(i), 1)) << i;
+}
+
+TEST(MultiFileRuns, LeadingDigitalSilenceIsLeftOutButCounted)
+{
+    QTemporaryDir dir;
+    // One sound region over the whole stream, whose first 1000 frames are
+    // exact zeros; then a frame with a silent right channel.
+    DetectorPtr detector = splitsignals::detectorFromRegions({ region(0, 3, false) }, kRate);
+    testsupport::GeneratorReader reader(3 * kRate, kRate, [](int i, int c) {
+        if (i < 1000)
+            return 0.0;
+        if (i == 1000)
+            return c == 0 ? -0.5 : 0.0;
+        return marker(i, c);
+    });
+    std::ostringstream log;
+    SoundDebuggableClass::setOStream(&log);
+    SoundDebuggableClass::setVerbose(true);
+    {
+        SoundWriterMultiFile writer(detector.get(), 1.0, kRate, 2, 128, SoundTools::Float32);
+        ASSERT_EQ(writer.open(dir.filePath("take.wav")), SoundTools::Ok);
+        EXPECT_EQ(secondPass(reader, writer), SoundTools::Ok);
+    }
+    SoundDebuggableClass::setVerbose(false);
+    SoundDebuggableClass::setOStream(&std::cout);
+    iotest::Samples samples;
+    ASSERT_TRUE(iotest::readFile(dir.filePath("001-take.wav"), samples));
+    ASSERT_EQ(samples.size(), size_t(2 * (3 * kRate - 1000)));
+    EXPECT_EQ(samples[0], -0.5);
+    EXPECT_EQ(samples[1], 0.0);
+    EXPECT_FLOAT_EQ(samples[2], marker(1001, 0));
+    // The length reported counts the dropped head.
+    EXPECT_NE(log.str().find("File 1 : 00:00:03.000 written"), std::string::npos) << log.str();
+    EXPECT_NE(log.str().find("00:00:03.000 in 1 file(s) written"), std::string::npos) << log.str();
+}
+
+TEST(MultiFileTags, EveryFileIsNumberedInItsTitleAndTrack)
+{
+    QTemporaryDir dir;
+    DetectorPtr detector = splitsignals::detectorFromRegions(
+        { region(0, 2, false), region(2, 3, true), region(3, 5, false), region(5, 6, true), region(6, 8, false),
+          region(8, 8.001, true) },
+        kRate);
+    testsupport::GeneratorReader reader(8 * kRate, kRate, marker);
+    SoundWriterMultiFile writer(detector.get(), 1.0, kRate, 2, 128, SoundTools::Int24);
+    SoundIDTag tags;
+    tags.title = "Live";
+    tags.artist = "The Band";
+    tags.year = "1977";
+    writer.setTags(tags);
+    ASSERT_EQ(writer.open(dir.filePath("concert.flac")), SoundTools::Ok);
+    EXPECT_EQ(writer.GetWrittenFiles(), 0);
+    ASSERT_EQ(secondPass(reader, writer), SoundTools::Ok);
+    EXPECT_EQ(writer.GetWrittenFiles(), 3);
+    EXPECT_EQ(filesIn(dir.path()), (QStringList { "001-concert.flac", "002-concert.flac", "003-concert.flac" }));
+    std::unique_ptr<SoundReader> third(SoundReader::getFromFilename(dir.filePath("003-concert.flac")));
+    ASSERT_TRUE(third);
+    ASSERT_EQ(third->open(dir.filePath("003-concert.flac")), SoundTools::Ok);
+    SoundIDTag read;
+    ASSERT_TRUE(third->getTags(read));
+    EXPECT_EQ(read.title, "Live 03");
+    EXPECT_EQ(read.track, "3");
+    EXPECT_EQ(read.artist, "The Band");
+    EXPECT_EQ(read.year, "1977");
+    EXPECT_EQ(third->getInputFormat(), SoundTools::Int24);
+    EXPECT_EQ(third->getFrameNB(), 2 * kRate);
+}
+
+TEST(MultiFileFailures, AFileThatCannotBeCreatedEndsTheRunWithAnError)
+{
+    QTemporaryDir dir;
+    DetectorPtr detector = splitsignals::detectorFromRegions({ region(0, 2, false) }, kRate);
+    testsupport::GeneratorReader reader(2 * kRate, kRate, marker);
+    SoundWriterMultiFile writer(detector.get(), 1.0, kRate, 2, 128, SoundTools::Int16);
+    ASSERT_EQ(writer.open(dir.filePath("missing/side.wav")), SoundTools::Ok);
+    EXPECT_EQ(secondPass(reader, writer), SoundTools::Error);
+    EXPECT_EQ(writer.GetWrittenFiles(), 0);
+    EXPECT_TRUE(filesIn(dir.path()).isEmpty());
+    // Channels other than two cannot be cut into stereo files.
+    SoundWriterMultiFile mono(detector.get(), 1.0, kRate, 1, 128, SoundTools::Int16);
+    EXPECT_EQ(mono.open(dir.filePath("side.wav")), SoundTools::Error);
+}
+
+// The flagship: a record side in a WAV file split into one file per track.
+class MultiFileSide : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(mDir.isValid());
+        mInput = mDir.filePath("side-a.wav");
+        ASSERT_TRUE(splitsignals::writeSideWav(mSpec, mInput.toStdString()));
+        ASSERT_TRUE(iotest::readFile(mInput, mSamples));
+        mTruth = splitsignals::SideSynth(mSpec).truth();
+    }
+
+    // The first pass and the analysis, from the file.
+    DetectorPtr analyse()
+    {
+        std::unique_ptr<SoundReader> reader(SoundReader::getFromFilename(mInput));
+        EXPECT_EQ(reader->open(mInput), SoundTools::Ok);
+        return splitsignals::analyseSide(*reader, mSettings);
+    }
+
+    // The second pass into `directory`; the names of the files written.
+    QStringList split(RMSStepDetector* detector, const QString& directory)
+    {
+        QDir().mkpath(directory);
+        std::unique_ptr<SoundReader> reader(SoundReader::getFromFilename(mInput));
+        EXPECT_EQ(reader->open(mInput), SoundTools::Ok);
+        SoundWriterMultiFile writer(detector, mSettings.minTrackSeconds, reader->getSampleRate(), 2, 128,
+                                    SoundTools::Int16);
+        SoundIDTag tags;
+        tags.title = "Side A";
+        tags.album = "Synthesized";
+        writer.setTags(tags);
+        EXPECT_EQ(writer.open(directory + "/side.wav"), SoundTools::Ok);
+        EXPECT_EQ(secondPass(*reader, writer), SoundTools::Ok);
+        return filesIn(directory);
+    }
+
+    splitsignals::SideSpec mSpec = splitsignals::typicalSide();
+    splitsignals::SplitSettings mSettings;
+    splitsignals::SideTruth mTruth;
+    QTemporaryDir mDir;
+    QString mInput;
+    iotest::Samples mSamples;
+};
+
+TEST_F(MultiFileSide, OneFilePerTrackWithinHalfASecondAndNothingLost)
+{
+    DetectorPtr detector = analyse();
+    ASSERT_TRUE(detector);
+    const QString out = mDir.filePath("tracks");
+    const QStringList files = split(detector.get(), out);
+    ASSERT_EQ(files.size(), int(mTruth.tracks.size())) << files.join(' ').toStdString();
+
+    // The runs of sound that the files must hold, in order.
+    const std::vector<splitsignals::Span> runs = splitsignals::soundRuns(*detector, mSettings.minTrackSeconds);
+    ASSERT_EQ(runs.size(), mTruth.tracks.size());
+    const int halfSecond = static_cast<int>(mSpec.sampleRate / 2);
+    iotest::Samples concatenated;
+    iotest::Samples expected;
+    for (size_t k = 0; k < runs.size(); ++k) {
+        EXPECT_NEAR(runs[k].begin, mTruth.tracks[k].begin, halfSecond) << "track " << k + 1;
+        EXPECT_NEAR(runs[k].end, mTruth.tracks[k].end, halfSecond) << "track " << k + 1;
+        iotest::Samples track;
+        unsigned int rate = 0;
+        ASSERT_TRUE(iotest::readFile(out + "/" + files[int(k)], track, &rate));
+        EXPECT_EQ(rate, mSpec.sampleRate);
+        concatenated.insert(concatenated.end(), track.begin(), track.end());
+        const iotest::Samples sound = slice(mSamples, runs[k].begin, std::min<int>(runs[k].end, mTruth.frames));
+        expected.insert(expected.end(), sound.begin(), sound.end());
+    }
+    // Every frame of every run of sound, once, in order, bit for bit.
+    ASSERT_EQ(concatenated.size(), expected.size());
+    EXPECT_EQ(iotest::maxDifference(concatenated, expected), 0.0);
+
+    std::unique_ptr<SoundReader> second(SoundReader::getFromFilename(out + "/002-side.wav"));
+    ASSERT_EQ(second->open(out + "/002-side.wav"), SoundTools::Ok);
+    EXPECT_EQ(second->getInputFormat(), SoundTools::Int16);
+    SoundIDTag tags;
+    ASSERT_TRUE(second->getTags(tags));
+    EXPECT_EQ(tags.title, "Side A 02");
+    EXPECT_EQ(tags.track, "2");
+}
+
+TEST_F(MultiFileSide, ADetectorRestoredFromJsonSplitsLikeTheLiveOne)
+{
+    DetectorPtr live = analyse();
+    ASSERT_TRUE(live);
+    QJsonObject saved;
+    live->writeToJSon(saved);
+    DetectorPtr restored(RMSStepDetector::createFromJSon(saved));
+    ASSERT_TRUE(restored);
+
+    const QStringList a = split(live.get(), mDir.filePath("live"));
+    const QStringList b = split(restored.get(), mDir.filePath("restored"));
+    ASSERT_EQ(a, b);
+    ASSERT_FALSE(a.isEmpty());
+    for (const QString& name : a) {
+        iotest::Samples x, y;
+        ASSERT_TRUE(iotest::readFile(mDir.filePath("live/" + name), x));
+        ASSERT_TRUE(iotest::readFile(mDir.filePath("restored/" + name), y));
+        ASSERT_EQ(x.size(), y.size()) << name.toStdString();
+        EXPECT_EQ(iotest::maxDifference(x, y), 0.0) << name.toStdString();
+    }
+}

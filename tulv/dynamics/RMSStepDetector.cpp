@@ -1,0 +1,598 @@
+#include "tulv/dynamics/RMSStepDetector.h"
+
+#include <QJsonArray>
+#include <QJsonValue>
+#include <QReadLocker>
+#include <QWriteLocker>
+
+#include <omp.h>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <iomanip>
+#include <sstream>
+
+namespace {
+
+// A level step is a change of 1 dB of power.
+const double kStepRatio = std::pow(10.0, 0.1);
+// Falls in the last 10 s of a run stay in the region in progress, so that a
+// final fade-out makes one region instead of a staircase of quieter ones.
+constexpr double kFadeZoneSeconds = 10.0;
+constexpr size_t kRegionCapacity = 200;
+// A change of 20 dB or more is one between sound and near silence.
+constexpr double kSilenceRatio = 100.0;
+// Below this a mean square counts as -100 dB.
+constexpr double kSilentPower = 1e-20;
+
+double powerToDb(double power)
+{
+    return power <= kSilentPower ? -100.0 : 10.0 * std::log10(power);
+}
+
+// The time text of the diagnostic lines: HH:MM:SS.mmm, as readers print lengths.
+std::string timeText(double seconds)
+{
+    const double hours = std::floor(seconds / 3600.0);
+    const double rest = seconds - 3600.0 * hours;
+    const double minutes = std::floor(rest / 60.0);
+    const double secs = rest - 60.0 * minutes;
+    std::ostringstream text;
+    text << std::fixed << std::setfill('0') << std::setprecision(0) << std::setw(2) << hours << ':' << std::setw(2)
+         << minutes << ':' << std::setprecision(3) << std::setw(6) << secs;
+    return text.str();
+}
+
+class RMSStepDetectorJSonBuilder : public SoundAlgo::SoundAlgoJSonBuilder {
+public:
+    SoundAlgo* build(const QJsonObject& object) override { return RMSStepDetector::createFromJSon(object); }
+    QString getClassName() override { return QStringLiteral("RMSStepDetector"); }
+};
+
+// Registered when the library is loaded; the registry keeps it for the life
+// of the process.
+const bool kBuilderRegistered = [] {
+    SoundAlgo::declareBuilder(new RMSStepDetectorJSonBuilder);
+    return true;
+}();
+
+} // namespace
+
+RMSStepDetector::RMSStepDetector(double noiseThresholdDb, double rmsTime, double minSlopeTime, OutputMode mode,
+                                 bool realTimeMode)
+    : mStepRatio(kStepRatio)
+    , mNoiseLevel(std::pow(10.0, noiseThresholdDb / 20.0))
+    , mRMSTime(rmsTime)
+    , mOutputMode(mode)
+    , mRealTimeMode(realTimeMode)
+    , mChangeRules { { 10.0, std::pow(10.0, 0.1), 0 }, { 5.0, std::pow(10.0, 0.2), 0 }, { 2.0, std::pow(10.0, 0.5), 0 } }
+    , mSlopeDetector(minSlopeTime)
+{
+    (void)kBuilderRegistered;
+    mRegions.reserve(kRegionCapacity);
+}
+
+RMSStepDetector::~RMSStepDetector() = default;
+
+unsigned int RMSStepDetector::toFrames(double seconds) const
+{
+    const double frames = std::floor(getSampleRate() * seconds + 0.5);
+    return frames > 0 ? static_cast<unsigned int>(frames) : 0;
+}
+
+double RMSStepDetector::noiseFloorPower() const
+{
+    const double power = mNoiseLevel * mNoiseLevel;
+    return mRealTimeMode ? power : power * mCurrentMax;
+}
+
+double RMSStepDetector::noiseLevelDb() const
+{
+    return mNoiseLevel <= kSilentPower ? -100.0 : 20.0 * std::log10(mNoiseLevel);
+}
+
+unsigned int RMSStepDetector::getInOverlap(unsigned int sampleRate) const
+{
+    const double frames = std::floor(sampleRate * mRMSTime + 0.5);
+    return frames > 0 ? static_cast<unsigned int>(frames) : 0;
+}
+
+void RMSStepDetector::reset()
+{
+    QWriteLocker lock(&mLock);
+    mWindow = static_cast<int>(toFrames(mRMSTime));
+    mPendingSum[0] = mPendingSum[1] = 0.0;
+    mPendingCount = 0;
+    mPendingBegin = 0;
+    mLastAnalysed = -1;
+    mCurrentMax = 0.0;
+    mFadeZoneStart = 0;
+    mRangeEnd = INT_MAX;
+    mSampledPower[0] = mSampledPower[1] = 0.0;
+    mRegions.clear();
+    mSlopeDetector.reset();
+}
+
+SoundTools::Status RMSStepDetector::initProcess(const LoopContext& context, SoundAlgo* previous, SoundAlgo* next)
+{
+    mSampleRate = context.sampleRate;
+    reset();
+    mSlopeDetector.init(context.sampleRate);
+    const long long rangeEnd = (long long)context.startFrame + context.frameNBToProcess;
+    mRangeEnd = static_cast<int>(std::min<long long>(rangeEnd, INT_MAX));
+    mFadeZoneStart = static_cast<int>(rangeEnd - static_cast<long long>(toFrames(kFadeZoneSeconds)));
+    for (ChangeRule& rule : mChangeRules)
+        rule.frames = toFrames(rule.seconds);
+    // A window of no frames has no mean square; the loop would also never
+    // hand the detector the context it reads ahead.
+    if (mWindow < 1) {
+        setError(QStringLiteral("RMS time of %1 s is shorter than one frame").arg(mRMSTime),
+                 "RMSStepDetector::initProcess");
+        return SoundTools::Error;
+    }
+    return SoundAlgo::initProcess(context, previous, next);
+}
+
+SoundTools::Status RMSStepDetector::process()
+{
+    using Frame = SoundTools::StereoFrame<double>;
+    const std::shared_ptr<SoundBuffer>& in = mInBuffers[0];
+    const std::shared_ptr<SoundBuffer>& out = mOutBuffers[0];
+    const int first = getOutOrigin();
+    const int count = static_cast<int>(std::min<unsigned int>(getOutFrameNb(), INT_MAX));
+    if (count <= 0)
+        return SoundTools::Ok;
+    const int window = mWindow;
+    const double invWindow = 1.0 / window;
+    const Frame* input = in->getStereoFrame(first);
+    Frame* output = out->getStereoFrame(first);
+
+    const int snapshot = mLastAnalysed;
+    int samplePoint = first;
+    if (snapshot == -1) {
+        samplePoint = std::max(first, 0);
+        mPendingBegin = samplePoint;
+    }
+    // Frames past the end of the run are the loop's zero padding, not sound.
+    const int analysedEnd = std::min(count, mRangeEnd > first ? mRangeEnd - first : 0);
+    double sum0 = 0.0;
+    double sum1 = 0.0;
+    bool summed = false;
+    // Per frame: one square added and one subtracted per channel, the
+    // comparison with the region in progress, and the output frame.
+    for (int i = 0; i < count; ++i) {
+        const int p = first + i;
+        if (p > mLastAnalysed && i < analysedEnd) {
+            if (!summed) {
+                // Summing the whole window once per block bounds the drift of
+                // the running sums.
+                for (int k = 0; k < window; ++k) {
+                    sum0 += input[i + k].left * input[i + k].left;
+                    sum1 += input[i + k].right * input[i + k].right;
+                }
+                summed = true;
+            } else {
+                const Frame& entering = input[i + window - 1];
+                sum0 += entering.left * entering.left;
+                sum1 += entering.right * entering.right;
+            }
+            const double m0 = std::max(sum0 * invWindow, 0.0);
+            const double m1 = std::max(sum1 * invWindow, 0.0);
+            if (p == samplePoint) {
+                mSlopeDetector.addValue(m0, m1, p);
+                mSampledPower[0] = m0;
+                mSampledPower[1] = m1;
+                samplePoint += window;
+            }
+            sum0 -= input[i].left * input[i].left;
+            sum1 -= input[i].right * input[i].right;
+
+            if (snapshot == -1 && !(m0 > 0.0) && !(m1 > 0.0)) {
+                // Leading digital silence: the first region begins where the
+                // window first holds a sound.
+                ++mLastAnalysed;
+                ++mPendingBegin;
+            } else {
+                const double a0 = mPendingCount ? mPendingSum[0] / mPendingCount : 0.0;
+                const double a1 = mPendingCount ? mPendingSum[1] / mPendingCount : 0.0;
+                const double average = std::max(a0, a1);
+                const double level = std::max(m0, m1);
+                bool accumulate = true;
+                if (level > average * mStepRatio || average > level * mStepRatio) {
+                    mFallLevel = level;
+                    const SoundTools::Status pushed = pushRegion(false);
+                    mFallLevel = -1.0;
+                    if (pushed == SoundTools::Ok) {
+                        mPendingSum[0] = m0;
+                        mPendingSum[1] = m1;
+                        mPendingCount = 1;
+                        mPendingBegin = p + window / 2;
+                        accumulate = false;
+                    } else if (pushed == SoundTools::EndOfStream) {
+                        mPendingSum[0] = m0;
+                        mPendingSum[1] = m1;
+                        mPendingCount = 1;
+                        mPendingBegin = p;
+                        mLastAnalysed = p;
+                        accumulate = false;
+                    }
+                }
+                if (accumulate) {
+                    mPendingSum[0] += m0;
+                    mPendingSum[1] += m1;
+                    ++mPendingCount;
+                    ++mLastAnalysed;
+                }
+            }
+        }
+        switch (mOutputMode) {
+        case RegionLevel:
+            if (mPendingCount) {
+                output[i].left = std::sqrt(std::max(mPendingSum[0] / mPendingCount, 0.0));
+                output[i].right = std::sqrt(std::max(mPendingSum[1] / mPendingCount, 0.0));
+            } else {
+                output[i].left = output[i].right = 0.0;
+            }
+            break;
+        case WindowPower:
+            output[i].left = mSampledPower[0];
+            output[i].right = mSampledPower[1];
+            break;
+        case PassThrough:
+            output[i] = input[i];
+            break;
+        case NoOutput:
+            break;
+        }
+    }
+    if (mRealTimeMode)
+        flush(false);
+    return SoundTools::Ok;
+}
+
+SoundTools::Status RMSStepDetector::pushRegion(bool /*force*/)
+{
+    if (mPendingCount == 0)
+        return SoundTools::Error;
+    QWriteLocker lock(&mLock);
+    Region region;
+    region.begin = mPendingBegin;
+    region.length = mPendingCount;
+    region.level0 = mPendingSum[0] / mPendingCount;
+    region.level1 = mPendingSum[1] / mPendingCount;
+    region.weight = mPendingCount;
+    region.noise = false;
+    if (mRegions.empty()) {
+        mRegions.push_back(region);
+        mCurrentMax = std::max(region.level0, region.level1);
+        return SoundTools::Ok;
+    }
+    Region& previous = mRegions.back();
+    if (mFadeZoneStart != 0 && region.begin > mFadeZoneStart
+        && (previous.level0 > region.level0 || previous.level1 > region.level1)) {
+        // A fall in the fade zone is a fade-out going on, unless the level has
+        // sunk to the noise: the lead-out noise after the last track is a
+        // region of its own, or splitting would keep it in the last file.
+        const double probe = mFallLevel >= 0.0 ? mFallLevel : std::max(region.level0, region.level1);
+        if (probe > noiseFloorPower())
+            return SoundTools::Error;
+    }
+    const int distance = region.begin - previous.begin;
+    const SoundTools::StereoFrame<double> newLevels { region.level0, region.level1 };
+    const SoundTools::StereoFrame<double> previousLevels { previous.level0, previous.level1 };
+    // The rules measure how long the previous region lasted, in steps of at
+    // least 2 s: a gap of two seconds between tracks would vanish into the
+    // region before or after it. Two more cases close a region:
+    // - a new piece that itself lasts as long as the strongest rule asks,
+    //   with as large a change, stands on its own;
+    // - at a change of 20 dB or more (between sound and near silence), one
+    //   second is enough, of the previous region or of a new piece that
+    //   outlasts it (the short decay that leads into a gap).
+    const unsigned int newLength = static_cast<unsigned int>(std::max(region.length, 0));
+    const unsigned int lasted = static_cast<unsigned int>(std::max(distance, 0));
+    const double ratio = changeRatio(newLevels, previousLevels);
+    const ChangeRule& strongest = mChangeRules.back();
+    const unsigned int silenceFrames = strongest.frames / 2;
+    const bool standsAlone = (ratio >= strongest.powerRatio && newLength >= strongest.frames)
+        || (ratio >= kSilenceRatio
+            && (lasted >= silenceFrames || (newLength >= lasted && newLength >= silenceFrames)));
+    if (distance >= 0
+        && (canChangeRegion(static_cast<unsigned int>(distance), newLevels, previousLevels) || standsAlone)) {
+        previous.length = distance;
+        mCurrentMax = std::max({ mCurrentMax, region.level0, region.level1 });
+        mRegions.push_back(region);
+        return SoundTools::Ok;
+    }
+    const double total = double(previous.weight) + region.weight;
+    previous.level0 = (previous.level0 * previous.weight + region.level0 * region.weight) / total;
+    previous.level1 = (previous.level1 * previous.weight + region.level1 * region.weight) / total;
+    previous.weight += region.weight;
+    previous.length += region.length;
+    mPendingBegin = mLastAnalysed;
+    mPendingSum[0] = mPendingSum[1] = 0.0;
+    mPendingCount = 0;
+    mCurrentMax = std::max({ mCurrentMax, previous.level0, previous.level1 });
+    return SoundTools::EndOfStream;
+}
+
+double RMSStepDetector::changeRatio(const SoundTools::StereoFrame<double>& newLevels,
+                                    const SoundTools::StereoFrame<double>& previousLevels)
+{
+    const double n = std::max(newLevels.left, newLevels.right);
+    const double q = std::max(previousLevels.left, previousLevels.right);
+    if (n == q)
+        return 1.0;
+    // A change from or to silence counts as 50 dB.
+    if (n == 0.0 || q == 0.0)
+        return 100000.0;
+    return n > q ? n / q : q / n;
+}
+
+bool RMSStepDetector::canChangeRegion(unsigned int distance, const SoundTools::StereoFrame<double>& newLevels,
+                                      const SoundTools::StereoFrame<double>& previousLevels) const
+{
+    const double ratio = changeRatio(newLevels, previousLevels);
+    for (const ChangeRule& rule : mChangeRules) {
+        if (rule.powerRatio > ratio)
+            return false;
+        if (distance >= rule.frames)
+            return true;
+    }
+    return false;
+}
+
+void RMSStepDetector::flush(bool /*force*/)
+{
+    {
+        QWriteLocker lock(&mLock);
+        if (pushRegion(false) == SoundTools::Ok) {
+            mPendingSum[0] = mPendingSum[1] = 0.0;
+            mPendingCount = 0;
+        }
+    }
+    if (isDebug())
+        printRegions(nullptr);
+    QWriteLocker lock(&mLock);
+    applyNoise(noiseLevelDb(), mRegions.begin(), mRegions.end());
+}
+
+void RMSStepDetector::endProcess(int status, unsigned int frameNBProcessed)
+{
+    // The loop counts the frames it read; regions are absolute positions.
+    const long long end = (long long)getOffset() + frameNBProcessed;
+    const int endPosition = static_cast<int>(std::min<long long>(end, INT_MAX));
+    if (mPendingCount > 1)
+        pushRegion(false);
+    mPendingBegin = endPosition;
+    mPendingSum[0] = mPendingSum[1] = 0.0;
+    mPendingCount = 1;
+    mFadeZoneStart = 0;
+    flush(true);
+    {
+        QWriteLocker lock(&mLock);
+        mBackup = mRegions;
+    }
+    SoundAlgo::endProcess(status, frameNBProcessed);
+}
+
+std::vector<RMSStepDetector::Region> RMSStepDetector::getRegions() const
+{
+    return mRegions;
+}
+
+RMSStepDetector::Region RMSStepDetector::getRegion(int index, bool fromBackup) const
+{
+    QReadLocker lock(&mLock);
+    const std::vector<Region>& list = fromBackup && !mBackup.empty() ? mBackup : mRegions;
+    return index >= 0 && size_t(index) < list.size() ? list[size_t(index)] : Region();
+}
+
+int RMSStepDetector::size(bool fromBackup) const
+{
+    QReadLocker lock(&mLock);
+    return static_cast<int>(fromBackup && !mBackup.empty() ? mBackup.size() : mRegions.size());
+}
+
+unsigned int RMSStepDetector::getFullLength() const
+{
+    return mRegions.empty() ? 0 : static_cast<unsigned int>(std::max(mRegions.back().begin, 0));
+}
+
+double RMSStepDetector::getCurrentMax() const
+{
+    return std::sqrt(mCurrentMax);
+}
+
+int RMSStepDetector::getSegmentsNumber() const
+{
+    int segments = 0;
+    bool inSignal = false;
+    for (const Region& region : mRegions) {
+        if (!region.noise && !inSignal)
+            ++segments;
+        inSignal = !region.noise;
+    }
+    return segments;
+}
+
+int RMSStepDetector::getSignalStart(double marginSeconds) const
+{
+    for (const Region& region : mRegions)
+        if (!region.noise)
+            return std::max(0, region.begin - static_cast<int>(toFrames(marginSeconds)));
+    return INT_MAX;
+}
+
+int RMSStepDetector::getSignalEnd(double marginSeconds) const
+{
+    for (auto it = mRegions.rbegin(); it != mRegions.rend(); ++it)
+        if (!it->noise)
+            return it->begin + it->length - 1 + static_cast<int>(toFrames(marginSeconds));
+    return 0;
+}
+
+const SoundRMSSlopeDetector::Region* RMSStepDetector::getSlopeRegion(int position, unsigned int firstIndex,
+                                                                     Region& out)
+{
+    const SoundRMSSlopeDetector::Region* slope = mSlopeDetector.find(position);
+    if (!slope)
+        return nullptr;
+    QReadLocker lock(&mLock);
+    for (size_t i = firstIndex; i < mRegions.size(); ++i) {
+        const Region& region = mRegions[i];
+        if (region.begin <= slope->start && region.begin + region.length > slope->start)
+            continue;
+        if (region.begin > slope->end)
+            return nullptr;
+        if (region.begin + region.length - 1 >= slope->end) {
+            out = region;
+            return slope;
+        }
+    }
+    return nullptr;
+}
+
+void RMSStepDetector::backup()
+{
+    if (mPendingCount > 1)
+        pushRegion(false);
+    // The backup is written: a read lock would let two callers copy at once.
+    QWriteLocker lock(&mLock);
+    mBackup = mRegions;
+}
+
+void RMSStepDetector::clearBackup()
+{
+    QWriteLocker lock(&mLock);
+    mBackup.clear();
+}
+
+void RMSStepDetector::resetRegions()
+{
+    mRegions = mBackup;
+}
+
+void RMSStepDetector::writeToJSon(QJsonObject& object) const
+{
+    object.insert(QStringLiteral("Class"), QStringLiteral("RMSStepDetector"));
+    object.insert(QStringLiteral("NoiseThreshold"), noiseLevelDb());
+    object.insert(QStringLiteral("RMSTime"), mRMSTime);
+    object.insert(QStringLiteral("MinSlopeTime"), mSlopeDetector.getMinSlopeTime());
+    object.insert(QStringLiteral("OutputMode"), static_cast<int>(mOutputMode));
+    object.insert(QStringLiteral("RealTimeMode"), mRealTimeMode);
+    object.insert(QStringLiteral("SampleRate"), static_cast<double>(getSampleRate()));
+    if (mRegions.empty())
+        return;
+    QJsonArray regions;
+    for (const Region& region : mRegions) {
+        QJsonObject item;
+        item.insert(QStringLiteral("BeginSample"), region.begin);
+        item.insert(QStringLiteral("SampleNb"), region.length);
+        item.insert(QStringLiteral("RMSSqrValue0"), region.level0);
+        item.insert(QStringLiteral("RMSSqrValue1"), region.level1);
+        item.insert(QStringLiteral("MeanSmpl"), region.weight);
+        item.insert(QStringLiteral("IsNoise"), region.noise);
+        regions.append(item);
+    }
+    object.insert(QStringLiteral("Regions"), regions);
+}
+
+RMSStepDetector* RMSStepDetector::createFromJSon(QJsonObject object)
+{
+    const QJsonValue cls = object.value(QStringLiteral("Class"));
+    const QJsonValue threshold = object.value(QStringLiteral("NoiseThreshold"));
+    const QJsonValue rmsTime = object.value(QStringLiteral("RMSTime"));
+    const QJsonValue slopeTime = object.value(QStringLiteral("MinSlopeTime"));
+    const QJsonValue mode = object.value(QStringLiteral("OutputMode"));
+    const QJsonValue realTime = object.value(QStringLiteral("RealTimeMode"));
+    if (!cls.isString() || cls.toString() != QLatin1String("RMSStepDetector") || !threshold.isDouble()
+        || !rmsTime.isDouble() || !slopeTime.isDouble() || !mode.isDouble() || !realTime.isBool())
+        return nullptr;
+    const int modeValue = mode.toInt(-1);
+    // An output mode outside the enumeration would leave process writing
+    // nothing it could name: refuse the object instead.
+    if (modeValue < RegionLevel || modeValue > NoOutput)
+        return nullptr;
+    auto* detector = new RMSStepDetector(threshold.toDouble(), rmsTime.toDouble(), slopeTime.toDouble(),
+                                         static_cast<OutputMode>(modeValue), realTime.toBool());
+    detector->readFromJSon(object);
+    return detector;
+}
+
+bool RMSStepDetector::readFromJSon(QJsonObject& object)
+{
+    SoundAlgo::readFromJSon(object);
+    const QJsonValue rate = object.value(QStringLiteral("SampleRate"));
+    if (!rate.isDouble())
+        return false;
+    mSampleRate = static_cast<unsigned int>(std::max(0.0, rate.toDouble()));
+    const QJsonValue list = object.value(QStringLiteral("Regions"));
+    if (!list.isArray())
+        return false;
+    bool complete = true;
+    {
+        QWriteLocker lock(&mLock);
+        for (const QJsonValue& element : list.toArray()) {
+            const QJsonObject item = element.toObject();
+            const QJsonValue begin = item.value(QStringLiteral("BeginSample"));
+            const QJsonValue length = item.value(QStringLiteral("SampleNb"));
+            const QJsonValue level0 = item.value(QStringLiteral("RMSSqrValue0"));
+            const QJsonValue level1 = item.value(QStringLiteral("RMSSqrValue1"));
+            const QJsonValue weight = item.value(QStringLiteral("MeanSmpl"));
+            const QJsonValue noise = item.value(QStringLiteral("IsNoise"));
+            if (!element.isObject() || !begin.isDouble() || !length.isDouble() || !level0.isDouble()
+                || !level1.isDouble() || !weight.isDouble() || !noise.isBool()) {
+                complete = false;
+                break;
+            }
+            Region region;
+            region.begin = begin.toInt();
+            region.length = length.toInt();
+            region.level0 = level0.toDouble();
+            region.level1 = level1.toDouble();
+            region.weight = weight.toInt();
+            region.noise = noise.toBool();
+            mRegions.push_back(region);
+        }
+        if (complete)
+            mBackup = mRegions;
+    }
+    if (!complete)
+        return false;
+    if (isDebug())
+        printRegions("JSON Loaded");
+    return true;
+}
+
+void RMSStepDetector::printRegions(const char* title)
+{
+    if (!isDebug())
+        return;
+    std::ostream& out = getOStream();
+    if (title)
+        out << title << ' ';
+    out << mRegions.size() << " regions" << std::endl;
+    out << "Noise level :" << noiseLevelDb() << " dB" << std::endl;
+    if (mRegions.size() <= kRegionCapacity)
+        for (const Region& region : mRegions)
+            outputRegion(region);
+}
+
+std::ostream& RMSStepDetector::outputRegion(const Region& region)
+{
+    std::ostream& out = getOStream();
+    if (!isDebug())
+        return out;
+    const double rate = getSampleRate() ? double(getSampleRate()) : 1.0;
+    std::ostringstream line;
+    line << std::fixed << std::setprecision(2) << "[Thread " << omp_get_thread_num() << "] ";
+    if (region.noise)
+        line << '[';
+    line << timeText(region.begin / rate) << " (" << timeText(region.length / rate) << ") : "
+         << powerToDb(region.level0) << ' ' << powerToDb(region.level1);
+    if (region.noise)
+        line << ']';
+    out << line.str() << std::endl;
+    return out;
+}
