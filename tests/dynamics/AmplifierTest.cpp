@@ -12,6 +12,8 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <iostream>
+#include <sstream>
 #include <thread>
 
 using namespace dyntest;
@@ -237,6 +239,23 @@ TEST(AmplifierLevel, GetLevelReadsTheRegionsAndSearchesOnlyForward)
 
     auto empty = amplifier(-15.0, detectorWith({}, kRate));
     EXPECT_EQ(empty->getLevel(1.0), 0.0);
+}
+
+TEST(AmplifierLevel, DebugLinesNameTheTimeAndTheNewGain)
+{
+    const std::vector<RegionSpec> specs = { { 2.0, -25.0 }, { 3.0, -10.0 } };
+    const std::vector<double> in = recordingOf(specs, kRate);
+    auto amp = amplifier(-15.0, detectorWith(regionsOf(specs, kRate), kRate));
+    std::ostringstream log;
+    SoundDebuggableClass::setOStream(&log);
+    SoundDebuggableClass::setDebug(true);
+    const std::vector<double> out = runThrough(*amp, in, 0, kRate);
+    SoundDebuggableClass::setDebug(false);
+    SoundDebuggableClass::setOStream(&std::cout);
+    ASSERT_EQ(out.size(), in.size());
+    const std::string text = log.str();
+    EXPECT_NE(text.find("Amplification set to 10.00 10.00\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("[Thread 0] 00:00:02.000 : Amplification set to -5.00 -5.00\n"), std::string::npos) << text;
 }
 
 TEST(AmplifierRegions, EmptyDetectorLeavesTheStreamAlone)

@@ -128,12 +128,17 @@ void SoundAlgoLimiter::endProcess(int status, unsigned int frameNBProcessed)
 {
     closeDiagnostic();
     if (isDebug() && status == SoundTools::Ok) {
+        std::shared_lock<std::shared_mutex> locker(mLock);
         std::ostream& out = getOStream();
+        const std::ios_base::fmtflags flags = out.flags();
+        const std::streamsize precision = out.precision();
         out << std::fixed << std::setprecision(2);
         if (mPositiveAttacks != 0)
             out << "SoundAlgoAmplify : " << mPositiveAttacks << " positives attacks" << std::endl;
         if (mFilteredClippings != 0)
             out << "SoundAlgoAmplify : " << mFilteredClippings << " clippings filtered" << std::endl;
+        out.flags(flags);
+        out.precision(precision);
     }
     SoundAlgo::endProcess(status, frameNBProcessed);
 }

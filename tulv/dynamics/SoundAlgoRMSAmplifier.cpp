@@ -138,8 +138,12 @@ void SoundAlgoRMSAmplifier::initCurrentCoeff()
     mSlopeRamp = false;
     if (isDebug()) {
         std::ostream& out = getOStream();
+        const std::ios_base::fmtflags flags = out.flags();
+        const std::streamsize precision = out.precision();
         out << std::fixed << std::setprecision(2) << "Amplification set to " << decibels(mBalance[0] * mCurrentCoeff)
             << ' ' << decibels(mBalance[1] * mCurrentCoeff) << std::endl;
+        out.flags(flags);
+        out.precision(precision);
     }
 }
 
@@ -277,10 +281,14 @@ void SoundAlgoRMSAmplifier::debugAmplification(int position)
 {
     mDetector->outputRegion(mCurrentRegion);
     std::ostream& out = getOStream();
+    const std::ios_base::fmtflags flags = out.flags();
+    const std::streamsize precision = out.precision();
     out << std::fixed << std::setprecision(2) << "[Thread " << omp_get_thread_num() << "] ";
     writeTime(out, mRate ? double(position) / mRate : 0.0);
     out << std::setprecision(2) << " : Amplification set to " << decibels(mBalance[0] * mTargetCoeff) << ' '
         << decibels(mBalance[1] * mTargetCoeff) << std::endl;
+    out.flags(flags);
+    out.precision(precision);
 }
 
 SoundTools::Status SoundAlgoRMSAmplifier::process()
