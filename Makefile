@@ -19,9 +19,9 @@ $(BUILD)/CMakeCache.txt: | deps
 build: deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
+# The side, its tracks and the table stay in $(BUILD)/demo for a listen.
 demo: build
-	$(BUILD)/apps/tulv/tulv --version
-	$(BUILD)/apps/tulv/tulv --help
+	$(BUILD)/apps/tulv/tulv demo $(BUILD)/demo
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
@@ -39,6 +39,7 @@ test-tsan: deps
 bench: build
 	$(BUILD)/bench/tulv_bench
 	@if [ -x bench/compare-peers.sh ]; then bench/compare-peers.sh $(BUILD); fi
+	@if [ -x bench/tool-vs-sox.sh ]; then bench/tool-vs-sox.sh $(BUILD); fi
 
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)

@@ -26,11 +26,28 @@
 #include "tulv/io/SoundWriterSndfile.h"
 
 // Filters
+#include "tulv/filters/BiquadEqBuilder.h"
+#include "tulv/filters/Filter.h"
+#include "tulv/filters/FilterBuilder.h"
+#include "tulv/filters/OrderFilterBuilders.h"
+#include "tulv/filters/Remez.h"
+#include "tulv/filters/SoundAlgoEqFIR.h"
+#include "tulv/filters/SoundAlgoFilter.h"
+#include "tulv/filters/SoundAlgoFilterBiquad.h"
+#include "tulv/filters/SoundAlgoFilterCrossover.h"
+#include "tulv/filters/SoundAlgoFilterSplit.h"
 
 // Spectral processing
 
 // Dynamics and region analysis
 #include "tulv/dynamics/RMSStepDetector.h"
+#include "tulv/dynamics/SoundAlgoAmpliInterface.h"
+#include "tulv/dynamics/SoundAlgoBassBoost.h"
+#include "tulv/dynamics/SoundAlgoFWIntegrator.h"
+#include "tulv/dynamics/SoundAlgoLimiter.h"
+#include "tulv/dynamics/SoundAlgoNoiseGate.h"
+#include "tulv/dynamics/SoundAlgoRMSAmplifier.h"
+#include "tulv/dynamics/SoundAlgoSimpleLimiter.h"
 #include "tulv/dynamics/SoundRMSSlopeDetector.h"
 
 // Level statistics and catalogs

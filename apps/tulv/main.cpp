@@ -1,4 +1,5 @@
 #include "Commands.h"
+#include "Interrupt.h"
 
 #include <tulv/tulv.h>
 
@@ -6,29 +7,43 @@
 #include <QTextStream>
 
 #include <cstdio>
+#include <iostream>
 
 namespace {
 
 const Command kCommands[] = {
-    { nullptr, nullptr, nullptr },
+    { "info", "show the format, length, tags and cover of sound files", runInfo },
+    { "convert", "convert a sound file to another format, with gain, range and tags", runConvert },
+    { "split", "split a recorded side into one file per track", runSplit },
+    { "demo", "split a built-in synthetic record side and compare with the truth", runDemo },
 };
+
+bool sVerbose = false;
 
 void printUsage(FILE* to)
 {
     QTextStream out(to);
-    out << "Usage: tulv COMMAND [ARGUMENTS...]\n"
+    out << "Usage: tulv [--verbose|--debug] COMMAND [ARGUMENTS...]\n"
            "       tulv --help | --version\n\n"
-           "tulv reads, processes, splits and writes recorded sound.\n";
-    bool any = false;
-    for (const Command& command : kCommands) {
-        if (!command.name)
-            continue;
-        if (!any)
-            out << "\nCommands:\n";
-        any = true;
+           "tulv reads, processes, splits and writes recorded sound.\n"
+           "Files: WAV, FLAC, Ogg Vorbis and MP3 are read; the same are written, the\n"
+           "container chosen by the output's extension (MP3 needs libmp3lame).\n";
+    out << "\nCommands:\n";
+    for (const Command& command : kCommands)
         out << "  " << QString::fromLatin1(command.name).leftJustified(10) << command.summary << '\n';
-    }
-    out << "\nRun 'tulv COMMAND --help' for the options of a command.\n";
+    out << "\nOptions:\n"
+           "  --verbose   also show the library's own diagnostics\n"
+           "  --debug     and its detailed dumps (the region lists of a split)\n"
+           "\nExit status: 0 done, 1 the job failed, 2 usage error, 128+N stopped by signal N.\n"
+           "Run 'tulv COMMAND --help' for the options of a command.\n";
+}
+
+// The library logs every error it records as a Qt warning. The tool reports
+// each failure once, in its own words, so those lines stay hidden unless asked.
+void messageHandler(QtMsgType type, const QMessageLogContext&, const QString& message)
+{
+    if (type == QtFatalMsg || sVerbose)
+        std::fprintf(stderr, "tulv: [library] %s\n", qUtf8Printable(message));
 }
 
 } // namespace
@@ -36,19 +51,47 @@ void printUsage(FILE* to)
 void printError(const QString& message)
 {
     std::fprintf(stderr, "tulv: %s\n", qUtf8Printable(message));
+    std::fflush(stderr);
+}
+
+void printOut(const QString& text)
+{
+    std::fputs(qUtf8Printable(text), stdout);
+    std::fflush(stdout);
+}
+
+QString libraryReason(const QString& before, const QString& fallback)
+{
+    const QString now = SoundDebuggableClass::getError();
+    if (now.isEmpty() || now == before)
+        return fallback;
+    const int separator = now.indexOf(QLatin1String(" : "));
+    return separator >= 0 ? now.mid(separator + 3) : now;
 }
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    qInstallMessageHandler(messageHandler);
+    interrupt::install();
+    // Library reports go where the tool's own messages go, never into a table on stdout.
+    SoundDebuggableClass::setOStream(&std::cerr);
     QStringList arguments = QCoreApplication::arguments();
     arguments.removeFirst();
+    while (!arguments.isEmpty()
+           && (arguments.first() == QLatin1String("--verbose") || arguments.first() == QLatin1String("--debug"))) {
+        sVerbose = true;
+        SoundDebuggableClass::setVerbose(true);
+        if (arguments.first() == QLatin1String("--debug"))
+            SoundDebuggableClass::setDebug(true);
+        arguments.removeFirst();
+    }
     if (arguments.isEmpty()) {
         printUsage(stderr);
         return ExitUsage;
     }
     const QString first = arguments.takeFirst();
-    if (first == QLatin1String("--help") || first == QLatin1String("-h")) {
+    if (first == QLatin1String("--help") || first == QLatin1String("-h") || first == QLatin1String("help")) {
         printUsage(stdout);
         return ExitOk;
     }
@@ -57,7 +100,7 @@ int main(int argc, char** argv)
         return ExitOk;
     }
     for (const Command& command : kCommands)
-        if (command.name && first == QLatin1String(command.name))
+        if (first == QLatin1String(command.name))
             return command.run(arguments);
     printError(QStringLiteral("unknown command '%1' (see 'tulv --help')").arg(first));
     return ExitUsage;

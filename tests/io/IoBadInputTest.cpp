@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -162,6 +163,57 @@ TEST(IoBadInput, TruncatedDataIsRefusedWithTheMissingFrames)
         EXPECT_TRUE(error.contains(QStringLiteral("%1 frames before").arg(frames - present)))
             << error.toStdString() << " flac decoded " << present;
     }
+}
+
+TEST(IoBadInput, TruncatedMp3IsRefusedWithTheMissingFrames)
+{
+    if (!haveTool("lame"))
+        GTEST_SKIP() << "lame is not installed";
+    // CBR from LAME's tool: 1152 frames per 417/418-byte MPEG frame at
+    // 128 kbit/s, and an Info tag declaring the whole length.
+    QTemporaryDir dir;
+    const unsigned int frames = 10 * 44100;
+    const QString wav = dir.filePath("src.wav");
+    ASSERT_TRUE(writeFile(wav, stereoSine(frames, 44100, 440, 660, 0.5), 44100, SoundTools::Int16));
+    const QString mp3 = dir.filePath("whole.mp3");
+    ASSERT_TRUE(runTool("lame", {"--quiet", "-b", "128", wav, mp3}));
+    QFile file(mp3);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    ASSERT_TRUE(writeBytes(dir.filePath("cut.mp3"), bytes.left(bytes.size() / 2)));
+    std::unique_ptr<SoundReader> reader(SoundReader::getFromFilename(dir.filePath("cut.mp3")));
+    EXPECT_EQ(reader->open(dir.filePath("cut.mp3")), SoundTools::Error);
+    const QString error = SoundDebuggableClass::getError();
+    EXPECT_TRUE(error.contains("truncated")) << error.toStdString();
+    // About half of the frames are missing, to within two MPEG frames.
+    const QRegularExpression count(QStringLiteral("stops (\\d+) frames"));
+    const auto match = count.match(error);
+    ASSERT_TRUE(match.hasMatch()) << error.toStdString();
+    EXPECT_NEAR(match.captured(1).toDouble(), frames / 2.0, 2 * 1152.0);
+    // The whole file reads.
+    EXPECT_EQ(reader->open(mp3), SoundTools::Ok);
+    EXPECT_EQ(reader->getFrameNB(), frames);
+}
+
+TEST(IoBadInput, FileCutWhileReadingEndsTheStreamAndSaysWhatIsMissing)
+{
+    QTemporaryDir dir;
+    const unsigned int frames = 100000;
+    const Samples sound = stereoSine(frames, 44100, 440, 660, 0.5);
+    const QString name = dir.filePath("shrinking.wav");
+    ASSERT_TRUE(writeFile(name, sound, 44100, SoundTools::Int16));
+    SoundReaderSndfile reader;
+    ASSERT_EQ(reader.open(name), SoundTools::Ok);
+    // Another program cuts the file to 40000 frames after it was opened.
+    ASSERT_TRUE(QFile::resize(name, 44 + 4 * 40000));
+    SoundDebuggableClass::setError(QStringLiteral("none"), nullptr);
+    const Samples got = readAll(reader);
+    EXPECT_TRUE(reader.atEnd());
+    ASSERT_EQ(got.size(), 2 * 40000u);
+    EXPECT_LE(maxDifference(Samples(sound.begin(), sound.begin() + 80000), got), 2.0 / 32768);
+    const QString error = SoundDebuggableClass::getError();
+    EXPECT_TRUE(error.startsWith(name)) << error.toStdString();
+    EXPECT_TRUE(error.contains("60000 frames missing")) << error.toStdString();
 }
 
 TEST(IoBadInput, SourcesBeyondThirtyOneBitFramesAreRefused)

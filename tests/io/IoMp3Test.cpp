@@ -213,6 +213,33 @@ TEST_F(IoMp3, FullScaleIsEncodedAtNinetyFivePercent)
     EXPECT_NEAR(std::sqrt(out / in), 31129.0 / 32768.0, 0.01);
 }
 
+TEST_F(IoMp3, MonoWriterTakesOneSamplePerFrame)
+{
+    QTemporaryDir dir;
+    const unsigned int frames = 30000;
+    const QString name = dir.filePath("mono.mp3");
+    SoundWriterMp3 writer(kRate, 1, 128);
+    ASSERT_EQ(writer.getChannelNum(), 1u);
+    ASSERT_EQ(writer.open(name), SoundTools::Ok);
+    auto block = SoundBuffer::createNew(kRate);
+    block->alloc(frames, 1, 1, 1);
+    block->setFrameNB(frames);
+    for (unsigned int i = 0; i < frames; ++i)
+        block->getRelFrame(int(i))[0] = 0.5 * std::sin(2 * M_PI * 440 * i / kRate);
+    ASSERT_EQ(writer.writeBuffer(block, 0), SoundTools::Ok);
+    writer.close();
+    SoundReaderMp3 reader;
+    ASSERT_EQ(reader.open(name), SoundTools::Ok);
+    EXPECT_EQ(reader.getFrameNB(), frames);
+    const Samples back = readAll(reader);
+    ASSERT_EQ(back.size(), 2 * size_t(frames));
+    Samples expected(back.size());
+    for (unsigned int i = 0; i < frames; ++i)
+        expected[2 * i] = expected[2 * i + 1] = 0.5 * std::sin(2 * M_PI * 440 * i / kRate);
+    EXPECT_GT(correlation(expected, back, 0), 0.999);
+    EXPECT_EQ(back[2 * 1000], back[2 * 1000 + 1]);
+}
+
 TEST(IoMp3Absent, EverythingElseWorksWithoutTheEncoder)
 {
     QTemporaryDir dir;

@@ -1,6 +1,7 @@
 #include "tulv/core/SoundAlgoComposite.h"
 
 #include "tulv/core/SoundAlgoElementary.h"
+#include "tulv/core/ThreadAnnotations.h"
 
 #include <algorithm>
 #include <ostream>
@@ -506,9 +507,18 @@ SoundTools::Status SoundAlgoComposite::process()
         // run on separate threads without locks; a branch's members run in
         // order on one thread.
         const int count = static_cast<int>(mBranches.size());
-#pragma omp parallel for schedule(static) reduction(| : result)
-        for (int b = 0; b < count; ++b)
-            result |= processOneLoop(static_cast<unsigned int>(b));
+#pragma omp parallel
+        {
+            TULV_PARALLEL_ENTER();
+            int own = 0;
+#pragma omp for schedule(static)
+            for (int b = 0; b < count; ++b)
+                own |= processOneLoop(static_cast<unsigned int>(b));
+#pragma omp atomic
+            result |= own;
+            TULV_PARALLEL_LEAVE();
+        }
+        TULV_PARALLEL_JOINED();
     }
     if (result == 0)
         return SoundTools::Ok;

@@ -1,5 +1,7 @@
 #include "tulv/core/SoundAlgoElementary.h"
 
+#include "tulv/core/ThreadAnnotations.h"
+
 #include <cmath>
 #include <cstring>
 
@@ -94,18 +96,24 @@ SoundTools::Status SoundAlgoAdd::process()
     const double* weights = mWeights.data();
     const int inputCount = static_cast<int>(mInputNumber);
     const int frames = static_cast<int>(n);
-#pragma omp parallel for schedule(static)
-    for (int f = 0; f < frames; ++f) {
-        const size_t at = kStereo * static_cast<size_t>(f);
-        double left = 0.0;
-        double right = 0.0;
-        for (int i = 0; i < inputCount; ++i) {
-            left += weights[i] * inputs[i][at];
-            right += weights[i] * inputs[i][at + 1];
+#pragma omp parallel
+    {
+        TULV_PARALLEL_ENTER();
+#pragma omp for schedule(static)
+        for (int f = 0; f < frames; ++f) {
+            const size_t at = kStereo * static_cast<size_t>(f);
+            double left = 0.0;
+            double right = 0.0;
+            for (int i = 0; i < inputCount; ++i) {
+                left += weights[i] * inputs[i][at];
+                right += weights[i] * inputs[i][at + 1];
+            }
+            out[at] = left;
+            out[at + 1] = right;
         }
-        out[at] = left;
-        out[at + 1] = right;
+        TULV_PARALLEL_LEAVE();
     }
+    TULV_PARALLEL_JOINED();
     return passOtherInputs(n);
 }
 

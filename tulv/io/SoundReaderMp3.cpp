@@ -98,12 +98,22 @@ SoundTools::Status SoundReaderMp3::open(QString fileName)
     mSampleRate = static_cast<int>(rate);
     if (encoding != MPG123_ENC_SIGNED_16)
         return fail(fileName, QStringLiteral("Only 16 bits mp3 supported"));
-    // The length in a header frame or estimated from the file size can be
-    // wrong (VBR without a header, damaged files); scanning the frame
-    // headers, without decoding, makes it exact.
+    // An encoder's header frame (LAME's Info tag, known by its delay field)
+    // declares the length; without one the length is only estimated from
+    // the file size.
+    long encoderDelay = -1;
+    mpg123_getstate(mHandle, MPG123_ENC_DELAY, &encoderDelay, nullptr);
+    const long long declared = encoderDelay >= 0 ? (long long)mpg123_length(mHandle) : -1;
+    // Scanning the frame headers, without decoding, makes the length exact.
     if (mpg123_scan(mHandle) != MPG123_OK)
         return fail(fileName, QString::fromLocal8Bit(mpg123_strerror(mHandle)));
     mFrames = mpg123_length(mHandle);
+    if (declared > 0 && mFrames < declared)
+        return fail(fileName, QStringLiteral("The audio data stops %1 frames before the end its header declares "
+                                             "(%2 of %3 frames present): the file is truncated.")
+                                  .arg(declared - mFrames)
+                                  .arg(mFrames)
+                                  .arg(declared));
     if (mFrames <= 0)
         return fail(fileName, QStringLiteral("No MPEG audio found."));
     if (mFrames > kMaxFrames)
@@ -183,7 +193,7 @@ unsigned int SoundReaderMp3::read(unsigned int count, double* dest)
     mFilePosition += frames;
     if (frames < count && mFilePosition < mFrames) {
         const QString reason = result == MPG123_OK || result == MPG123_DONE
-            ? QStringLiteral("Short read")
+            ? QStringLiteral("The audio data ended early")
             : QString::fromLocal8Bit(mpg123_plain_strerror(result));
         setError(QStringLiteral("%1 (%2 frames missing)").arg(reason).arg(mFrames - mFilePosition),
                  mFileName.toUtf8().constData());

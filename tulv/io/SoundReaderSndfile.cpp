@@ -6,10 +6,14 @@
 
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
 namespace {
+
+// Data sizes from here up are placeholders of streamed files, not lengths.
+constexpr quint32 kStreamedDataSize = 0x7FFFF000u;
 
 // Reads little-endian integers from a RIFF header.
 quint32 le32(const unsigned char* p)
@@ -46,7 +50,9 @@ long long declaredWavFrames(const QString& fileName)
             if (!file.seek(file.pos() + (size - 16) + (size & 1)))
                 return -1;
         } else if (std::memcmp(chunk, "data", 4) == 0) {
-            if (blockAlign == 0 || size == 0 || size == 0xFFFFFFFFu)
+            // Writers streaming to a pipe cannot go back to fill the size in
+            // and leave a placeholder: 0, 0xFFFFFFFF, or sox's 0x7FFFF000.
+            if (blockAlign == 0 || size == 0 || size >= kStreamedDataSize)
                 return -1;
             return size / blockAlign;
         } else if (!file.seek(file.pos() + size + (size & 1))) {
@@ -93,6 +99,13 @@ SoundTools::Status SoundReaderSndfile::open(QString fileName)
     mFilePosition = 0;
     // The file starts at its first frame: so does the stream.
     mOffset = 0;
+    if (mFrames == SF_COUNT_MAX) {
+        // A FLAC stream written to a pipe has no length in its header; the
+        // frames are counted once so that the length is known like any other.
+        mFrames = countFrames(fileName);
+        if (mFrames < 0)
+            return fail(fileName, QStringLiteral("Unable to decode the file to find its length"));
+    }
     if (mChannels < 1 || mInfoSampleRate < 1)
         return fail(fileName, QStringLiteral("The file declares no channels or no sample rate."));
     if (mFrames > kMaxFrames)
@@ -139,21 +152,25 @@ bool SoundReaderSndfile::truncationCheck(const QString& fileName)
         return true;
     // A failed seek leaves libsndfile's decoder unusable: count what a fresh
     // handle can decode. Only a damaged file pays for this full pass.
-    SF_INFO info;
-    std::memset(&info, 0, sizeof info);
-    const QString name = mFileName;
     const long long declared = mFrames;
     close();
-    SNDFILE* counter = sf_open(QFile::encodeName(name).constData(), SFM_READ, &info);
+    return missing(std::max(0LL, countFrames(fileName)), declared);
+}
+
+long long SoundReaderSndfile::countFrames(const QString& fileName)
+{
+    SF_INFO info;
+    std::memset(&info, 0, sizeof info);
+    SNDFILE* counter = sf_open(QFile::encodeName(fileName).constData(), SFM_READ, &info);
+    if (!counter)
+        return -1;
+    std::vector<double> block(size_t(4096) * info.channels);
     long long present = 0;
-    if (counter) {
-        std::vector<double> block(size_t(4096) * info.channels);
-        sf_count_t n;
-        while ((n = sf_readf_double(counter, block.data(), 4096)) > 0)
-            present += n;
-        sf_close(counter);
-    }
-    return missing(present, declared);
+    sf_count_t n;
+    while ((n = sf_readf_double(counter, block.data(), 4096)) > 0)
+        present += n;
+    sf_close(counter);
+    return present;
 }
 
 void SoundReaderSndfile::close()
@@ -227,7 +244,7 @@ unsigned int SoundReaderSndfile::read(unsigned int count, double* dest)
         // are reported so that the loss does not pass silently.
         const char* text = sf_error(mHandle) > 0 ? sf_strerror(mHandle) : nullptr;
         setError(QStringLiteral("%1 (%2 frames missing)")
-                     .arg(text && *text ? QString::fromLocal8Bit(text) : QStringLiteral("Short read"))
+                     .arg(text && *text ? QString::fromLocal8Bit(text) : QStringLiteral("The audio data ended early"))
                      .arg(mFrames - mFilePosition),
                  mFileName.toUtf8().constData());
         mFilePosition = mFrames;

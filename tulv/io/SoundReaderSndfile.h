@@ -35,6 +35,8 @@ protected:
 private:
     SoundTools::Status fail(const QString& fileName, const QString& reason);
     bool truncationCheck(const QString& fileName);
+    // Frames a fresh handle decodes from the file; -1 when it cannot open it.
+    static long long countFrames(const QString& fileName);
 
     sf_private_tag* mHandle = nullptr;
     // The SF_INFO record filled by libsndfile at open.

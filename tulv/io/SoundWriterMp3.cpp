@@ -174,7 +174,8 @@ SoundWriterMp3::SoundWriterMp3(unsigned int sampleRate, unsigned int channels, u
     sLame.set_brate(mEncoder, static_cast<int>(bitRate));
     sLame.set_num_channels(mEncoder, static_cast<int>(channels));
     sLame.set_in_samplerate(mEncoder, static_cast<int>(sampleRate));
-    sLame.set_mode(mEncoder, 1); // joint stereo
+    sLame.set_mode(mEncoder, channels == 1 ? 3 : 1); // mono or joint stereo
+    mChannels = channels;
     sLame.set_quality(mEncoder, 5);
 }
 
@@ -246,9 +247,16 @@ unsigned int SoundWriterMp3::write(unsigned int count, double* frames)
         mSampleBufferFrames = count;
     }
     ensureEncodedBuffer(static_cast<unsigned int>(count * kEncodedBytesPerFrame + kEncodedReserve));
-    for (unsigned int i = 0; i < count; ++i) {
-        mLeftBuffer[i] = toSample(frames[2 * i]);
-        mRightBuffer[i] = toSample(frames[2 * i + 1]);
+    // Frames hold getChannelNum() samples: a mono encoder reads one per
+    // frame (and ignores the right buffer), never past the caller's block.
+    if (mChannels == 1) {
+        for (unsigned int i = 0; i < count; ++i)
+            mLeftBuffer[i] = mRightBuffer[i] = toSample(frames[i]);
+    } else {
+        for (unsigned int i = 0; i < count; ++i) {
+            mLeftBuffer[i] = toSample(frames[2 * i]);
+            mRightBuffer[i] = toSample(frames[2 * i + 1]);
+        }
     }
     const int n = sLame.encode_buffer(mEncoder, mLeftBuffer, mRightBuffer, static_cast<int>(count), mEncodedBuffer,
                                       static_cast<int>(mEncodedBufferSize));

@@ -54,6 +54,7 @@ private:
     short* mRightBuffer = nullptr;
     unsigned int mSampleBufferFrames = 0;
     unsigned int mEncodedBufferSize = 0;
+    unsigned int mChannels = 2; // samples per frame given to write
     SoundIDTag mTags;
     QString mFileName;
     QString mPartialName;

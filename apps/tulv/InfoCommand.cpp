@@ -1,0 +1,78 @@
+#include "Arguments.h"
+#include "Commands.h"
+#include "Formats.h"
+#include "OpenInput.h"
+
+#include <tulv/tulv.h>
+
+namespace {
+
+const char* const kHelp = R"(Usage: tulv info FILE...
+
+Shows, for each sound file: its container, sample format, sample rate,
+channels, frames, length, tags and whether it carries a front cover.
+
+A file that cannot be read gives one error line; the others are still shown,
+and the exit status is then 1.
+)";
+
+QString describe(const QString& fileName, SoundReader& reader)
+{
+    QString text;
+    auto row = [&text](const char* label, const QString& value) {
+        text += QStringLiteral("  %1 %2\n").arg(QString::fromLatin1(label).leftJustified(15), value);
+    };
+    text += fileName + QLatin1Char('\n');
+    row("container:", containerName(fileName));
+    row("sample format:", sampleFormatName(reader.getInputFormat()));
+    row("sample rate:", QStringLiteral("%1 Hz").arg(reader.getSampleRate()));
+    int channels = 2;
+    if (auto* sndfile = dynamic_cast<SoundReaderSndfile*>(&reader))
+        channels = sndfile->getFileChannelNum();
+    row("channels:", QString::number(channels));
+    row("frames:", QString::number(reader.getFrameNB()));
+    row("length:", QString::fromStdString(reader.getLengthString()));
+    SoundIDTag tags;
+    reader.getTags(tags);
+    const QStringList lines = describeTags(tags);
+    if (lines.isEmpty())
+        row("tags:", QStringLiteral("none"));
+    for (int i = 0; i < lines.size(); ++i)
+        row(i == 0 ? "tags:" : "", lines.at(i));
+    if (tags.coverData.isEmpty())
+        row("cover:", QStringLiteral("none"));
+    else
+        row("cover:", QStringLiteral("%1, %2 bytes")
+                          .arg(tags.coverMimeType.empty() ? QStringLiteral("image") : QString::fromStdString(tags.coverMimeType))
+                          .arg(tags.coverData.size()));
+    return text;
+}
+
+} // namespace
+
+int runInfo(const QStringList& arguments)
+{
+    Arguments args(QStringLiteral("info"), { { "help", false, false, 'h' } });
+    if (!args.parse(arguments))
+        return args.usageError();
+    if (args.has("help")) {
+        printOut(QString::fromUtf8(kHelp));
+        return ExitOk;
+    }
+    if (args.positional().isEmpty())
+        return args.usageError(QStringLiteral("no file given"));
+    int status = ExitOk;
+    bool first = true;
+    for (const QString& fileName : args.positional()) {
+        QString reason;
+        std::unique_ptr<SoundReader> reader = openInput(fileName, reason);
+        if (!reader) {
+            printError(QStringLiteral("cannot open '%1': %2").arg(fileName, reason));
+            status = ExitFailed;
+            continue;
+        }
+        printOut((first ? QString() : QStringLiteral("\n")) + describe(fileName, *reader));
+        first = false;
+    }
+    return status;
+}

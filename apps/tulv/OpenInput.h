@@ -1,0 +1,15 @@
+#ifndef TULV_APPS_OPENINPUT_H
+#define TULV_APPS_OPENINPUT_H
+
+#include <tulv/tulv.h>
+
+#include <QString>
+
+#include <memory>
+
+// Opens a sound file for reading through the library's factory. On failure
+// returns null with `reason` set to what the user needs to hear: a missing
+// file, an unknown extension, or what the back end said about the content.
+std::unique_ptr<SoundReader> openInput(const QString& fileName, QString& reason);
+
+#endif

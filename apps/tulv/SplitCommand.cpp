@@ -1,0 +1,291 @@
+#include "Arguments.h"
+#include "Commands.h"
+#include "Formats.h"
+#include "Interrupt.h"
+#include "OpenInput.h"
+#include "SplitCommand.h"
+#include "SplitJob.h"
+#include "StagedOutput.h"
+
+#include <tulv/tulv.h>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace {
+
+const char* const kHelp = R"(Usage: tulv split IN OUT [OPTIONS]
+
+Splits a long recording (a record or tape side, a concert) into one file per
+track. A first pass measures the loudness of IN and cuts it into regions of
+steady level; the quietest regions give the noise level, regions near it
+become the gaps; a second pass writes every run of sound between gaps that
+lasts at least --min-track to its own numbered file named after OUT:
+  side.flac     ->  001-side.flac, 002-side.flac, ...
+  01 Track.mp3  ->  01 Track.mp3, 02 Track.mp3, ...
+The container follows OUT's extension. Each file is tagged with the tags of
+IN and the --tag values; the title gets the track number (" 01") and the
+track tag is set.
+
+Options (defaults chosen for a typical record side: tracks of 1 to 10
+minutes, gaps of 1 to 5 s of surface noise with clicks, a noise floor of
+-45 to -65 dBFS, fade-outs and quiet passages):
+  --min-track S     runs of sound shorter than S seconds make no file
+                    (default 5: a needle drop, a thump or a burst of crackle
+                    between tracks lasts a second or two, while hardly any
+                    piece of music is shorter than five seconds)
+  --quiet-time S    the global noise level is measured on the quietest S
+                    seconds of every five minutes (default 2: even a side with
+                    few, short gaps has that much lead-in, gap and lead-out
+                    time, so the measurement never reaches into the music)
+  --global-snr DB   the global measurement ignores regions more than DB below
+                    the loudest (default 60: deeper than any record's noise
+                    floor under its music, shallower than the digital silence
+                    of a lead-in, which would otherwise pass for the noise)
+  --snr DB          inside a run of sound, a stretch more than DB below the
+                    run's loudest region is a gap (default 30: surface noise
+                    lies 35 dB or more under the music, while quiet passages
+                    and the tails of fade-outs stay within 20 to 25 dB of it)
+  --min-run S       runs of sound longer than S seconds are re-examined on
+                    their own (default 20: a run that long may hold two tracks
+                    whose gap the global level missed because the surface
+                    noise changes along the side)
+  --window S        length of the level measurement (default 0.2: long enough
+                    to average over a beat, short enough to place a boundary
+                    within a fraction of a second)
+  --format F        sample format: int16, int24, int32, float, double
+                    (default: IN's own)
+  --bitrate KBPS    MP3 bit rate in kbit/s (default 192)
+  --tag KEY=VALUE   title, artist, album, year, genre or comment for every
+                    file; an empty VALUE removes it; may be repeated
+  --even-loudness   bring every track to the same loudness (automatic gain
+                    driven by the same regions, then a peak limiter)
+  --target DB       the RMS level --even-loudness aims at (default -18 dBFS:
+                    the level of a typical pressing, with room for peaks)
+  --save-regions F  save the regions (with their noise flags) as JSON
+  --load-regions F  take the regions from F instead of the first pass; they
+                    are used as saved, so a hand-edited "IsNoise" moves a split
+  --dry-run         print the track table and write nothing
+  -q, --quiet       no progress report
+  -h, --help        this text
+
+The table lists number, start, end, duration and level (RMS, dBFS) of every
+track. Files are written to a hidden directory next to OUT and moved into
+place when all are complete: an error or Ctrl-C leaves none behind.
+)";
+
+const unsigned int kDefaultBitrate = 192;
+
+bool saveRegions(const RMSStepDetector& detector, const QString& fileName, QString& reason)
+{
+    QJsonObject object;
+    detector.writeToJSon(object);
+    StagedFile staged(fileName);
+    if (!staged.check(reason))
+        return false;
+    QFile file(staged.tempPath());
+    if (!file.open(QIODevice::WriteOnly)) {
+        reason = file.errorString();
+        return false;
+    }
+    const QByteArray bytes = QJsonDocument(object).toJson();
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
+        reason = file.errorString();
+        return false;
+    }
+    file.close();
+    return staged.commit(reason);
+}
+
+AlgoRef<RMSStepDetector> loadRegions(const QString& fileName, const SoundReader& reader, QString& reason)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        reason = file.errorString();
+        return nullptr;
+    }
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
+    if (document.isNull()) {
+        reason = QStringLiteral("not valid JSON: %1 at offset %2").arg(error.errorString()).arg(error.offset);
+        return nullptr;
+    }
+    if (!document.isObject()) {
+        reason = QStringLiteral("not a saved region list");
+        return nullptr;
+    }
+    AlgoRef<RMSStepDetector> detector(RMSStepDetector::createFromJSon(document.object()));
+    if (!detector || detector->size(false) == 0) {
+        reason = QStringLiteral("not a saved region list (saved by 'tulv split --save-regions')");
+        return nullptr;
+    }
+    if (detector->getSampleRate() != reader.getSampleRate()) {
+        reason = QStringLiteral("the regions were measured at %1 Hz, the recording is at %2 Hz")
+                     .arg(detector->getSampleRate())
+                     .arg(reader.getSampleRate());
+        return nullptr;
+    }
+    return detector;
+}
+
+} // namespace
+
+int runSplit(const QStringList& arguments)
+{
+    Arguments args(QStringLiteral("split"),
+                   { { "min-track", true, false }, { "snr", true, false }, { "quiet-time", true, false },
+                     { "global-snr", true, false },
+                     { "min-run", true, false }, { "window", true, false }, { "format", true, false }, { "bitrate", true, false },
+                     { "tag", true, true }, { "even-loudness", false, false }, { "target", true, false },
+                     { "save-regions", true, false }, { "load-regions", true, false }, { "dry-run", false, false },
+                     { "quiet", false, false, 'q' }, { "help", false, false, 'h' } });
+    if (!args.parse(arguments))
+        return args.usageError();
+    if (args.has("help")) {
+        printOut(QString::fromUtf8(kHelp));
+        return ExitOk;
+    }
+    const bool dryRun = args.has("dry-run");
+    const int wanted = dryRun ? 1 : 2;
+    if (args.positional().size() < wanted)
+        return args.usageError(dryRun ? QStringLiteral("needs IN") : QStringLiteral("needs IN and OUT"));
+    if (args.positional().size() > 2)
+        return args.usageError(QStringLiteral("takes exactly IN and OUT"));
+
+    SplitJobRequest request;
+    request.in = args.positional().at(0);
+    request.out = args.positional().size() > 1 ? args.positional().at(1) : QString();
+    SplitSettings& settings = request.settings;
+    int bitrate = int(kDefaultBitrate);
+    if (!args.number("min-track", settings.minTrack, 0.0, 36000.0) || !args.number("snr", settings.snr, 1.0, 200.0)
+        || !args.number("global-snr", settings.globalSnr, 1.0, 200.0)
+        || !args.number("quiet-time", settings.quietTime, 0.01, 300.0)
+        || !args.number("min-run", settings.minRun, 1.0, 360000.0) || !args.number("window", settings.rmsTime, 0.005, 5.0) || !args.number("target", settings.target, -60.0, 0.0)
+        || !args.integer("bitrate", bitrate, 8, 320))
+        return args.usageError();
+    request.bitrate = unsigned(bitrate);
+    settings.evenLoudness = args.has("even-loudness");
+    if (settings.evenLoudness && !buildEvenLoudnessStage(nullptr, settings.target))
+        return args.usageError(QStringLiteral("--even-loudness is not available in this build"));
+    if (args.has("target") && !settings.evenLoudness)
+        return args.usageError(QStringLiteral("--target needs --even-loudness"));
+    if (args.has("format")) {
+        SoundTools::SoundFormat format;
+        if (!parseSampleFormat(args.value("format"), format))
+            return args.usageError(QStringLiteral("unknown sample format '%1' (int16, int24, int32, float, double)")
+                                       .arg(args.value("format")));
+        request.format = format;
+        request.formatGiven = true;
+    }
+    if (!dryRun) {
+        if (QFileInfo(request.out).fileName().isEmpty() || QFileInfo(request.out).completeBaseName().isEmpty())
+            return args.usageError(QStringLiteral("OUT needs a file name to number, such as 'side.flac'"));
+        if (SoundReader::getExtension(request.out).isEmpty())
+            return args.usageError(QStringLiteral("OUT needs an extension to choose the format by (.wav, .flac, .ogg, .mp3)"));
+        if (args.has("format") && (isMp3(request.out) || containerName(request.out) == QLatin1String("Ogg Vorbis")))
+            return args.usageError(QStringLiteral("--format does not apply to %1 output").arg(containerName(request.out)));
+        if (args.has("bitrate") && !isMp3(request.out))
+            return args.usageError(QStringLiteral("--bitrate applies to MP3 output only"));
+    }
+    QString tagError;
+    if (!applyTagOverrides(args.values("tag"), false, request.tagOverrides, tagError))
+        return args.usageError(tagError);
+    request.tagItems = args.values("tag");
+    request.saveRegions = args.value("save-regions");
+    request.loadRegions = args.value("load-regions");
+    request.dryRun = dryRun;
+    request.quiet = args.has("quiet");
+    request.printTable = true;
+    SplitOutcome outcome;
+    return runSplitJob(request, outcome);
+}
+
+int runSplitJob(const SplitJobRequest& request, SplitOutcome& outcome)
+{
+    const SplitSettings& settings = request.settings;
+    QString reason;
+    std::unique_ptr<SoundReader> reader = openInput(request.in, reason);
+    if (!reader) {
+        printError(QStringLiteral("cannot open '%1': %2").arg(request.in, reason));
+        return ExitFailed;
+    }
+    outcome.sampleRate = reader->getSampleRate();
+
+    // Everything that can be checked before an hour of work is checked first.
+    StagedDirectory staged(directoryOf(request.out));
+    if (!request.dryRun && !staged.create(reason)) {
+        printError(QStringLiteral("cannot write '%1': %2").arg(request.out, reason));
+        return ExitFailed;
+    }
+
+    AlgoRef<RMSStepDetector> detector;
+    if (!request.loadRegions.isEmpty()) {
+        detector = loadRegions(request.loadRegions, *reader, reason);
+        if (!detector) {
+            printError(QStringLiteral("cannot load regions from '%1': %2").arg(request.loadRegions, reason));
+            return ExitFailed;
+        }
+    } else {
+        PassResult result;
+        const QString before = SoundDebuggableClass::getError();
+        detector = detectRegions(*reader, settings, request.quiet, result);
+        if (result == PassResult::Interrupted) {
+            printError(QStringLiteral("interrupted; nothing written"));
+            return interrupt::exitCode();
+        }
+        if (!detector) {
+            printError(QStringLiteral("cannot read '%1': %2").arg(request.in, libraryReason(before, QStringLiteral("the analysis failed"))));
+            return ExitFailed;
+        }
+    }
+    if (!request.saveRegions.isEmpty() && !saveRegions(*detector, request.saveRegions, reason)) {
+        printError(QStringLiteral("cannot write '%1': %2").arg(request.saveRegions, reason));
+        return ExitFailed;
+    }
+
+    outcome.tracks = tracksOf(*detector, settings.minTrack);
+    if (request.dryRun) {
+        if (request.printTable)
+            printOut(trackTable(outcome.tracks, outcome.sampleRate));
+        return ExitOk;
+    }
+    if (outcome.tracks.empty()) {
+        printError(QStringLiteral("no track found in '%1': no run of sound lasts %2 s or more between noise (see --min-track)")
+                       .arg(request.in)
+                       .arg(settings.minTrack));
+        return ExitFailed;
+    }
+
+    SoundIDTag tags;
+    reader->getTags(tags);
+    tags.track.clear();
+    applyTagOverrides(request.tagItems, false, tags, reason);
+    const SoundTools::SoundFormat format = request.formatGiven ? request.format : reader->getInputFormat();
+    const QString before = SoundDebuggableClass::getError();
+    const PassResult result = writeTracks(*reader, *detector, settings, staged.path(), QFileInfo(request.out).fileName(),
+                                          format, request.bitrate, tags, request.quiet);
+    if (result == PassResult::Interrupted) {
+        staged.discard();
+        printError(QStringLiteral("interrupted; no track written"));
+        return interrupt::exitCode();
+    }
+    if (result == PassResult::Failed) {
+        staged.discard();
+        printError(QStringLiteral("cannot write '%1': %2").arg(request.out, libraryReason(before, QStringLiteral("writing the tracks failed"))));
+        return ExitFailed;
+    }
+    QStringList files;
+    if (!staged.commit(files, reason)) {
+        printError(QStringLiteral("cannot write '%1': %2").arg(request.out, reason));
+        return ExitFailed;
+    }
+    if (files.size() == int(outcome.tracks.size()))
+        for (size_t i = 0; i < outcome.tracks.size(); ++i)
+            outcome.tracks[i].file = QFileInfo(files.at(int(i))).fileName();
+    outcome.files = files;
+    if (request.printTable)
+        printOut(trackTable(outcome.tracks, outcome.sampleRate));
+    return ExitOk;
+}

@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# Times the same jobs through tulv and through SoX and prints the ratios.
+#
+#   bench/compare-peers.sh [build-dir]        (default: build)
+#
+# Each case is one line of CASES below:
+#   name | bench filter | input file | sox command (with IN and OUT)
+# - the bench filter selects the Google Benchmark run that does the job in
+#   tulv (tulv_bench --benchmark_filter=...; it must read its inputs from
+#   $TULV_BENCH_INPUTS);
+# - the input file is made once by make_inputs below, in the same directory;
+# - the sox command is evaluated with IN and OUT set to the input path and a
+#   fresh output path.
+# Add a case by adding a line (and an input to make_inputs if it needs one).
+# Times are the best of $RUNS runs, wall clock and CPU (user + system).
+set -euo pipefail
+
+BUILD=${1:-build}
+RUNS=${RUNS:-3}
+SECONDS_OF_SOUND=${SECONDS_OF_SOUND:-600}
+BENCH="$BUILD/bench/tulv_bench"
+
+CASES=(
+  "wav16->flac16 | BM_ConvertFile/0/ | in16.wav  | sox \"\$IN\" -b 16 \"\$OUT.flac\""
+  "flac16->wav16 | BM_ConvertFile/1/ | in16.flac | sox \"\$IN\" -b 16 \"\$OUT.wav\""
+  "mp3->wav16    | BM_ConvertFile/2/ | in.mp3    | sox \"\$IN\" -b 16 \"\$OUT.wav\""
+  "flac24->wav24 | BM_ConvertFile/3/ | in24.flac | sox \"\$IN\" -b 24 \"\$OUT.wav\""
+  "wav16->wav16  | BM_ConvertFile/4/ | in16.wav  | sox \"\$IN\" -b 16 \"\$OUT.wav\""
+)
+
+for tool in sox jq /usr/bin/time; do
+  command -v "$tool" >/dev/null || { echo "compare-peers: '$tool' is needed" >&2; exit 1; }
+done
+[ -x "$BENCH" ] || { echo "compare-peers: build $BENCH first (cmake --build $BUILD --target tulv_bench)" >&2; exit 1; }
+
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
+INPUTS="$WORK/inputs"
+mkdir -p "$INPUTS"
+
+make_inputs() {
+  # Brown noise: broadband like music, and neither silent nor predictable.
+  sox -n -r 44100 -c 2 -b 16 "$INPUTS/in16.wav" synth "$SECONDS_OF_SOUND" brownnoise brownnoise vol 0.5
+  sox "$INPUTS/in16.wav" "$INPUTS/in16.flac"
+  sox "$INPUTS/in16.wav" -b 24 "$INPUTS/in24.flac"
+  if command -v lame >/dev/null; then
+    lame --quiet -b 192 "$INPUTS/in16.wav" "$INPUTS/in.mp3"
+  else
+    sox "$INPUTS/in16.wav" -C 192 "$INPUTS/in.mp3"
+  fi
+}
+
+# Best wall and CPU seconds of $RUNS runs of a shell command.
+time_best() {
+  local best_wall="" best_cpu="" i line wall cpu
+  for ((i = 0; i < RUNS; i++)); do
+    rm -f "$WORK"/out.*
+    /usr/bin/time -o "$WORK/time" -f "%e %U %S" bash -c "$1" >/dev/null 2>&1
+    line=$(tail -1 "$WORK/time")
+    wall=$(awk '{print $1}' <<<"$line")
+    cpu=$(awk '{print $2 + $3}' <<<"$line")
+    best_wall=$(awk -v a="$wall" -v b="${best_wall:-1e99}" 'BEGIN{print (a < b) ? a : b}')
+    best_cpu=$(awk -v a="$cpu" -v b="${best_cpu:-1e99}" 'BEGIN{print (a < b) ? a : b}')
+  done
+  echo "$best_wall $best_cpu"
+}
+
+echo "making ${SECONDS_OF_SOUND}-second stereo inputs with sox..." >&2
+make_inputs
+
+printf "%-15s %10s %10s %8s   %10s %10s %8s\n" case "sox wall" "tulv wall" ratio "sox cpu" "tulv cpu" ratio
+for case in "${CASES[@]}"; do
+  IFS='|' read -r name filter input command <<<"$case"
+  name=$(xargs <<<"$name"); filter=$(xargs <<<"$filter"); input=$(xargs <<<"$input")
+  export IN="$INPUTS/$input" OUT="$WORK/out"
+  read -r sox_wall sox_cpu <<<"$(time_best "$command")"
+  json=$(TULV_BENCH_INPUTS="$INPUTS" "$BENCH" --benchmark_filter="^$filter" \
+         --benchmark_repetitions="$RUNS" --benchmark_min_time=0.01 --benchmark_format=json 2>/dev/null)
+  # Best of the repetitions, in seconds (the benchmark reports milliseconds).
+  tulv_wall=$(jq '[.benchmarks[] | select(.run_type == "iteration") | .real_time] | min / 1000' <<<"$json")
+  tulv_cpu=$(jq '[.benchmarks[] | select(.run_type == "iteration") | .cpu_time] | min / 1000' <<<"$json")
+  # Ratio above 1: tulv is faster than sox.
+  awk -v n="$name" -v sw="$sox_wall" -v tw="$tulv_wall" -v sc="$sox_cpu" -v tc="$tulv_cpu" \
+      'BEGIN{printf "%-15s %9.3fs %9.3fs %7.2fx   %9.3fs %9.3fs %7.2fx\n", n, sw, tw, sw/tw, sc, tc, sc/tc}'
+done
+echo "(ratio = sox time / tulv time; above 1 means tulv is faster. tulv cpu counts only the benchmark thread.)"

@@ -1,0 +1,109 @@
+// The noise gate opens as soon as signal enters the window ahead of a frame
+// and closes over the release time once the window has become quiet.
+#include "tests/support/DynSignals.h"
+#include "tulv/dynamics/SoundAlgoNoiseGate.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace dyntest;
+
+namespace {
+
+constexpr unsigned int kRate = 44100;
+constexpr int kW = 4411; // round(44100 × 0.1) made odd
+constexpr int kRelease = 221; // round(44100 × 0.005)
+
+// RMS of the louder channel over frames i .. i + W − 1, zeros past the end,
+// from prefix sums of squares.
+std::vector<double> windowRms(const std::vector<double>& signal, int W)
+{
+    const size_t n = frameCount(signal);
+    std::vector<long double> prefix0(n + W + 1, 0.0L), prefix1(n + W + 1, 0.0L);
+    for (size_t i = 0; i < n + W; ++i) {
+        const long double a = i < n ? signal[2 * i] : 0.0;
+        const long double b = i < n ? signal[2 * i + 1] : 0.0;
+        prefix0[i + 1] = prefix0[i] + a * a;
+        prefix1[i + 1] = prefix1[i] + b * b;
+    }
+    std::vector<double> rms(n);
+    for (size_t i = 0; i < n; ++i) {
+        const long double s0 = prefix0[i + W] - prefix0[i];
+        const long double s1 = prefix1[i + W] - prefix1[i];
+        rms[i] = double(std::sqrt(std::max(s0, s1) / W));
+    }
+    return rms;
+}
+
+AlgoPtr<SoundAlgoNoiseGate> makeGate()
+{
+    return AlgoPtr<SoundAlgoNoiseGate>(new SoundAlgoNoiseGate(-35.0, 0.005, 0.1));
+}
+
+} // namespace
+
+TEST(GateRelease, ToneAtMinus30PassesThenFadesOverTheRelease)
+{
+    // A sine whose RMS is −30 dB, for one second, then silence.
+    const double amplitude = std::pow(10.0, -30.0 / 20.0) * std::sqrt(2.0);
+    const std::vector<double> in = sine(44100, 440.0, amplitude) + constant(22050, 0.0);
+    const double threshold = std::pow(10.0, -35.0 / 20.0);
+    const std::vector<double> rms = windowRms(in, kW);
+    int closing = -1;
+    for (size_t i = 0; i < rms.size() && closing < 0; ++i)
+        if (rms[i] < threshold)
+            closing = int(i);
+    ASSERT_GT(closing, 44100 - kW);
+    ASSERT_LT(closing, 44100);
+
+    for (unsigned int block : { 0u, 5000u, 9000u }) {
+        auto gate = makeGate();
+        const std::vector<double> out = runThrough(*gate, in, block, kRate);
+        ASSERT_EQ(out.size(), in.size());
+        for (int i = 0; i < closing; ++i)
+            ASSERT_EQ(out[2 * i], in[2 * i]) << "frame " << i << " block " << block;
+        for (int k = 0; closing + k < 44100; ++k) {
+            const double gain = std::max(1.0 - double(k + 1) / kRelease, 0.0);
+            ASSERT_NEAR(out[2 * (closing + k)], in[2 * (closing + k)] * gain, 1e-15)
+                << "frame " << closing + k << " block " << block;
+        }
+    }
+}
+
+TEST(GateOpening, OpensAtOnceWhenSignalEntersTheWindow)
+{
+    const double amplitude = std::pow(10.0, -20.0 / 20.0);
+    const std::vector<double> in = constant(20000, 0.0) + sine(20000, 1000.0, amplitude);
+    const double threshold = std::pow(10.0, -35.0 / 20.0);
+    const std::vector<double> rms = windowRms(in, kW);
+    int opening = -1;
+    for (size_t i = 0; i < rms.size() && opening < 0; ++i)
+        if (rms[i] >= threshold)
+            opening = int(i);
+    ASSERT_GT(opening, 20000 - kW);
+    ASSERT_LT(opening, 20000);
+    auto gate = makeGate();
+    const std::vector<double> out = runThrough(*gate, in, 0, kRate);
+    ASSERT_EQ(out.size(), in.size());
+    // The gate was shut long before; from the opening frame on, everything
+    // passes, including the whole attack of the tone, until the window
+    // reaches the silence past the end.
+    for (size_t i = size_t(opening); i + kW < frameCount(in); ++i)
+        ASSERT_EQ(out[2 * i], in[2 * i]) << "frame " << i;
+}
+
+TEST(GateThreshold, NoiseBelowTheThresholdIsSilenced)
+{
+    const std::vector<double> in = sine(30000, 300.0, 0.001, kRate, 0.5);
+    auto gate = makeGate();
+    std::vector<double> out = runThrough(*gate, in, 0, kRate);
+    ASSERT_EQ(out.size(), in.size());
+    EXPECT_EQ(peakOf(out, kRelease), 0.0);
+    // −60 dB is above a threshold of −70 dB: the same noise now passes.
+    gate->SetThreshold(-70.0);
+    out = runThrough(*gate, in, 0, kRate);
+    ASSERT_EQ(out.size(), in.size());
+    for (size_t i = 0; i + kW < frameCount(in); ++i)
+        ASSERT_EQ(out[2 * i], in[2 * i]) << "frame " << i;
+}

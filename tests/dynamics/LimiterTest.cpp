@@ -1,0 +1,372 @@
+// The limiter's promises: nothing leaves it above the ceiling, whatever comes
+// in and however the stream is cut into blocks; what is already quiet enough
+// comes out multiplied by the level exactly; and the gain comes back no
+// faster than its slope allows.
+#include "tests/support/DynSignals.h"
+#include "tests/support/MemoryIO.h"
+#include "tulv/dynamics/SoundAlgoLimiter.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <iomanip>
+#include <random>
+#include <sstream>
+#include <thread>
+
+using namespace dyntest;
+
+namespace {
+
+constexpr unsigned int kRate = 44100;
+// round(44100 × 0.005) and round(44100 × 0.01): the bass boost's timing.
+constexpr double kLookAhead = 0.005;
+constexpr double kRelease = 0.01;
+constexpr int kA = 221;
+constexpr int kR = 441;
+
+AlgoPtr<SoundAlgoLimiter> makeLimiter(double levelDb, double lookAhead = kLookAhead, double release = kRelease)
+{
+    return AlgoPtr<SoundAlgoLimiter>(new SoundAlgoLimiter(levelDb, lookAhead, release));
+}
+
+// The gain applied to frame i, seen on a channel that never crosses zero.
+double gainAt(const std::vector<double>& in, const std::vector<double>& out, size_t frame)
+{
+    return out[2 * frame] / in[2 * frame];
+}
+
+struct Adversary {
+    const char* name;
+    std::vector<double> signal;
+};
+
+// Inputs built to defeat look-ahead planning: lone clicks, full-scale and
+// over-full-scale square waves, bursts that start and stop exactly on or
+// just around block boundaries of every block size tried below, and a
+// click train denser than the look-ahead.
+std::vector<Adversary> adversaries()
+{
+    std::vector<Adversary> result;
+    std::mt19937 random(1234);
+    std::uniform_real_distribution<double> amplitude(0.5, 4.0);
+    std::uniform_int_distribution<int> position(0, 60000);
+
+    std::vector<double> clicks = constant(66000, 0.0);
+    for (int k = 0; k < 200; ++k) {
+        const int at = position(random);
+        const double a = amplitude(random);
+        clicks[2 * at] = (k % 2) ? a : -a;
+        clicks[2 * at + 1] = (k % 3) ? -a : a;
+    }
+    clicks[0] = 1.0; // at the very first frame of the stream
+    clicks[1] = -1.0;
+    result.push_back({ "isolated clicks", clicks });
+
+    for (int period : { 2, 7, 64, 441, 1000 }) {
+        std::vector<double> square(2 * 30000);
+        for (int i = 0; i < 30000; ++i)
+            square[2 * i] = square[2 * i + 1] = ((i / period) % 2) ? -1.0 : 1.0;
+        result.push_back({ "full-scale square", square });
+        for (double& s : square)
+            s *= 3.0;
+        result.push_back({ "square at three times full scale", square });
+    }
+
+    std::vector<double> bursts = sine(70000, 997.0, 0.05);
+    for (int block : { 662, 1024, 1500, 4096 }) {
+        for (int k = 1; k * block < 68000; k += 3) {
+            for (int offset : { -kA - 1, -1, 0, 1, kA }) {
+                const int at = k * block + offset;
+                if (at < 0 || at + 40 >= 70000)
+                    continue;
+                for (int j = 0; j < 40; ++j) {
+                    bursts[2 * (at + j)] = (j % 2 ? -1.0 : 1.0) * (1.0 + 0.05 * offset / kA + 0.1 * j);
+                    bursts[2 * (at + j) + 1] = -bursts[2 * (at + j)];
+                }
+            }
+        }
+    }
+    result.push_back({ "bursts at block boundaries", bursts });
+
+    std::vector<double> train = constant(30000, 0.01);
+    for (int i = 100; i < 30000; i += 97) {
+        train[2 * i] = 1.0 + (i % 5);
+        train[2 * i + 1] = -(1.0 + (i % 7));
+    }
+    result.push_back({ "click train", train });
+    return result;
+}
+
+} // namespace
+
+TEST(LimiterTransparency, QuietSignalIsExactlyTimesTheLevel)
+{
+    // 0.5 × 10^(5/20) = 0.889 stays under 0.98: nothing to limit.
+    const std::vector<double> in = sine(20000, 440.0, 0.5, kRate, 1.0) + sine(5000, 3000.0, 0.55);
+    const double G = std::pow(10.0, 5.0 / 20.0);
+    for (unsigned int block : { 1u, 700u, 1024u, 4096u }) {
+        auto limiter = makeLimiter(5.0);
+        const std::vector<double> out = runThrough(*limiter, in, block, kRate);
+        ASSERT_EQ(out.size(), in.size()) << "block " << block;
+        for (size_t s = 0; s < in.size(); ++s)
+            ASSERT_EQ(out[s], in[s] * G) << "sample " << s << " block " << block;
+        EXPECT_EQ(limiter->getPositiveAttacks(), 0);
+        EXPECT_EQ(limiter->getFilteredClippings(), 0);
+    }
+}
+
+TEST(LimiterTransparency, PeakExactlyAtTheCeilingPasses)
+{
+    std::vector<double> in = constant(3000, 0.2);
+    in[2 * 1500] = 0.98;
+    auto limiter = makeLimiter(0.0);
+    const std::vector<double> out = runThrough(*limiter, in, 0, kRate);
+    ASSERT_EQ(out, in);
+}
+
+TEST(LimiterAttack, LoneClickIsMetByALinearFallOverTheLookAhead)
+{
+    // A constant background shows the gain frame by frame.
+    const int click = 5000;
+    const double peak = 1.0;
+    std::vector<double> in = constant(12000, 0.1);
+    in[2 * click] = peak;
+    in[2 * click + 1] = -peak;
+    auto limiter = makeLimiter(0.0);
+    const std::vector<double> out = runThrough(*limiter, in, 0, kRate);
+    ASSERT_EQ(out.size(), in.size());
+
+    const double target = 0.98 / peak;
+    for (int j = 0; j <= kA; ++j) {
+        const int frame = click - kA + j;
+        const double expected = 1.0 + j * (target - 1.0) / kA;
+        EXPECT_NEAR(gainAt(in, out, size_t(frame)), expected, 1e-12) << "frame " << frame;
+    }
+    EXPECT_NEAR(out[2 * click], 0.98, 1e-12);
+    EXPECT_NEAR(out[2 * click + 1], -0.98, 1e-12);
+    for (int frame = 0; frame < click - kA; ++frame)
+        ASSERT_EQ(out[2 * frame], in[2 * frame]) << "frame " << frame;
+    EXPECT_EQ(limiter->getPositiveAttacks(), 0);
+    EXPECT_EQ(limiter->getFilteredClippings(), 0);
+}
+
+TEST(LimiterRelease, GainReturnsToTheLevelOverTheReleaseTime)
+{
+    const int click = 5000;
+    std::vector<double> in = constant(12000, 0.1);
+    in[2 * click] = 1.0;
+    auto limiter = makeLimiter(0.0);
+    const std::vector<double> out = runThrough(*limiter, in, 0, kRate);
+    ASSERT_EQ(out.size(), in.size());
+    // After the click the gain climbs back by (1 − 0.98) / R per frame.
+    const double step = (1.0 - 0.98) / kR;
+    for (int j = 1; j < kR - 1; ++j)
+        EXPECT_NEAR(gainAt(in, out, size_t(click + j)), 0.98 + j * step, 1e-9) << "frame " << click + j;
+    // Once released, the stream is exactly the input again.
+    for (int frame = click + kR + 1; frame < 12000; ++frame)
+        ASSERT_EQ(out[2 * frame], in[2 * frame]) << "frame " << frame;
+}
+
+TEST(LimiterRelease, NeverClimbsFasterThanTheSlopeMaximum)
+{
+    // A slope maximum of 6 dB is a rise of 2.0 per second: far slower than
+    // the release time asks for, so the slope decides. The second click
+    // comes while the first is still being met.
+    const double maxRise = std::pow(10.0, 6.0 / 20.0) / kRate;
+    for (double level : { 0.0, 6.0 }) {
+        const double G = std::pow(10.0, level / 20.0);
+        // From 0.98 / 2 the climb to G takes (G − 0.49) / maxRise frames.
+        const int climb = int((G - 0.49) / maxRise);
+        const int frames = 20000 + climb + 2000;
+        std::vector<double> in = constant(unsigned(frames), 0.01);
+        for (int at : { 3000, 3100, 9000, 20000 }) {
+            in[2 * at] = 2.0;
+            in[2 * at + 1] = 2.0;
+        }
+        auto limiter = makeLimiter(level);
+        limiter->SetSlopeMax(6.0);
+        const std::vector<double> out = runThrough(*limiter, in, 0, kRate);
+        ASSERT_EQ(out.size(), in.size());
+        int rising = 0;
+        for (int frame = 1; frame < frames; ++frame) {
+            const double rise = gainAt(in, out, size_t(frame)) - gainAt(in, out, size_t(frame - 1));
+            ASSERT_LE(rise, maxRise * (1 + 1e-9)) << "frame " << frame << " level " << level;
+            if (frame > 20000 && rise > 0.5 * maxRise)
+                ++rising;
+            ASSERT_LE(gainAt(in, out, size_t(frame)), G * (1 + 1e-12));
+        }
+        EXPECT_NEAR(rising, climb, 2);
+        EXPECT_EQ(out[2 * (frames - 1)], in[2 * (frames - 1)] * G);
+    }
+}
+
+TEST(LimiterCeiling, AdversarialInputsNeverExceedTheCeiling)
+{
+    double worst = 0.0;
+    for (const Adversary& adversary : adversaries()) {
+        for (double level : { 0.0, 6.0, 20.0 }) {
+            // A + R = 662 frames is the shortest block the loop can use.
+            for (unsigned int block : { 1u, 1024u, 1500u, 4096u }) {
+                auto limiter = makeLimiter(level);
+                const std::vector<double> out = runThrough(*limiter, adversary.signal, block, kRate);
+                ASSERT_EQ(out.size(), adversary.signal.size());
+                const double peak = peakOf(out);
+                worst = std::max(worst, peak);
+                EXPECT_LE(peak, SoundAlgoLimiter::sRepairThreshold)
+                    << adversary.name << ", level " << level << " dB, block " << block;
+                size_t inverted = 0;
+                for (size_t s = 0; s < out.size(); ++s)
+                    if (out[s] * adversary.signal[s] < 0.0)
+                        ++inverted;
+                EXPECT_EQ(inverted, 0u) << adversary.name << ", level " << level << " dB, block " << block;
+            }
+        }
+    }
+    std::ostringstream text;
+    text << std::setprecision(17) << worst;
+    RecordProperty("WorstOutputPeak", text.str());
+}
+
+TEST(LimiterCeiling, WithoutLookAheadOrReleaseTheRepairAloneKeepsTheCeiling)
+{
+    // No frame ahead is visible and the gain may come back at once: every
+    // loud frame is caught by the repair alone, and nothing turns into NaN.
+    for (const Adversary& adversary : adversaries()) {
+        auto limiter = makeLimiter(6.0, 0.0, 0.0);
+        const std::vector<double> out = runThrough(*limiter, adversary.signal, 0, kRate);
+        ASSERT_EQ(out.size(), adversary.signal.size());
+        for (double s : out)
+            ASSERT_TRUE(std::isfinite(s)) << adversary.name;
+        EXPECT_LE(peakOf(out), SoundAlgoLimiter::sRepairThreshold) << adversary.name;
+    }
+}
+
+TEST(LimiterRepair, LoudFrameWithinTheFirstLookAheadFadesTheFramesBeforeIt)
+{
+    // At the start of a run nothing was planned for the first A frames: a
+    // loud frame there can only be repaired.
+    const int loud = 100;
+    const double peak = 1.5;
+    std::vector<double> in = constant(3000, 0.1);
+    in[2 * loud] = peak;
+    in[2 * loud + 1] = -peak;
+    auto limiter = makeLimiter(0.0);
+    const std::vector<double> out = runThrough(*limiter, in, 0, kRate);
+    ASSERT_EQ(out.size(), in.size());
+    const double k = 0.98 / peak;
+    // s = max(loud − A, 0) = 0: a straight line from 1 at frame 0 to k at the frame.
+    for (int j = 0; j <= loud; ++j)
+        EXPECT_NEAR(gainAt(in, out, size_t(j)), 1.0 + j * (k - 1.0) / loud, 1e-12) << "frame " << j;
+    EXPECT_NEAR(out[2 * loud], 0.98, 1e-12);
+    EXPECT_NEAR(out[2 * loud + 1], -0.98, 1e-12);
+    EXPECT_EQ(limiter->getFilteredClippings(), 1);
+}
+
+TEST(LimiterRepair, LoudFirstFrameOfABlockIsStillBroughtToTheCeiling)
+{
+    // Nothing of the block lies before the frame, so there is nothing to
+    // fade; the frame itself must still come down.
+    std::vector<double> in = constant(3000, 0.1);
+    in[0] = 2.0;
+    in[1] = -1.0;
+    auto limiter = makeLimiter(0.0);
+    const std::vector<double> out = runThrough(*limiter, in, 0, kRate);
+    ASSERT_EQ(out.size(), in.size());
+    EXPECT_NEAR(out[0], 0.98, 1e-12);
+    EXPECT_NEAR(out[1], -0.49, 1e-12);
+    EXPECT_EQ(limiter->getFilteredClippings(), 1);
+}
+
+TEST(LimiterLevel, LevelAndResetFollowTheInterface)
+{
+    auto limiter = makeLimiter(-6.0);
+    EXPECT_NEAR(limiter->getLevel(0.0), -6.0, 1e-12);
+    EXPECT_NEAR(limiter->getLevel(1234.5), -6.0, 1e-12);
+    limiter->setLevel(3.0);
+    EXPECT_NEAR(limiter->getLevel(10.0), 3.0, 1e-12);
+    limiter->setLevel(-400.0);
+    EXPECT_EQ(limiter->getLevel(0.0), -100.0);
+    limiter->setLevel(-6.0);
+    const std::vector<double> in = sine(3000, 100.0, 0.3);
+    const std::vector<double> out = runThrough(*limiter, in, 0, kRate);
+    ASSERT_EQ(out.size(), in.size());
+    for (size_t s = 0; s < in.size(); ++s)
+        ASSERT_EQ(out[s], in[s] * std::pow(10.0, -6.0 / 20.0));
+}
+
+TEST(LimiterDiagnostics, FileShowsTheAppliedGainAndCountersAreReported)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QByteArray name = dir.filePath(QStringLiteral("gain.f32")).toLocal8Bit();
+    const int click = 2000;
+    std::vector<double> in = constant(6000, 0.1);
+    in[2 * click] = 1.0;
+    in[2 * 50] = 1.5; // inside the first look-ahead: repaired
+    AlgoPtr<SoundAlgoLimiter> limiter(new SoundAlgoLimiter(0.0, kLookAhead, kRelease, name.constData()));
+    std::ostringstream log;
+    SoundDebuggableClass::setOStream(&log);
+    SoundDebuggableClass::setDebug(true);
+    const std::vector<double> out = runThrough(*limiter, in, 0, kRate);
+    SoundDebuggableClass::setDebug(false);
+    SoundDebuggableClass::setOStream(&std::cout);
+    ASSERT_EQ(out.size(), in.size());
+    EXPECT_NE(log.str().find("SoundAlgoAmplify : 1 clippings filtered"), std::string::npos) << log.str();
+
+    // Headerless 32-bit floats: any name without a known extension.
+    QFile file(QString::fromLocal8Bit(name));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    ASSERT_EQ(bytes.size(), int(6000 * sizeof(float)));
+    std::vector<float> gain(6000);
+    std::memcpy(gain.data(), bytes.constData(), size_t(bytes.size()));
+    for (size_t frame = 0; frame < 6000; ++frame)
+        ASSERT_NEAR(gain[frame], gainAt(in, out, frame), 1e-6) << "frame " << frame;
+}
+
+TEST(LimiterThreaded, LevelChangesFromAnotherThreadDuringARun)
+{
+    const unsigned int frames = 3 * kRate * 10;
+    testsupport::GeneratorReader reader(frames, kRate, [](int index, int channel) {
+        return (channel ? 1.3 : 0.9) * std::sin(index * 0.01) * ((index / 5000) % 2 ? 1.0 : 0.1);
+    });
+    reader.open(QString());
+    testsupport::CapturingWriter writer(kRate);
+    writer.setRange(0, int(frames));
+    auto limiter = makeLimiter(0.0);
+    std::atomic<bool> done { false };
+    std::thread ui([&] {
+        double level = -12.0;
+        while (!done.load()) {
+            limiter->setLevel(level);
+            (void)limiter->getLevel(1.0);
+            level = level > 11.0 ? -12.0 : level + 1.0;
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    });
+    std::atomic<int> status { -1 };
+    std::thread worker([&] {
+        status = limiter->processAll(reader, &writer);
+        done = true;
+    });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (!done.load() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const bool finished = done.load();
+    if (!finished)
+        limiter->pleaseStop();
+    worker.join();
+    done = true;
+    ui.join();
+    ASSERT_TRUE(finished) << "the run missed its deadline";
+    EXPECT_EQ(status.load(), int(SoundTools::Ok));
+    ASSERT_EQ(writer.frames(), frames);
+    EXPECT_LE(peakOf(writer.samples()), SoundAlgoLimiter::sRepairThreshold);
+}

@@ -1,0 +1,255 @@
+// Filter algorithms in the processing loop: cascades against their filters
+// run by hand over the whole stream, block-size independence, the split's
+// complement, the parametric setters, and a player thread changing filters
+// while the processing thread runs.
+#include "tests/support/FilterReference.h"
+#include "tests/support/MemoryIO.h"
+#include "tulv/filters/BiquadEqBuilder.h"
+#include "tulv/filters/OrderFilterBuilders.h"
+#include "tulv/filters/SoundAlgoFilterBiquad.h"
+#include "tulv/filters/SoundAlgoFilterSplit.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <future>
+#include <thread>
+
+using namespace SoundTools;
+using testsupport::CapturingWriter;
+using testsupport::GeneratorReader;
+using testsupport::VectorReader;
+
+namespace {
+
+struct Release {
+    void operator()(SoundAlgo* a) const { a->release(); }
+};
+template <typename T>
+using AlgoPtr = std::unique_ptr<T, Release>;
+
+const double kBandFreqs[9] = { 60, 120, 250, 500, 1000, 2000, 4000, 8000, 15000 };
+const double kPopGains[9] = { -1, 0, 2, 4, 4, 2, 0, -1, -2 };
+
+std::vector<double> stereoNoise(size_t frames, unsigned int seed)
+{
+    return filtertest::interleave(filtertest::noise(frames, seed), filtertest::noise(frames, seed + 100));
+}
+
+std::vector<double> runThrough(SoundAlgo& algo, const std::vector<double>& interleaved, unsigned int rate = 44100)
+{
+    VectorReader reader(interleaved, rate);
+    CapturingWriter writer(rate);
+    EXPECT_EQ(algo.processAll(reader, &writer), Ok);
+    return writer.samples();
+}
+
+// Fresh filters from the builders, run one after another over the whole
+// stream in one call each: what the cascade must reproduce bit for bit.
+std::vector<double> byHand(std::vector<std::shared_ptr<FilterBuilder>> builders, std::vector<double> samples,
+                           unsigned int rate, double outputGain = 1.0)
+{
+    auto* frames = reinterpret_cast<StereoFrame<double>*>(samples.data());
+    const unsigned int n = unsigned(samples.size() / 2);
+    for (size_t i = 0; i < builders.size(); ++i) {
+        std::shared_ptr<Filter> f = builders[i]->buildFilter(rate);
+        if (i + 1 == builders.size())
+            f->setGain(outputGain);
+        f->filter(frames, frames, n);
+    }
+    return samples;
+}
+
+bool sameBits(const std::vector<double>& a, const std::vector<double>& b)
+{
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+}
+
+class SplitProbe : public SoundAlgoFilterSplit {
+public:
+    using SoundAlgoFilterSplit::SoundAlgoFilterSplit;
+    using SoundAlgoFilterSplit::initProcess;
+    using SoundAlgoFilterSplit::setOutOrigin;
+    using SoundAlgoFilterSplit::updateOutput;
+    using SoundAlgoFilterSplit::endProcess;
+};
+
+} // namespace
+
+TEST(SoundAlgoFilter, WithoutFiltersTheSoundPassesUnchanged)
+{
+    AlgoPtr<SoundAlgoFilter> algo(new SoundAlgoFilter());
+    EXPECT_FALSE(algo->hasFilters());
+    const std::vector<double> in = stereoNoise(3000, 1);
+    EXPECT_TRUE(sameBits(runThrough(*algo, in), in));
+    EXPECT_EQ(algo->getFilterGain(0), 1.0);
+}
+
+TEST(SoundAlgoFilter, NineBandCascadeEqualsItsFiltersOverTheWholeStreamForAnyBlockSize)
+{
+    const std::vector<double> in = stereoNoise(20000, 2);
+    std::vector<std::shared_ptr<FilterBuilder>> builders;
+    for (int k = 0; k < 9; ++k)
+        builders.push_back(std::make_shared<BiquadEqBuilder>(BandEq, kBandFreqs[k], 1.9, kPopGains[k]));
+    for (unsigned int rate : { 44100u, 96000u }) {
+        const std::vector<double> expected = byHand(builders, in, rate);
+        for (unsigned int block : { 1024u, 333u, 4096u, 1u }) {
+            SoundBuffer::setDefaultSize(block);
+            AlgoPtr<SoundAlgoFilterBiquad> eq(new SoundAlgoFilterBiquad());
+            for (int k = 0; k < 9; ++k)
+                eq->pushFilter(BandEq, kBandFreqs[k], 1.9, kPopGains[k]);
+            EXPECT_TRUE(sameBits(runThrough(*eq, in, rate), expected)) << "block " << block << " rate " << rate;
+        }
+    }
+    SoundBuffer::setDefaultSize(1024);
+}
+
+TEST(SoundAlgoFilter, MixedOrdersAndOutputGainFromTheNextRunOn)
+{
+    const std::vector<double> in = stereoNoise(5000, 3);
+    std::vector<std::shared_ptr<FilterBuilder>> builders = {
+        std::make_shared<Order4FilterBuilder>(HighPass, 80.0),
+        std::make_shared<BiquadEqBuilder>(BandEq, 3000.0, 1.0, 5.0),
+        std::make_shared<Order1FilterBuilder>(LowPass, 9000.0),
+    };
+    AlgoPtr<SoundAlgoFilter> algo(new SoundAlgoFilter(builders[0]));
+    algo->pushFilter(builders[1]);
+    algo->pushFilter(builders[2]);
+    EXPECT_TRUE(sameBits(runThrough(*algo, in), byHand(builders, in, 44100)));
+    algo->setOutputGain(-6.0);
+    EXPECT_EQ(algo->getFilterGain(2), 1.0); // not before the next run
+    const std::vector<double> lower = runThrough(*algo, in);
+    EXPECT_TRUE(sameBits(lower, byHand(builders, in, 44100, std::pow(10.0, -6.0 / 20.0))));
+    EXPECT_DOUBLE_EQ(algo->getFilterGain(2), std::pow(10.0, -6.0 / 20.0));
+}
+
+TEST(SoundAlgoFilter, ReadyFiltersWithoutBuilders)
+{
+    const std::vector<double> in = stereoNoise(4000, 4);
+    BiquadEqBuilder design(LowPass, 2000.0, 1.0, 0.0);
+    AlgoPtr<SoundAlgoFilter> algo(new SoundAlgoFilter());
+    algo->addFilter(design.buildFilter(44100));
+    EXPECT_TRUE(algo->hasFilters());
+    const std::vector<double> once = runThrough(*algo, in);
+    std::vector<std::shared_ptr<FilterBuilder>> builders = { std::make_shared<BiquadEqBuilder>(LowPass, 2000.0, 1.0, 0.0) };
+    EXPECT_TRUE(sameBits(once, byHand(builders, in, 44100)));
+    algo->setFilter(7, nullptr); // out of range: ignored
+    algo->clearFilters();
+    EXPECT_FALSE(algo->hasFilters());
+    EXPECT_TRUE(sameBits(runThrough(*algo, in), in));
+}
+
+TEST(SoundAlgoFilterBiquad, SettersRebuildTheirSectionAndIgnoreOthers)
+{
+    const std::vector<double> in = stereoNoise(4000, 5);
+    AlgoPtr<SoundAlgoFilterBiquad> eq(new SoundAlgoFilterBiquad(BandEq, 1000.0, 1.0, 0.0));
+    eq->pushFilter(BandEq, 5000.0, 1.0, 0.0);
+    // Before any run: only the builder changes.
+    eq->SetLevel(1, 6.0);
+    eq->SetFreq(0, 250.0);
+    eq->SetWidth(0, 2.0);
+    eq->SetLevel(5, 3.0); // no such section: nothing
+    EXPECT_FALSE(eq->hasFilters());
+    std::vector<std::shared_ptr<FilterBuilder>> expected = {
+        std::make_shared<BiquadEqBuilder>(BandEq, 250.0, 2.0, 0.0),
+        std::make_shared<BiquadEqBuilder>(BandEq, 5000.0, 1.0, 6.0),
+    };
+    EXPECT_TRUE(sameBits(runThrough(*eq, in), byHand(expected, in, 44100)));
+
+    // A section of another designer is not a parametric one.
+    AlgoPtr<SoundAlgoFilterBiquad> mixed(new SoundAlgoFilterBiquad());
+    mixed->SoundAlgoFilter::pushFilter(std::make_shared<Order4FilterBuilder>(LowPass, 3000.0));
+    mixed->SetFreq(0, 100.0);
+    std::vector<std::shared_ptr<FilterBuilder>> untouched = { std::make_shared<Order4FilterBuilder>(LowPass, 3000.0) };
+    EXPECT_TRUE(sameBits(runThrough(*mixed, in), byHand(untouched, in, 44100)));
+}
+
+TEST(SoundAlgoFilterBiquad, RebuildingTheLastSectionKeepsTheOutputGain)
+{
+    AlgoPtr<SoundAlgoFilterBiquad> eq(new SoundAlgoFilterBiquad(BandEq, 1000.0, 1.0, 3.0));
+    eq->setOutputGain(-6.0);
+    runThrough(*eq, stereoNoise(100, 6));
+    eq->SetLevel(0, -3.0);
+    EXPECT_DOUBLE_EQ(eq->getFilterGain(0), std::pow(10.0, -6.0 / 20.0));
+}
+
+TEST(SoundAlgoFilterSplit, BandAndComplementAddUpToTheInput)
+{
+    for (double outputDb : { 0.0, -4.0 }) {
+        AlgoPtr<SplitProbe> split(new SplitProbe(std::make_shared<Order4FilterBuilder>(LowPass, 800.0)));
+        split->setOutputGain(outputDb);
+        SoundAlgo::LoopContext context;
+        context.sampleRate = 44100;
+        context.bufferSize = 2048;
+        ASSERT_EQ(split->initProcess(context, nullptr, nullptr), Ok);
+        std::shared_ptr<SoundBuffer> in = split->getInBuffer(0);
+        const std::vector<double> samples = stereoNoise(2048, 7);
+        in->setOrigin(0);
+        in->setFrameNB(2048);
+        std::memcpy(in->getFrame(0), samples.data(), samples.size() * sizeof(double));
+        split->setOutOrigin();
+        split->updateOutput(0);
+        ASSERT_EQ(split->process(), Ok);
+        const double g = std::pow(10.0, outputDb / 20.0);
+        const StereoFrame<double>* band = split->getOutBuffer(0)->getStereoFrame(0);
+        const StereoFrame<double>* rest = split->getOutBuffer(1)->getStereoFrame(0);
+        double bandEnergy = 0.0, restEnergy = 0.0;
+        for (size_t i = 0; i < 2048; ++i) {
+            EXPECT_NEAR(band[i].left + rest[i].left, g * samples[2 * i], 1e-15);
+            EXPECT_NEAR(band[i].right + rest[i].right, g * samples[2 * i + 1], 1e-15);
+            bandEnergy += band[i].left * band[i].left;
+            restEnergy += rest[i].left * rest[i].left;
+        }
+        // White noise with a low pass at 800 Hz: most energy is in the complement.
+        EXPECT_GT(restEnergy, 10.0 * bandEnergy);
+        split->endProcess(Ok, 2048);
+    }
+}
+
+TEST(SoundAlgoFilterThreaded, PlayerThreadChangesFiltersDuringARun)
+{
+    // The processing thread filters a long stream while this thread plays
+    // the user: level changes, swapped filters, gain queries.
+    AlgoPtr<SoundAlgoFilterBiquad> eq(new SoundAlgoFilterBiquad());
+    for (int k = 0; k < 9; ++k)
+        eq->pushFilter(BandEq, kBandFreqs[k], 1.9, 0.0);
+    auto reader = std::make_shared<GeneratorReader>(
+        4000000, 44100, [](int i, int c) { return 0.3 * std::sin(0.01 * i + c); });
+    auto writer = std::make_shared<CapturingWriter>(44100);
+    std::atomic<bool> running { true };
+    std::atomic<bool> started { false };
+    QObject::connect(eq.get(), &SoundAlgo::notifyBegin, [&started](unsigned int) { started = true; });
+    std::future<Status> run = std::async(std::launch::async, [&] {
+        const Status s = eq->processAll(*reader, writer.get());
+        running = false;
+        return s;
+    });
+    BiquadEqBuilder replacement(BandEq, 700.0, 1.0, -3.0);
+    int changes = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!started && running && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    while (running && std::chrono::steady_clock::now() < deadline) {
+        eq->SetLevel(unsigned(changes % 9), double(changes % 7) - 3.0);
+        eq->setFilter(unsigned((changes + 4) % 9), replacement.buildFilter(44100));
+        EXPECT_EQ(eq->getFilterGain(3), 1.0);
+        EXPECT_TRUE(eq->hasFilters());
+        eq->resetFilterGain(8);
+        ++changes;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    if (run.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+        eq->pleaseStop();
+        ADD_FAILURE() << "the run did not end within its deadline";
+        if (run.wait_for(std::chrono::seconds(10)) != std::future_status::ready)
+            std::abort(); // a hung run cannot be left behind with this test's objects
+    }
+    ASSERT_EQ(run.get(), Ok);
+    EXPECT_GT(changes, 10);
+    ASSERT_EQ(writer->frames(), 4000000u);
+    for (double v : writer->samples())
+        ASSERT_TRUE(std::isfinite(v) && std::fabs(v) < 4.0);
+}

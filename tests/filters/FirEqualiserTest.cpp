@@ -1,0 +1,301 @@
+// The Parks–McClellan FIR equaliser: tap counts, valid band specifications
+// (including the cases whose edges used to cross), the designed response
+// against its own specification, the convolution against a direct one, its
+// timing, and thread independence.
+#include "tests/support/FilterReference.h"
+#include "tests/support/MemoryIO.h"
+#include "tulv/filters/SoundAlgoEqFIR.h"
+
+#include <gtest/gtest.h>
+
+#include <omp.h>
+
+#include <cmath>
+#include <cstring>
+
+using namespace SoundTools;
+using testsupport::CapturingWriter;
+using testsupport::GeneratorReader;
+using testsupport::VectorReader;
+
+namespace {
+
+const double kStopRipple = 0.01; // −40 dB
+const double kPassRipple = (1.0 - std::pow(10.0, -0.025)) / 2.0; // ±0.125 dB
+
+class Fir : public SoundAlgoEqFIR {
+public:
+    using SoundAlgoEqFIR::SoundAlgoEqFIR;
+    using SoundAlgoEqFIR::getDelay;
+    using SoundAlgoEqFIR::getInOverlap;
+    using SoundAlgoEqFIR::getSampleShift;
+};
+
+// An algorithm is released, never deleted.
+struct Release {
+    void operator()(SoundAlgo* a) const { a->release(); }
+};
+using FirPtr = std::unique_ptr<Fir, Release>;
+
+FirPtr makeFir(FilterType type, double f1, double f2 = 0.0)
+{
+    return FirPtr(new Fir(type, f1, f2));
+}
+
+struct Designed {
+    std::vector<double> taps;
+    std::vector<RemezBand> bands;
+};
+
+// Designs through a run's start, as a host would, and keeps what it made.
+Designed design(Fir& fir, unsigned int rate)
+{
+    GeneratorReader reader(10, rate);
+    SoundAlgo::LoopContext context;
+    Designed d;
+    if (fir.initProcessLoop(reader, context) != Ok)
+        return d;
+    d.taps = fir.getCoefficients();
+    d.bands = fir.getBands();
+    fir.endProcessLoop(context);
+    return d;
+}
+
+std::vector<double> runThrough(SoundAlgo& algo, const std::vector<double>& interleaved, unsigned int rate = 44100)
+{
+    VectorReader reader(interleaved, rate);
+    CapturingWriter writer(rate);
+    EXPECT_EQ(algo.processAll(reader, &writer), Ok);
+    return writer.samples();
+}
+
+struct Case {
+    FilterType type;
+    double f1, f2;
+    unsigned int rate;
+};
+
+// The cases a user meets, and those whose band edges used to cross or leave
+// [0, 0.5]: a band stop narrower than 5:1, low passes above fs/6, band
+// edges near Nyquist.
+const Case kCases[] = {
+    { LowPass, 1000, 0, 44100 },     { HighPass, 1000, 0, 44100 },   { HighPass, 1010, 0, 44100 },
+    { BandPass, 1000, 4000, 44100 }, { BandStop, 2000, 12000, 48000 }, { BandStop, 500, 2000, 44100 },
+    { BandStop, 1000, 1500, 44100 }, { LowPass, 10000, 0, 44100 },   { LowPass, 20000, 0, 44100 },
+    { BandPass, 3000, 21000, 44100 }, { BandStop, 3000, 22050, 44100 }, { HighPass, 2000, 0, 96000 },
+};
+
+} // namespace
+
+TEST(FirLength, KaiserEstimateMadeOdd)
+{
+    EXPECT_EQ(makeFir(LowPass, 1000)->getLength(44100), 35u);
+    EXPECT_EQ(makeFir(HighPass, 1000)->getLength(44100), 137u);
+    // The estimate gives 136 here; an even symmetric filter is zero at
+    // Nyquist, which a high pass cannot be.
+    EXPECT_EQ(makeFir(HighPass, 1010)->getLength(44100), 137u);
+    for (FilterType type : { LowPass, BandPass, BandStop, HighPass })
+        for (double f = 200.0; f < 20000.0; f *= 1.37) {
+            const unsigned int L = makeFir(type, f, f * 3.0)->getLength(44100);
+            EXPECT_EQ(L % 2, 1u) << type << " " << f;
+        }
+}
+
+TEST(FirLength, DelayIsHalfTheLengthEvenBeforeARun)
+{
+    FirPtr low = makeFir(LowPass, 1000);
+    EXPECT_EQ(low->getDelay(44100), 17u); // (35 − 1) / 2
+    EXPECT_EQ(low->getInOverlap(44100), 17u);
+    EXPECT_EQ(low->getSampleShift(44100), 34u); // the whole tail
+    EXPECT_EQ(makeFir(HighPass, 1000)->getDelay(44100), 68u);
+}
+
+TEST(FirBands, EverySpecificationIsAscendingInsideHalfTheSampleRate)
+{
+    for (const Case& c : kCases) {
+        FirPtr fir = makeFir(c.type, c.f1, c.f2);
+        const Designed d = design(*fir, c.rate);
+        ASSERT_FALSE(d.taps.empty()) << c.type << " " << c.f1 << "-" << c.f2;
+        double edge = 0.0;
+        for (const RemezBand& band : d.bands) {
+            EXPECT_GE(band.low, edge) << c.type << " " << c.f1 << "-" << c.f2;
+            EXPECT_GT(band.high, band.low) << c.type << " " << c.f1 << "-" << c.f2;
+            EXPECT_LE(band.high, 0.5);
+            edge = band.high;
+        }
+        EXPECT_EQ(d.taps.size() % 2, 1u);
+    }
+    // The band stop 500–2000 Hz keeps a real stop band between its edges.
+    FirPtr stop = makeFir(BandStop, 500, 2000);
+    const Designed d = design(*stop, 44100);
+    ASSERT_EQ(d.bands.size(), 3u);
+    EXPECT_GT(d.bands[1].high - d.bands[1].low, 0.0);
+    EXPECT_LT(d.bands[1].low * 44100, d.bands[1].high * 44100);
+    EXPECT_GE(d.bands[1].low, d.bands[0].high);
+    EXPECT_LE(d.bands[1].high, d.bands[2].low);
+}
+
+TEST(FirDesign, MeetsItsOwnBandSpecificationWithEqualRipple)
+{
+    for (const Case& c : kCases) {
+        FirPtr fir = makeFir(c.type, c.f1, c.f2);
+        const Designed d = design(*fir, c.rate);
+        ASSERT_FALSE(d.taps.empty());
+        const std::string what = std::to_string(c.type) + " " + std::to_string(c.f1) + "-" + std::to_string(c.f2)
+            + " @" + std::to_string(c.rate) + " L=" + std::to_string(d.taps.size());
+        // The taps are symmetric: linear phase.
+        for (size_t n = 0; n < d.taps.size(); ++n)
+            ASSERT_NEAR(d.taps[n], d.taps[d.taps.size() - 1 - n], 1e-12) << what;
+
+        // Signed weighted error over a fine grid of every band, as the
+        // alternation theorem states it for the amplitude response.
+        const int M = int(d.taps.size() - 1) / 2;
+        std::vector<double> error;
+        double worstPass = 0.0, worstStop = 0.0, largest = 0.0;
+        for (const RemezBand& band : d.bands) {
+            const int points = std::max(2, int((band.high - band.low) * 40.0 * d.taps.size()));
+            for (int i = 0; i <= points; ++i) {
+                const double f = band.low + (band.high - band.low) * i / points;
+                double amplitude = d.taps[size_t(M)];
+                for (int k = 1; k <= M; ++k)
+                    amplitude += 2.0 * d.taps[size_t(M - k)] * std::cos(2.0 * M_PI * f * k);
+                const double e = band.weight * (band.desired - amplitude);
+                error.push_back(e);
+                largest = std::max(largest, std::fabs(e));
+                if (band.desired > 0.5)
+                    worstPass = std::max(worstPass, std::fabs(amplitude - band.desired));
+                else
+                    worstStop = std::max(worstStop, std::fabs(amplitude));
+            }
+        }
+        // Kaiser's estimate of the length falls short of the ripple it aims
+        // at, most for short filters (35 taps: 0.43 dB and −35 dB instead of
+        // 0.25 dB and −40 dB) and for three bands; what the exchange must
+        // deliver is the best filter of that length: ripples in the ratio of
+        // the weights, equal ripple everywhere.
+        EXPECT_LE(worstPass, kPassRipple * 2.0) << what;
+        EXPECT_LE(worstStop, kStopRipple * 2.0) << what;
+        EXPECT_NEAR(worstPass / worstStop, kPassRipple / kStopRipple, 0.05 * kPassRipple / kStopRipple) << what;
+        // Equiripple: at least M + 2 alternating extrema at the full error.
+        int alternations = 0;
+        double lastSign = 0.0;
+        for (double e : error)
+            if (std::fabs(e) >= 0.98 * largest && (e > 0.0 ? 1.0 : -1.0) != lastSign) {
+                ++alternations;
+                lastSign = e > 0.0 ? 1.0 : -1.0;
+            }
+        EXPECT_GE(alternations, M + 2) << what;
+    }
+}
+
+TEST(FirDesign, ImpossibleSpecificationsFailWithAReason)
+{
+    for (auto params : { std::make_tuple(LowPass, 0.0, 0.0), std::make_tuple(HighPass, -5.0, 0.0),
+                         std::make_tuple(BandPass, 4000.0, 1000.0), std::make_tuple(HighPass, 0.01, 0.0) }) {
+        FirPtr fir = makeFir(std::get<0>(params), std::get<1>(params), std::get<2>(params));
+        GeneratorReader reader(100, 44100);
+        CapturingWriter writer;
+        filtertest::MessageCapture capture;
+        EXPECT_EQ(fir->processAll(reader, &writer), Error);
+        EXPECT_TRUE(SoundDebuggableClass::getError().contains("cannot design the FIR filter"))
+            << SoundDebuggableClass::getError().toStdString();
+    }
+    filtertest::MessageCapture capture;
+    FirPtr eq = makeFir(BandEq, 1000.0, 0.0);
+    GeneratorReader reader(100, 44100);
+    EXPECT_EQ(eq->processAll(reader, nullptr), Error);
+    ASSERT_FALSE(capture.lines().isEmpty());
+    EXPECT_EQ(capture.lines()[0], "C:Unsupported FIR mode : 5");
+}
+
+TEST(FirFiltering, OutputIsTheDirectConvolutionOfTheWholeStream)
+{
+    // Blocks of at least 8192 frames: 8192, then 10000, across a stream of
+    // several blocks.
+    for (unsigned int block : { 1024u, 10000u }) {
+        SoundBuffer::setDefaultSize(block);
+        for (FilterType type : { LowPass, HighPass }) {
+            FirPtr fir = makeFir(type, 1000);
+            const std::vector<double> taps = design(*fir, 44100).taps;
+            const std::vector<double> left = filtertest::noise(45000, 1), right = filtertest::noise(45000, 2);
+            const std::vector<double> got = runThrough(*fir, filtertest::interleave(left, right));
+            const std::vector<double> expectL = filtertest::convolve(taps, left);
+            const std::vector<double> expectR = filtertest::convolve(taps, right);
+            // The stream and its whole ringing tail; anything the loop writes
+            // after that is silence.
+            ASSERT_GE(got.size() / 2, expectL.size()) << "block " << block;
+            for (size_t i = 2 * expectL.size(); i < got.size(); ++i)
+                ASSERT_EQ(got[i], 0.0) << "sample " << i << " block " << block;
+            for (size_t n = 0; n < expectL.size(); ++n) {
+                ASSERT_NEAR(got[2 * n], expectL[n], 1e-13) << "frame " << n << " block " << block;
+                ASSERT_NEAR(got[2 * n + 1], expectR[n], 1e-13) << "frame " << n << " block " << block;
+            }
+        }
+    }
+    SoundBuffer::setDefaultSize(1024);
+}
+
+TEST(FirFiltering, ImpulseComesOutWhereTheDeclaredDelaySays)
+{
+    FirPtr fir = makeFir(LowPass, 1000);
+    std::vector<double> impulse(2 * 3000, 0.0);
+    const size_t at = 1234;
+    impulse[2 * at] = 1.0;
+    impulse[2 * at + 1] = -1.0;
+    const std::vector<double> out = runThrough(*fir, impulse);
+    size_t peak = 0;
+    for (size_t n = 0; n < out.size() / 2; ++n)
+        if (std::fabs(out[2 * n]) > std::fabs(out[2 * peak]))
+            peak = n;
+    EXPECT_EQ(peak, at + fir->getDelay(44100));
+    EXPECT_EQ(out[2 * peak + 1], -out[2 * peak]);
+    // Symmetric around the peak: the phase is linear.
+    for (size_t k = 1; k <= 17; ++k)
+        EXPECT_NEAR(out[2 * (peak - k)], out[2 * (peak + k)], 1e-15);
+}
+
+TEST(FirFiltering, OutputGainTakesEffect)
+{
+    FirPtr fir = makeFir(HighPass, 500);
+    const std::vector<double> in = filtertest::interleave(filtertest::noise(3000, 4), filtertest::noise(3000, 5));
+    const std::vector<double> unity = runThrough(*fir, in);
+    fir->SetOutputGain(-6.0);
+    const std::vector<double> lower = runThrough(*fir, in);
+    ASSERT_EQ(unity.size(), lower.size());
+    const double g = std::pow(10.0, -6.0 / 20.0);
+    for (size_t i = 0; i < unity.size(); i += 7)
+        EXPECT_NEAR(lower[i], g * unity[i], 1e-15);
+}
+
+TEST(FirFiltering, ThreadedOneAndTwoThreadsGiveTheSameBits)
+{
+    const int before = omp_get_max_threads();
+    const std::vector<double> in = filtertest::interleave(filtertest::noise(20000, 8), filtertest::noise(20000, 9));
+    std::vector<double> results[2];
+    for (int threads : { 1, 2 }) {
+        omp_set_num_threads(threads);
+        FirPtr fir = makeFir(BandPass, 700, 3000);
+        results[threads - 1] = runThrough(*fir, in);
+    }
+    omp_set_num_threads(before);
+    ASSERT_EQ(results[0].size(), results[1].size());
+    EXPECT_EQ(std::memcmp(results[0].data(), results[1].data(), results[0].size() * sizeof(double)), 0);
+}
+
+TEST(RemezExchange, RefusesWhatNoFilterOfThatKindCanBe)
+{
+    std::vector<double> h;
+    // Crossing edges, a band past Nyquist, no weight.
+    EXPECT_FALSE(remez(31, { { 0.0, 0.2, 1.0, 1.0 }, { 0.1, 0.5, 0.0, 1.0 } }, h));
+    EXPECT_FALSE(remez(31, { { 0.0, 0.2, 1.0, 1.0 }, { 0.3, 0.6, 0.0, 1.0 } }, h));
+    EXPECT_FALSE(remez(31, { { 0.0, 0.2, 1.0, 0.0 }, { 0.3, 0.5, 0.0, 1.0 } }, h));
+    // An even length cannot pass half the sample rate.
+    EXPECT_FALSE(remez(32, { { 0.0, 0.2, 0.0, 1.0 }, { 0.3, 0.5, 1.0, 1.0 } }, h));
+    EXPECT_TRUE(h.empty());
+    // …but makes a fine low pass.
+    ASSERT_TRUE(remez(32, { { 0.0, 0.2, 1.0, 1.0 }, { 0.3, 0.5, 0.0, 1.0 } }, h));
+    ASSERT_EQ(h.size(), 32u);
+    EXPECT_NEAR(filtertest::firMagnitude(h, 0.0), 1.0, 0.01);
+    EXPECT_LT(filtertest::firMagnitude(h, 0.4), 0.01);
+    EXPECT_NEAR(filtertest::firMagnitude(h, 0.5), 0.0, 1e-12);
+}

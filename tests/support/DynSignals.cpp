@@ -1,0 +1,86 @@
+// GCC 12 guesses, for the `delete this` of the reference count, that the
+// object might be a bare count and warns that the pointer is not the start
+// of an allocation; it always is the start of the algorithm. The guess is
+// made where the count's header is read, so the warning is silenced there,
+// in this one file through which the tests release their algorithms.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wfree-nonheap-object"
+#include "tulv/core/SoundRefCounted.h"
+#pragma GCC diagnostic pop
+
+#include "tests/support/DynSignals.h"
+
+#include "tests/support/MemoryIO.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace dyntest {
+
+void releaseAlgo(SoundAlgo* algo)
+{
+    algo->release();
+}
+
+BlockSizeGuard::BlockSizeGuard(unsigned int frames)
+    : mSaved(SoundBuffer::getDefaultSize())
+{
+    SoundBuffer::setDefaultSize(frames);
+}
+
+BlockSizeGuard::~BlockSizeGuard()
+{
+    SoundBuffer::setDefaultSize(mSaved);
+}
+
+std::vector<double> runThrough(SoundAlgo& algo, const std::vector<double>& input, unsigned int block,
+                               unsigned int sampleRate)
+{
+    const unsigned int saved = SoundBuffer::getDefaultSize();
+    if (block != 0)
+        SoundBuffer::setDefaultSize(block);
+    testsupport::VectorReader reader(input, sampleRate);
+    reader.open(QString());
+    testsupport::CapturingWriter writer(sampleRate);
+    // The flush behind the end of the source is not part of the stream.
+    writer.setRange(0, static_cast<int>(input.size() / 2));
+    const SoundTools::Status status = algo.processAll(reader, &writer);
+    SoundBuffer::setDefaultSize(saved);
+    if (status != SoundTools::Ok)
+        return {};
+    return writer.samples();
+}
+
+std::vector<double> sine(unsigned int frames, double frequency, double amplitude, unsigned int sampleRate,
+                         double phase)
+{
+    std::vector<double> out(size_t(frames) * 2);
+    const double w = 2.0 * M_PI * frequency / sampleRate;
+    for (unsigned int i = 0; i < frames; ++i) {
+        out[2 * i] = amplitude * std::sin(w * i);
+        out[2 * i + 1] = amplitude * std::sin(w * i + phase);
+    }
+    return out;
+}
+
+std::vector<double> constant(unsigned int frames, double value)
+{
+    return std::vector<double>(size_t(frames) * 2, value);
+}
+
+std::vector<double> operator+(std::vector<double> a, const std::vector<double>& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+double peakOf(const std::vector<double>& samples, size_t fromFrame, size_t toFrame)
+{
+    double peak = 0.0;
+    const size_t end = std::min(toFrame, samples.size() / 2);
+    for (size_t i = fromFrame; i < end; ++i)
+        peak = std::max({ peak, std::fabs(samples[2 * i]), std::fabs(samples[2 * i + 1]) });
+    return peak;
+}
+
+} // namespace dyntest
