@@ -10,7 +10,11 @@
 #pragma GCC diagnostic pop
 
 #include "tests/support/MemoryIO.h"
+#include "tulv/core/SoundAlgoComposite.h"
+#include "tulv/core/SoundAlgoElementary.h"
+#include "tulv/dynamics/RMSStepDetector.h"
 #include "tulv/dynamics/SoundAlgoLimiter.h"
+#include "tulv/dynamics/SoundAlgoRMSAmplifier.h"
 
 #include <benchmark/benchmark.h>
 
@@ -121,6 +125,51 @@ void BM_LimiterTenMinutes(benchmark::State& state)
     limiter->release();
 }
 
+// The regions of the material, found once by a first pass as a split does.
+RMSStepDetector* detectRegions()
+{
+    auto* detector = new RMSStepDetector(-40.0, 0.2, 1.0, RMSStepDetector::NoOutput, false);
+    PatternReader reader(kTenMinutes);
+    detector->processAll(reader, nullptr);
+    return detector;
+}
+
+// Automatic gain to −20 dB following the detector's regions: the swells of
+// the material give a region change every second or so.
+void BM_AmplifierTenMinutes(benchmark::State& state)
+{
+    RMSStepDetector* detector = detectRegions();
+    auto* amplifier = new SoundAlgoRMSAmplifier(-20.0, detector, 3.0, 0, 30.0, 20.0);
+    detector->release();
+    runOver(state, *amplifier);
+    state.counters["regions"] = detector->size(false);
+    amplifier->release();
+}
+
+// The second pass of an even-loudness split (amplifier then limiter) against
+// the second pass of a plain split (the stream copied through): their ratio
+// is what evening out the loudness adds to the pass that writes the tracks.
+void BM_SecondPassEvenLoudness(benchmark::State& state)
+{
+    RMSStepDetector* detector = detectRegions();
+    auto* chain = new SoundAlgoComposite();
+    chain->pushAlgo(new SoundAlgoRMSAmplifier(-14.0, detector, 3.0, 0, 30.0, 20.0));
+    chain->pushAlgo(new SoundAlgoLimiter(0.0, 0.005, 0.01));
+    detector->release();
+    runOver(state, *chain);
+    chain->release();
+}
+
+void BM_SecondPassPlain(benchmark::State& state)
+{
+    auto* copy = new SoundAlgoBypass();
+    runOver(state, *copy);
+    copy->release();
+}
+
 } // namespace
 
+BENCHMARK(BM_AmplifierTenMinutes)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_SecondPassEvenLoudness)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_SecondPassPlain)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_LimiterTenMinutes)->Unit(benchmark::kMillisecond)->Iterations(3);

@@ -171,10 +171,12 @@ void BM_AddTwoPlain(benchmark::State& state)
     runGraph(state, graph, 4 * 1000 * 1000, 1);
 }
 
-// Args: FIR taps per branch, threads.
+// Args: FIR taps per branch, threads, block size in frames.
 void BM_TwoBranchComposite(benchmark::State& state)
 {
     const unsigned int taps = unsigned(state.range(0));
+    const unsigned int savedBlock = SoundBuffer::getDefaultSize();
+    SoundBuffer::setDefaultSize(unsigned(state.range(2)));
     auto* graph = new SoundAlgoComposite;
     auto* parallel = new SoundAlgoComposite;
     parallel->pushAlgo(new HeavyFir(taps));
@@ -183,10 +185,11 @@ void BM_TwoBranchComposite(benchmark::State& state)
     graph->pushAlgo(parallel);
     graph->pushAlgo(new SoundAlgoAdd());
     runGraph(state, graph, 500 * 1000, int(state.range(1)));
+    SoundBuffer::setDefaultSize(savedBlock);
 }
 
 } // namespace
 
 BENCHMARK(BM_AddInputs)->ArgsProduct({ { 2, 8 }, { 1, 2 } })->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_AddTwoPlain)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_TwoBranchComposite)->ArgsProduct({ { 64, 256 }, { 1, 2 } })->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_TwoBranchComposite)->ArgsProduct({ { 64, 256 }, { 1, 2 }, { 1024, 16384 } })->Unit(benchmark::kMillisecond)->UseRealTime();

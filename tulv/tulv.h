@@ -42,9 +42,11 @@
 // Dynamics and region analysis
 #include "tulv/dynamics/RMSStepDetector.h"
 #include "tulv/dynamics/SoundAlgoAmpliInterface.h"
+#include "tulv/dynamics/SoundAlgoBassBoost.h"
 #include "tulv/dynamics/SoundAlgoFWIntegrator.h"
 #include "tulv/dynamics/SoundAlgoLimiter.h"
 #include "tulv/dynamics/SoundAlgoNoiseGate.h"
+#include "tulv/dynamics/SoundAlgoRMSAmplifier.h"
 #include "tulv/dynamics/SoundAlgoSimpleLimiter.h"
 #include "tulv/dynamics/SoundRMSSlopeDetector.h"
 

@@ -121,6 +121,32 @@ TEST(DetectorSteps, ALongQuietStretchAfterAShortRegionStandsOnItsOwn)
     EXPECT_TRUE(found);
 }
 
+TEST(DetectorSteps, ClicksInAGapBelowTheNoiseLevelDoNotBreakItUp)
+{
+    // 12 s of tone at -14 dB, 3 s of hiss at -60 dB with a click of -30 dB
+    // peak every 0.3 s, 12 s of tone.
+    const int gapBegin = frames(12.0);
+    const int gapEnd = frames(15.0);
+    const double amplitude = std::sqrt(2.0) * std::pow(10.0, -14.0 / 20.0);
+    testsupport::GeneratorReader reader(static_cast<unsigned int>(frames(27.0)), kRate, [=](int i, int c) {
+        if (i < gapBegin || i >= gapEnd)
+            return amplitude * std::sin(2.0 * kPi * 441.0 * i / kRate + c);
+        const double hiss = 1e-3 * std::sin(1.7 * i + c) * std::sin(0.37 * i);
+        const int k = (i - gapBegin) % frames(0.3);
+        return hiss + (k < 8 ? 0.03 * std::exp(-k / 2.0) : 0.0);
+    });
+    DetectorPtr detector = run(reader);
+    bool found = false;
+    for (const Region& region : detector->getRegions())
+        if (region.begin <= frames(13.5) && region.begin + region.length > frames(13.5)) {
+            found = true;
+            EXPECT_LE(region.begin, gapBegin + kWindow);
+            EXPECT_GE(region.begin + region.length, gapEnd - kWindow);
+            EXPECT_TRUE(region.noise);
+        }
+    EXPECT_TRUE(found);
+}
+
 TEST(DetectorLeadingSilence, TheFirstRegionBeginsWhereTheWindowFirstHoldsSound)
 {
     // 0.3 s of zeros: more than a window, within the first block.
@@ -169,6 +195,20 @@ TEST(DetectorFadeZone, AFadeOutAtTheEndStaysInOneRegion)
     const std::vector<Region> regions = atEnd->getRegions();
     ASSERT_GE(regions.size(), 2u);
     EXPECT_GE(regions[1].begin + regions[1].length, frames(22.5));
+}
+
+TEST(DetectorSlopes, AFadeInTheMiddleIsASlopeWithTheRegionThatEndsIt)
+{
+    DetectorPtr detector = run(fadeOut(12.0));
+    Region out;
+    const SoundRMSSlopeDetector::Region* slope = detector->getSlopeRegion(frames(19.0), 0, out);
+    ASSERT_NE(slope, nullptr);
+    EXPECT_NEAR(slope->start, frames(15.0), frames(1.0));
+    EXPECT_NEAR(slope->end, frames(23.0), frames(0.5));
+    EXPECT_GT(out.begin, slope->start);
+    EXPECT_GE(out.begin + out.length - 1, slope->end);
+    // Outside any slope there is none.
+    EXPECT_EQ(detector->getSlopeRegion(frames(5.0), 0, out), nullptr);
 }
 
 TEST(DetectorFadeZone, ARiseInTheZoneStillStartsARegion)

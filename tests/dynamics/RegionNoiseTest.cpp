@@ -208,3 +208,16 @@ TEST(RegionCompression, AFinalFadeOutKeepsTheLevelOfItsFirstRegion)
     EXPECT_LT(regions[10].level0, regions[9].level0);
     EXPECT_NEAR(regions[0].level0, 1e-2, 1e-15);
 }
+
+TEST(RegionCompression, ASilentSignalRegionTakesNoInfiniteGain)
+{
+    // Unclassified lists may hold a silent region flagged as signal.
+    DetectorPtr detector = detectorFromRegions(
+        { region(0, 100, 1e-2, 1e-2), region(100, 100, 0.0, 0.0), region(200, 100, 1e-3, 1e-3) }, kRate);
+    const double correction = detector->compressDynamic(2.0);
+    EXPECT_TRUE(std::isfinite(correction));
+    for (const Region& r : detector->getRegions()) {
+        EXPECT_TRUE(std::isfinite(r.level0));
+        EXPECT_TRUE(std::isfinite(r.level1));
+    }
+}

@@ -83,6 +83,11 @@ TEST(SoundAlgoFilterCrossover, EachBandIsFourthOrderButterworthAndTheirSumIsExpe
             // Low + high = (1 + s⁴)/B(s): flat far from the crossover, +3 dB at
             // it — a Butterworth pair is not an all-pass (a Linkwitz–Riley pair
             // would be).
+            // In power the two bands are complementary: |L|² + |H|² = 1.
+            const double lowDb = impulseResponseDb(outputs[0], 0, hz, fs);
+            const double highDb = impulseResponseDb(outputs[1], 1, hz, fs);
+            EXPECT_NEAR(10.0 * std::log10(std::pow(10.0, lowDb / 10.0) + std::pow(10.0, highDb / 10.0)), 0.0, 0.01)
+                << hz;
             const double w = std::pow(std::tan(M_PI * hz / fs) / std::tan(M_PI * fc / fs), 4.0);
             const double sum = 20.0 * std::log10((1.0 + w) / std::sqrt(1.0 + w * w));
             EXPECT_NEAR(impulseResponseDb(outputs[2], 0, hz, fs), sum, 0.05) << hz;
@@ -94,10 +99,13 @@ TEST(SoundAlgoFilterCrossover, EachBandIsFourthOrderButterworthAndTheirSumIsExpe
 TEST(SoundAlgoFilterCrossover, IsClosedOnceBuilt)
 {
     GraphPtr crossover(new SoundAlgoFilterCrossover(500.0));
-    crossover->pushAlgo(new SoundAlgoBypass());
+    auto* refused = new SoundAlgoBypass();
+    crossover->pushAlgo(refused);
     crossover->addNewBranch();
     EXPECT_EQ(crossover->getOutputNumber(), 2u);
     EXPECT_EQ(crossover->getInputNumber(), 1u);
+    EXPECT_EQ(refused->getRefCount(), 1); // not taken: still the caller's
+    refused->release();
 }
 
 TEST(SoundAlgoEqFIRInGraphs, FilteredBranchLinesUpWithAPlainBranch)

@@ -151,6 +151,11 @@ TEST(FilterRecursion, CopiesStartFromSilenceAndGainAndA0Apply)
     EXPECT_EQ(identity.getLastInput().right, in.back().right);
     EXPECT_EQ(identity.getOutput().right, in.back().right); // before the gain
 
+    Filter empty({}, {}); // nothing to filter with: silence, not a crash
+    EXPECT_EQ(run(empty, in)[5].left, 0.0);
+    Filter fir({ 0.5, 0.5 }, {}); // no denominator: a plain FIR
+    EXPECT_EQ(run(fir, in)[9].left, 0.5 * in[9].left + 0.5 * in[8].left);
+
     Filter halver({ 1.0, 0.0, 0.0 }, { 2.0, 0.0, 0.0 });
     const Frames half = run(halver, in);
     EXPECT_EQ(half[17].right, in[17].right / 2.0);

@@ -210,12 +210,14 @@ TEST(FirDesign, ImpossibleSpecificationsFailWithAReason)
 
 TEST(FirFiltering, OutputIsTheDirectConvolutionOfTheWholeStream)
 {
-    for (unsigned int block : { 1024u, 100u, 37u }) {
+    // Blocks of at least 8192 frames: 8192, then 10000, across a stream of
+    // several blocks.
+    for (unsigned int block : { 1024u, 10000u }) {
         SoundBuffer::setDefaultSize(block);
         for (FilterType type : { LowPass, HighPass }) {
             FirPtr fir = makeFir(type, 1000);
             const std::vector<double> taps = design(*fir, 44100).taps;
-            const std::vector<double> left = filtertest::noise(5000, 1), right = filtertest::noise(5000, 2);
+            const std::vector<double> left = filtertest::noise(45000, 1), right = filtertest::noise(45000, 2);
             const std::vector<double> got = runThrough(*fir, filtertest::interleave(left, right));
             const std::vector<double> expectL = filtertest::convolve(taps, left);
             const std::vector<double> expectR = filtertest::convolve(taps, right);
@@ -278,4 +280,22 @@ TEST(FirFiltering, ThreadedOneAndTwoThreadsGiveTheSameBits)
     omp_set_num_threads(before);
     ASSERT_EQ(results[0].size(), results[1].size());
     EXPECT_EQ(std::memcmp(results[0].data(), results[1].data(), results[0].size() * sizeof(double)), 0);
+}
+
+TEST(RemezExchange, RefusesWhatNoFilterOfThatKindCanBe)
+{
+    std::vector<double> h;
+    // Crossing edges, a band past Nyquist, no weight.
+    EXPECT_FALSE(remez(31, { { 0.0, 0.2, 1.0, 1.0 }, { 0.1, 0.5, 0.0, 1.0 } }, h));
+    EXPECT_FALSE(remez(31, { { 0.0, 0.2, 1.0, 1.0 }, { 0.3, 0.6, 0.0, 1.0 } }, h));
+    EXPECT_FALSE(remez(31, { { 0.0, 0.2, 1.0, 0.0 }, { 0.3, 0.5, 0.0, 1.0 } }, h));
+    // An even length cannot pass half the sample rate.
+    EXPECT_FALSE(remez(32, { { 0.0, 0.2, 0.0, 1.0 }, { 0.3, 0.5, 1.0, 1.0 } }, h));
+    EXPECT_TRUE(h.empty());
+    // …but makes a fine low pass.
+    ASSERT_TRUE(remez(32, { { 0.0, 0.2, 1.0, 1.0 }, { 0.3, 0.5, 0.0, 1.0 } }, h));
+    ASSERT_EQ(h.size(), 32u);
+    EXPECT_NEAR(filtertest::firMagnitude(h, 0.0), 1.0, 0.01);
+    EXPECT_LT(filtertest::firMagnitude(h, 0.4), 0.01);
+    EXPECT_NEAR(filtertest::firMagnitude(h, 0.5), 0.0, 1e-12);
 }

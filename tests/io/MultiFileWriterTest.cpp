@@ -189,6 +189,24 @@ TEST(MultiFileFailures, AFileThatCannotBeCreatedEndsTheRunWithAnError)
     EXPECT_EQ(mono.open(dir.filePath("side.wav")), SoundTools::Error);
 }
 
+TEST(MultiFileFailures, AWriterDestroyedWithoutCloseStillFinishesItsFile)
+{
+    QTemporaryDir dir;
+    DetectorPtr detector = splitsignals::detectorFromRegions({ region(0, 2, false) }, kRate);
+    testsupport::GeneratorReader reader(2 * kRate, kRate, marker);
+    {
+        SoundWriterMultiFile writer(detector.get(), 1.0, kRate, 2, 128, SoundTools::Int16);
+        ASSERT_EQ(writer.open(dir.filePath("side.wav")), SoundTools::Ok);
+        std::unique_ptr<SoundAlgoBypass, splitsignals::ReleaseAlgo> bypass(new SoundAlgoBypass);
+        ASSERT_EQ(bypass->processAll(reader, &writer), SoundTools::Ok);
+    }
+    iotest::Samples samples;
+    ASSERT_TRUE(iotest::readFile(dir.filePath("001-side.wav"), samples));
+    EXPECT_EQ(samples.size(), size_t(4 * kRate));
+    // The writer held the detector while it lived.
+    EXPECT_EQ(detector->getRefCount(), 1);
+}
+
 // The flagship: a record side in a WAV file split into one file per track.
 class MultiFileSide : public ::testing::Test {
 protected:

@@ -16,7 +16,18 @@
 //
 // The composite owns its members: pushing a member hands over the reference
 // its creator held, and the composite lets go of one reference of every
-// member when it is destroyed.
+// member when it is destroyed. A push that a locked composite refuses takes
+// nothing: the caller keeps its reference.
+//
+// Equalisation, done when a run starts: a branch head that reads ahead less
+// than the others is fed by a bypass that reads ahead as far as the largest
+// (its own look-ahead then lies inside the branch); a branch with less
+// delay, fewer held-back frames at its end, or a smaller sum of output buffer
+// overlaps gets a bypass at its end that makes up the difference. The
+// inserted bypasses stay for the composite's life.
+//
+// Members must declare a sample shift covering both their look-ahead and
+// their held-back frames: inside a chain nothing else flushes them.
 class SoundAlgoComposite : public SoundAlgo {
 public:
     explicit SoundAlgoComposite(QString id = QString(), bool shareInputs = true);

@@ -50,10 +50,11 @@ public:
     QString getClassName() override { return QStringLiteral("RMSStepDetector"); }
 };
 
-// Registered when the library is loaded; the registry keeps it for the life
-// of the process.
+// Registered when the library is loaded. The registry never deletes its
+// builders, so this one lives in static storage for the life of the process.
+RMSStepDetectorJSonBuilder sBuilder;
 const bool kBuilderRegistered = [] {
-    SoundAlgo::declareBuilder(new RMSStepDetectorJSonBuilder);
+    SoundAlgo::declareBuilder(&sBuilder);
     return true;
 }();
 
@@ -159,6 +160,7 @@ SoundTools::Status RMSStepDetector::process()
     double sum0 = 0.0;
     double sum1 = 0.0;
     bool summed = false;
+    double noiseFloor = noiseFloorPower();
     // Per frame: one square added and one subtracted per channel, the
     // comparison with the region in progress, and the output frame.
     for (int i = 0; i < count; ++i) {
@@ -199,10 +201,16 @@ SoundTools::Status RMSStepDetector::process()
                 const double average = std::max(a0, a1);
                 const double level = std::max(m0, m1);
                 bool accumulate = true;
-                if (level > average * mStepRatio || average > level * mStepRatio) {
+                // Below the noise level a click moves the window by more than a
+                // step; such moves are the texture of the noise, not steps,
+                // or a crackling gap would break into pieces too short to
+                // stand as a region.
+                const bool inNoise = level <= noiseFloor && average <= noiseFloor;
+                if (!inNoise && (level > average * mStepRatio || average > level * mStepRatio)) {
                     mFallLevel = level;
                     const SoundTools::Status pushed = pushRegion(false);
                     mFallLevel = -1.0;
+                    noiseFloor = noiseFloorPower();
                     if (pushed == SoundTools::Ok) {
                         mPendingSum[0] = m0;
                         mPendingSum[1] = m1;

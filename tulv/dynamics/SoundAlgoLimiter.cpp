@@ -2,8 +2,7 @@
 
 #include <sndfile.h>
 
-#include <QReadLocker>
-#include <QWriteLocker>
+#include <mutex>
 
 #include <algorithm>
 #include <cmath>
@@ -54,14 +53,14 @@ void SoundAlgoLimiter::SetDebugFile(const char* fileName)
 
 void SoundAlgoLimiter::setLevel(double level)
 {
-    QWriteLocker locker(&mLock);
+    std::unique_lock<std::shared_mutex> locker(mLock);
     mLevel = std::pow(10.0, level / 20.0);
     mCoeff = mLevel;
 }
 
 void SoundAlgoLimiter::reset()
 {
-    QWriteLocker locker(&mLock);
+    std::unique_lock<std::shared_mutex> locker(mLock);
     resetUnlocked();
 }
 
@@ -80,19 +79,19 @@ void SoundAlgoLimiter::resetUnlocked()
 
 double SoundAlgoLimiter::getLevel(double /*time*/)
 {
-    QReadLocker locker(&mLock);
+    std::shared_lock<std::shared_mutex> locker(mLock);
     return decibels(mLevel);
 }
 
 int SoundAlgoLimiter::getPositiveAttacks() const
 {
-    QReadLocker locker(&mLock);
+    std::shared_lock<std::shared_mutex> locker(mLock);
     return mPositiveAttacks;
 }
 
 int SoundAlgoLimiter::getFilteredClippings() const
 {
-    QReadLocker locker(&mLock);
+    std::shared_lock<std::shared_mutex> locker(mLock);
     return mFilteredClippings;
 }
 
@@ -104,13 +103,17 @@ unsigned int SoundAlgoLimiter::getInOverlap(unsigned int sampleRate) const
 
 SoundTools::Status SoundAlgoLimiter::initProcess(const LoopContext& context, SoundAlgo* previous, SoundAlgo* next)
 {
+    {
+        std::unique_lock<std::shared_mutex> locker(mLock);
+        const unsigned int rate = context.sampleRate;
+        mLookAheadFrames = std::max(0, framesOf(mLookAheadTime, rate));
+        mReleaseFramesTotal = std::max(0, framesOf(mReleaseTime, rate));
+        mMaxIncrement = rate > 0 ? mSlopeMax / rate : mSlopeMax;
+        mStreamEnd = (long long)context.startFrame + context.frameNBToProcess;
+        resetUnlocked();
+    }
     mSampleRate = context.sampleRate;
-    mLookAheadFrames = std::max(0, framesOf(mLookAheadTime, mSampleRate));
-    mReleaseFramesTotal = std::max(0, framesOf(mReleaseTime, mSampleRate));
-    mMaxIncrement = mSampleRate > 0 ? mSlopeMax / mSampleRate : mSlopeMax;
     mDiagnosticBuffer.reset();
-    mStreamEnd = (long long)context.startFrame + context.frameNBToProcess;
-    reset();
     if (!mDiagnosticFileName.isEmpty())
         openDiagnostic();
     const SoundTools::Status status = SoundAlgo::initProcess(context, previous, next);
@@ -125,12 +128,17 @@ void SoundAlgoLimiter::endProcess(int status, unsigned int frameNBProcessed)
 {
     closeDiagnostic();
     if (isDebug() && status == SoundTools::Ok) {
+        std::shared_lock<std::shared_mutex> locker(mLock);
         std::ostream& out = getOStream();
+        const std::ios_base::fmtflags flags = out.flags();
+        const std::streamsize precision = out.precision();
         out << std::fixed << std::setprecision(2);
         if (mPositiveAttacks != 0)
             out << "SoundAlgoAmplify : " << mPositiveAttacks << " positives attacks" << std::endl;
         if (mFilteredClippings != 0)
             out << "SoundAlgoAmplify : " << mFilteredClippings << " clippings filtered" << std::endl;
+        out.flags(flags);
+        out.precision(precision);
     }
     SoundAlgo::endProcess(status, frameNBProcessed);
 }
@@ -175,7 +183,7 @@ double SoundAlgoLimiter::boundByAttackTarget(double coeff) const
 
 SoundTools::Status SoundAlgoLimiter::process()
 {
-    QWriteLocker locker(&mLock);
+    std::unique_lock<std::shared_mutex> locker(mLock);
     const int first = getOutOrigin();
     const int N = static_cast<int>(std::min(getOutFrameNb(), getInFrameNb()));
     if (N <= 0)

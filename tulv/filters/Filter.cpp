@@ -132,7 +132,7 @@ void runGroup(Section* s, const StereoFrame<double>* in, StereoFrame<double>* ou
 } // namespace
 
 Filter::Filter(std::valarray<double> bCoeffs, std::valarray<double> aCoeffs)
-    : order(static_cast<unsigned int>(std::max(bCoeffs.size(), aCoeffs.size())))
+    : order(static_cast<unsigned int>(std::max({ bCoeffs.size(), aCoeffs.size(), size_t(1) })))
     , b(0.0, order)
     , a(0.0, order)
     , xHist(StereoFrame<double> { 0.0, 0.0 }, order)
@@ -142,6 +142,9 @@ Filter::Filter(std::valarray<double> bCoeffs, std::valarray<double> aCoeffs)
         b[k] = bCoeffs[k];
     for (size_t k = 0; k < aCoeffs.size(); ++k)
         a[k] = aCoeffs[k];
+    // No denominator at all is a plain FIR, not a division by zero.
+    if (aCoeffs.size() == 0)
+        a[0] = 1.0;
 }
 
 Filter::Filter(const Filter& other)

@@ -15,8 +15,9 @@ namespace SoundTools {
 // disturbs the recursion. One thread at a time; no locks.
 class Filter {
 public:
-    // The shorter array is padded with zeros to the longer one's length N.
-    // The caller guarantees a[0] != 0 and N >= 1.
+    // The shorter array is padded with zeros to the longer one's length N
+    // (at least 1; an empty `a` counts as [1]). The caller guarantees
+    // a[0] != 0.
     Filter(std::valarray<double> b, std::valarray<double> a);
     // A copy has the coefficients and gain but starts from silence: filter
     // state is never copied.

@@ -165,6 +165,10 @@ bool remez(unsigned int taps, const std::vector<RemezBand>& bands, std::vector<d
     }
     const int L = int(taps);
     const bool odd = L % 2 == 1;
+    // An even-length symmetric filter is zero at half the sample rate: it
+    // cannot pass anything there.
+    if (!odd && bands.back().high >= 0.5 && bands.back().desired != 0.0)
+        return false;
     // Cosine terms of the amplitude response, plus the extremal set's extra point.
     const int r = L / 2 + (odd ? 1 : 0);
 

@@ -17,7 +17,8 @@ struct RemezBand {
 // Parks–McClellan design by the Remez exchange of an even-symmetric
 // (band-pass kind) FIR of `taps` coefficients that minimises the largest
 // weighted error over the bands. Bands must be ascending, inside [0, 0.5],
-// of non-negative width and not overlapping. Returns false (and leaves
+// of non-negative width and not overlapping; an even `taps` cannot ask for
+// anything but 0 at half the sample rate. Returns false (and leaves
 // `h` empty) when the specification cannot be designed; a design that does
 // not converge within the iteration limit is reported on standard error and
 // still returned.

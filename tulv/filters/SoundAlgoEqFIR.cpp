@@ -8,6 +8,16 @@
 
 namespace {
 
+// Left and right of one frame, operated on together lane by lane.
+typedef double Pair __attribute__((vector_size(16)));
+
+inline Pair load(const SoundTools::StereoFrame<double>* p)
+{
+    Pair v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
 // Ripple the design aims for: −40 dB in the stop bands, ±0.125 dB in the
 // pass bands (half of a 0.25 dB peak-to-peak band).
 const double kStopRipple = std::pow(10.0, -2.0);
@@ -152,6 +162,11 @@ unsigned int SoundAlgoEqFIR::getSampleShift(unsigned int sampleRate) const
     return L > 0 ? L - 1 : 0;
 }
 
+unsigned int SoundAlgoEqFIR::getPreferredBufferSize(unsigned int sampleRate) const
+{
+    return std::max(SoundAlgo::getPreferredBufferSize(sampleRate), kMinBlock);
+}
+
 SoundTools::Status SoundAlgoEqFIR::initProcess(const LoopContext& context, SoundAlgo* previous, SoundAlgo* next)
 {
     if (type != SoundTools::LowPass && type != SoundTools::BandPass && type != SoundTools::BandStop
@@ -264,16 +279,34 @@ SoundTools::Status SoundAlgoEqFIR::process()
     const int frames = int(count);
     // L multiply-adds per channel per frame; frames are independent, so the
     // result does not depend on how they are shared among threads.
+    // Four output frames per pass over the taps: each tap is loaded once for
+    // four frames and the four sums grow independently. Left and right go
+    // side by side; every sum is still taken tap by tap from the first, so
+    // the result is the same whatever the grouping or the thread.
+    const int groups = (frames + 3) / 4;
 #pragma omp parallel for schedule(static)
-    for (int j = 0; j < frames; ++j) {
-        const SoundTools::StereoFrame<double>* x = work + j;
-        double left = 0.0, right = 0.0;
-        for (unsigned int k = 0; k < L; ++k) {
-            left += taps[k] * x[k].left;
-            right += taps[k] * x[k].right;
+    for (int q = 0; q < groups; ++q) {
+        const int j0 = 4 * q;
+        const int n = std::min(4, frames - j0);
+        const SoundTools::StereoFrame<double>* x = work + j0;
+        Pair acc[4] = { { 0.0, 0.0 }, { 0.0, 0.0 }, { 0.0, 0.0 }, { 0.0, 0.0 } };
+        if (n == 4) {
+            for (unsigned int k = 0; k < L; ++k) {
+                const Pair t = { taps[k], taps[k] };
+                acc[0] += t * load(x + k);
+                acc[1] += t * load(x + k + 1);
+                acc[2] += t * load(x + k + 2);
+                acc[3] += t * load(x + k + 3);
+            }
+        } else {
+            for (int m = 0; m < n; ++m)
+                for (unsigned int k = 0; k < L; ++k)
+                    acc[m] += Pair { taps[k], taps[k] } * load(x + k + m);
         }
-        out[j].left = g * left;
-        out[j].right = g * right;
+        for (int m = 0; m < n; ++m) {
+            out[j0 + m].left = g * acc[m][0];
+            out[j0 + m].right = g * acc[m][1];
+        }
     }
     return SoundTools::Ok;
 }

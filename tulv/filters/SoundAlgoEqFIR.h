@@ -22,6 +22,8 @@ public:
     // Taps above which a design is refused: the exchange would take minutes
     // and the filter would ring for seconds (a corner near 0 Hz asks for it).
     static constexpr unsigned int kMaxLength = 16383;
+    // Smallest block the equaliser asks the loop for, in frames.
+    static constexpr unsigned int kMinBlock = 8192;
 
     SoundAlgoEqFIR(SoundTools::FilterType type, double freq1, double freq2);
 
@@ -47,6 +49,10 @@ protected:
     unsigned int getInOverlap(unsigned int sampleRate) const override;
     // The whole ringing tail of the last input frame: L − 1 frames.
     unsigned int getSampleShift(unsigned int sampleRate) const override;
+    // At least kMinBlock frames: every block starts and joins the thread
+    // team once, which costs as much as a thousand frames of a short filter,
+    // and far more when another process holds one of the cores.
+    unsigned int getPreferredBufferSize(unsigned int sampleRate) const override;
 
 private:
     struct Design {

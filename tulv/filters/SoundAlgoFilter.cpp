@@ -1,7 +1,6 @@
 #include "tulv/filters/SoundAlgoFilter.h"
 
-#include <QReadLocker>
-#include <QWriteLocker>
+#include "tulv/filters/FilterLockGuard.h"
 
 #include <algorithm>
 #include <cmath>
@@ -24,32 +23,32 @@ void SoundAlgoFilter::pushFilter(std::shared_ptr<SoundTools::FilterBuilder> buil
 
 void SoundAlgoFilter::addFilter(std::shared_ptr<SoundTools::Filter> filter)
 {
-    QWriteLocker lock(&filterLock);
+    tulvdetail::FilterWriteGuard lock(filterLock);
     filters.push_back(std::move(filter));
 }
 
 void SoundAlgoFilter::setFilter(unsigned int i, std::shared_ptr<SoundTools::Filter> filter)
 {
-    QWriteLocker lock(&filterLock);
+    tulvdetail::FilterWriteGuard lock(filterLock);
     if (i < filters.size())
         filters[i] = std::move(filter);
 }
 
 void SoundAlgoFilter::clearFilters()
 {
-    QWriteLocker lock(&filterLock);
+    tulvdetail::FilterWriteGuard lock(filterLock);
     filters.clear();
 }
 
 bool SoundAlgoFilter::hasFilters() const
 {
-    QReadLocker lock(&filterLock);
+    tulvdetail::FilterReadGuard lock(filterLock);
     return !filters.empty();
 }
 
 double SoundAlgoFilter::getFilterGain(unsigned int i) const
 {
-    QReadLocker lock(&filterLock);
+    tulvdetail::FilterReadGuard lock(filterLock);
     if (i < filters.size() && filters[i])
         return filters[i]->getGain();
     return 1.0;
@@ -66,7 +65,7 @@ void SoundAlgoFilter::resetFilterGain(unsigned int i)
 {
     // setGain changes the filter itself, not the list: a write lock keeps it
     // from landing in the middle of a block that the filter is processing.
-    QWriteLocker lock(&filterLock);
+    tulvdetail::FilterWriteGuard lock(filterLock);
     if (i < filters.size() && filters[i])
         filters[i]->setGain(1.0);
 }
@@ -88,7 +87,7 @@ void SoundAlgoFilter::initFilter(int i)
         return;
     // Design outside the lock: only the swap has to wait for the block.
     std::shared_ptr<SoundTools::Filter> fresh = builders[size_t(i)]->buildFilter(rate);
-    QWriteLocker lock(&filterLock);
+    tulvdetail::FilterWriteGuard lock(filterLock);
     if (size_t(i) < filters.size()) {
         // The output gain belongs to the last stage; a rebuilt last stage keeps it.
         if (size_t(i) + 1 == filters.size() && filters[size_t(i)] && fresh)
@@ -101,15 +100,15 @@ SoundTools::Status SoundAlgoFilter::initProcess(const LoopContext& context, Soun
 {
     if (!builders.empty()) {
         {
-            QWriteLocker lock(&filterLock);
+            tulvdetail::FilterWriteGuard lock(filterLock);
             filters.resize(builders.size());
         }
         mDesignRate.store(context.sampleRate);
         for (size_t i = 0; i < builders.size(); ++i) {
-            QWriteLocker lock(&filterLock);
+            tulvdetail::FilterWriteGuard lock(filterLock);
             filters[i] = builders[i] ? builders[i]->buildFilter(context.sampleRate) : nullptr;
         }
-        QWriteLocker lock(&filterLock);
+        tulvdetail::FilterWriteGuard lock(filterLock);
         if (filters.back())
             filters.back()->setGain(std::pow(10.0, outputGainDb / 20.0));
     } else {
@@ -129,7 +128,7 @@ SoundTools::Status SoundAlgoFilter::process()
     if (!in || !out)
         return SoundTools::Error;
 
-    QWriteLocker lock(&filterLock);
+    tulvdetail::FilterWriteGuard lock(filterLock);
     if (filters.empty()) {
         if (out != in)
             std::memmove(out, in, sizeof(*in) * n);

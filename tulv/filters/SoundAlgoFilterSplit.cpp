@@ -1,6 +1,7 @@
 #include "tulv/filters/SoundAlgoFilterSplit.h"
 
-#include <QWriteLocker>
+#include "tulv/filters/FilterLockGuard.h"
+
 
 #include <algorithm>
 
@@ -17,7 +18,7 @@ SoundTools::Status SoundAlgoFilterSplit::process()
 {
     // Hold the lock across both outputs so that a filter swapped in between
     // cannot leave the complement computed with another gain.
-    QWriteLocker lock(&filterLock);
+    tulvdetail::FilterWriteGuard lock(filterLock);
     const SoundTools::Status status = SoundAlgoFilter::process();
     if (status != SoundTools::Ok)
         return status;

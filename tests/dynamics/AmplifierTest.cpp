@@ -1,0 +1,427 @@
+// The automatic gain brings each signal region of a recording to the target
+// level, ramps between regions over the lengths its scale gives, leaves noise
+// alone and never passes its maximum gain.
+#include "tests/support/DynRegions.h"
+#include "tests/support/DynSignals.h"
+#include "tests/support/MemoryIO.h"
+#include "tulv/core/SoundAlgoComposite.h"
+#include "tulv/dynamics/SoundAlgoRMSAmplifier.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <iostream>
+#include <sstream>
+#include <thread>
+
+using namespace dyntest;
+
+namespace {
+
+constexpr unsigned int kRate = 44100;
+
+double dB(double amplitude)
+{
+    return 20.0 * std::log10(amplitude);
+}
+
+double fromDb(double decibels)
+{
+    return std::pow(10.0, decibels / 20.0);
+}
+
+// RMS in dB of the left channel over [from, to).
+double rmsDb(const std::vector<double>& samples, size_t from, size_t to)
+{
+    double sum = 0.0;
+    for (size_t i = from; i < to; ++i)
+        sum += samples[2 * i] * samples[2 * i];
+    return 10.0 * std::log10(sum / double(to - from));
+}
+
+// The gain applied to each frame, read on the left channel; frames where the
+// input is too close to zero to tell take the gain of the frame before.
+std::vector<double> gains(const std::vector<double>& in, const std::vector<double>& out)
+{
+    std::vector<double> result(frameCount(in), 0.0);
+    double last = 0.0;
+    for (size_t i = 0; i < result.size(); ++i) {
+        if (std::fabs(in[2 * i]) > 1e-6)
+            last = out[2 * i] / in[2 * i];
+        result[i] = last;
+    }
+    return result;
+}
+
+AlgoPtr<SoundAlgoRMSAmplifier> amplifier(double target, RMSStepDetector* detector, double maxRamp = 3.0,
+                                         int smoothing = 0, double range = 30.0, double maxGain = 20.0)
+{
+    AlgoPtr<SoundAlgoRMSAmplifier> result(
+        new SoundAlgoRMSAmplifier(target, detector, maxRamp, smoothing, range, maxGain));
+    if (detector)
+        detector->release(); // the amplifier holds its own reference
+    return result;
+}
+
+// Ramp length for an amplitude ratio, from the scale: 1 s up to 1 dB, the
+// maximum ramp time from 5 dB, linear in the ratio between.
+int expectedRampFrames(double changeDb, double maxRamp)
+{
+    const double q = fromDb(std::fabs(changeDb));
+    double x = (q - fromDb(1.0)) / (fromDb(5.0) - fromDb(1.0));
+    x = std::min(std::max(x, 0.0), 1.0);
+    return int(std::floor((x * (maxRamp - 1.0) + 1.0) * kRate + 0.5));
+}
+
+} // namespace
+
+TEST(AmplifierPlainGain, WithoutDetectorTheOutputIsTheInputTimesTheLevel)
+{
+    const std::vector<double> in = sine(5000, 440.0, 0.7, kRate, 0.3);
+    auto amp = amplifier(-3.0, nullptr);
+    std::vector<double> out = runThrough(*amp, in, 0, kRate);
+    ASSERT_EQ(out.size(), in.size());
+    for (size_t s = 0; s < in.size(); ++s)
+        ASSERT_EQ(out[s], in[s] * fromDb(-3.0));
+    amp->setLevel(-6.0);
+    out = runThrough(*amp, in, 0, kRate);
+    for (size_t s = 0; s < in.size(); ++s)
+        ASSERT_EQ(out[s], in[s] * fromDb(-6.0));
+    EXPECT_NEAR(amp->getLevel(12.0), -6.0, 1e-12);
+}
+
+TEST(AmplifierPlainGain, BalanceRaisesTheQuieterChannelAndOutlivesTheRun)
+{
+    const std::vector<double> in = sine(3000, 440.0, 0.1, kRate, 1.0);
+    auto amp = amplifier(0.0, nullptr);
+    amp->setBalanceFromRMS({ -20.0, -26.0 });
+    for (int run = 0; run < 2; ++run) {
+        const std::vector<double> out = runThrough(*amp, in, 0, kRate);
+        ASSERT_EQ(out.size(), in.size());
+        for (size_t i = 0; i < frameCount(in); ++i) {
+            ASSERT_EQ(out[2 * i], in[2 * i]);
+            ASSERT_NEAR(out[2 * i + 1], in[2 * i + 1] * fromDb(6.0), 1e-15);
+        }
+    }
+}
+
+TEST(AmplifierRegions, EachSignalRegionReachesTheTargetAfterItsRamp)
+{
+    // Quiet passage, a pause, a loud passage and a moderate one.
+    const std::vector<RegionSpec> specs
+        = { { 3.0, -25.0 }, { 2.0, -55.0, true }, { 6.0, -8.0 }, { 5.0, -17.0 } };
+    const std::vector<RMSStepDetector::Region> regions = regionsOf(specs, kRate);
+    const std::vector<double> in = recordingOf(specs, kRate);
+    const double target = -15.0;
+    const double maxRamp = 3.0;
+    std::vector<double> reference;
+    for (unsigned int block : { 1u, 1024u, 4096u, 50000u }) {
+        auto amp = amplifier(target, detectorWith(regions, kRate), maxRamp);
+        const std::vector<double> out = runThrough(*amp, in, block, kRate);
+        ASSERT_EQ(out.size(), in.size()) << "block " << block;
+        const std::vector<double> g = gains(in, out);
+
+        // The first region takes its gain at once: +10 dB.
+        EXPECT_NEAR(rmsDb(out, 0, size_t(regions[0].length)), target, 0.5);
+        EXPECT_NEAR(dB(g[100]), 10.0, 1e-9);
+        // The pause keeps the gain the quiet passage had: it is neither
+        // brought to the target nor ramped anywhere.
+        for (int i = regions[1].begin; i < regions[2].begin; ++i)
+            ASSERT_NEAR(g[size_t(i)], fromDb(10.0), 1e-9) << "frame " << i << " block " << block;
+        // +10 dB to −7 dB is a change of more than 5 dB: the full ramp.
+        const int ramp = expectedRampFrames(-17.0, maxRamp);
+        ASSERT_EQ(ramp, int(maxRamp * kRate));
+        const size_t settled = size_t(regions[2].begin + ramp);
+        EXPECT_NEAR(dB(g[settled]), -7.0, 1e-9) << "block " << block;
+        EXPECT_GT(dB(g[settled - 200]), -7.0 + 1e-3) << "the ramp ended early, block " << block;
+        EXPECT_NEAR(rmsDb(out, settled, size_t(regions[3].begin)), target, 0.5) << "block " << block;
+        // −7 dB to +2 dB: again more than 5 dB.
+        const size_t settled2 = size_t(regions[3].begin + expectedRampFrames(9.0, maxRamp));
+        EXPECT_NEAR(rmsDb(out, settled2, size_t(regions[4].begin)), target, 0.5) << "block " << block;
+        // However the stream is cut into blocks, the gain follows one path.
+        if (reference.empty())
+            reference = out;
+        else
+            EXPECT_EQ(out, reference) << "block " << block;
+    }
+}
+
+TEST(AmplifierRegions, RampLengthsFollowTheScale)
+{
+    // A change of 0.5 dB takes one second, 3 dB takes 1 + 0.443 × (max − 1)
+    // seconds, 8 dB the maximum ramp time.
+    const double maxRamp = 4.0;
+    for (double change : { 0.5, 3.0, -3.0, 8.0 }) {
+        const std::vector<RegionSpec> specs = { { 2.0, -20.0 }, { 6.0, -20.0 - change } };
+        const std::vector<RMSStepDetector::Region> regions = regionsOf(specs, kRate);
+        const std::vector<double> in = recordingOf(specs, kRate);
+        auto amp = amplifier(-20.0, detectorWith(regions, kRate), maxRamp);
+        const std::vector<double> out = runThrough(*amp, in, 0, kRate);
+        ASSERT_EQ(out.size(), in.size());
+        const std::vector<double> g = gains(in, out);
+        const double finalGain = fromDb(change);
+        int reached = -1;
+        for (size_t i = size_t(regions[1].begin); i < g.size() && reached < 0; ++i)
+            if (std::fabs(g[i] - finalGain) < 1e-12)
+                reached = int(i) - regions[1].begin;
+        const int expected = expectedRampFrames(change, maxRamp);
+        if (change == 0.5)
+            { EXPECT_EQ(expected, int(kRate)); }
+        if (change == 8.0)
+            { EXPECT_EQ(expected, int(maxRamp * kRate)); }
+        if (std::fabs(change) == 3.0) {
+            const double x = (std::pow(10.0, 0.15) - std::pow(10.0, 0.05)) / (std::pow(10.0, 0.25) - std::pow(10.0, 0.05));
+            EXPECT_NEAR(x, 0.443, 1e-3);
+        }
+        // The frame of the region change keeps the coefficient; the ramp
+        // runs over the frames after it.
+        EXPECT_NEAR(reached, expected, 1) << "change " << change << " dB";
+    }
+}
+
+TEST(AmplifierRegions, GainNeverExceedsTheMaximumAndQuietRegionsReachTheFloor)
+{
+    // −50 dB would need +35 dB to reach −15 dB: the maximum of 20 dB holds.
+    {
+        const std::vector<RegionSpec> specs = { { 2.0, -50.0 } };
+        const std::vector<double> in = recordingOf(specs, kRate);
+        auto amp = amplifier(-15.0, detectorWith(regionsOf(specs, kRate), kRate), 3.0, 0, 30.0, 20.0);
+        const std::vector<double> out = runThrough(*amp, in, 0, kRate);
+        ASSERT_EQ(out.size(), in.size());
+        for (double gain : gains(in, out))
+            ASSERT_LE(gain, fromDb(20.0) * (1 + 1e-12));
+        EXPECT_NEAR(rmsDb(out, 0, frameCount(in)), -30.0, 0.5);
+    }
+    // With a pull of 1/2 towards the loudest level (−25 dB for a detector
+    // that never ran) the region would come out at −34 dB; the floor of
+    // 10 dB under the target raises it to −25 dB, which the maximum allows.
+    {
+        const std::vector<RegionSpec> specs = { { 2.0, -50.0 } };
+        const std::vector<double> in = recordingOf(specs, kRate);
+        auto amp = amplifier(-15.0, detectorWith(regionsOf(specs, kRate), kRate), 3.0, 2, 10.0, 30.0);
+        const std::vector<double> out = runThrough(*amp, in, 0, kRate);
+        ASSERT_EQ(out.size(), in.size());
+        EXPECT_NEAR(dB(gains(in, out)[500]), 25.0, 1e-9);
+    }
+}
+
+TEST(AmplifierRegions, NoiseIsNeverBroughtUp)
+{
+    // A recording that starts and ends in noise: the gain there is unity,
+    // and it never rises while the noise lasts.
+    const std::vector<RegionSpec> specs = { { 1.5, -60.0, true }, { 3.0, -30.0 }, { 2.0, -62.0, true } };
+    const std::vector<RMSStepDetector::Region> regions = regionsOf(specs, kRate);
+    const std::vector<double> in = recordingOf(specs, kRate);
+    auto amp = amplifier(-15.0, detectorWith(regions, kRate));
+    const std::vector<double> out = runThrough(*amp, in, 0, kRate);
+    ASSERT_EQ(out.size(), in.size());
+    for (int i = 0; i < regions[1].begin; ++i)
+        ASSERT_EQ(out[2 * i], in[2 * i]) << "frame " << i;
+    const std::vector<double> g = gains(in, out);
+    const double before = g[size_t(regions[2].begin - 1)];
+    for (size_t i = size_t(regions[2].begin); i < g.size(); ++i)
+        ASSERT_NEAR(g[i], before, 1e-12) << "frame " << i;
+}
+
+TEST(AmplifierLevel, GetLevelReadsTheRegionsAndSearchesOnlyForward)
+{
+    const std::vector<RegionSpec> specs = { { 2.0, -25.0 }, { 1.0, -60.0, true }, { 2.0, -10.0 } };
+    auto amp = amplifier(-15.0, detectorWith(regionsOf(specs, kRate), kRate));
+    EXPECT_NEAR(amp->getLevel(0.5), 10.0, 1e-9);
+    EXPECT_EQ(amp->getLevel(2.5), 0.0);
+    EXPECT_NEAR(amp->getLevel(4.0), -5.0, 1e-9);
+    // Backwards: the search does not go back until reset.
+    EXPECT_NEAR(amp->getLevel(0.5), -5.0, 1e-9);
+    amp->reset();
+    EXPECT_NEAR(amp->getLevel(0.5), 10.0, 1e-9);
+
+    auto empty = amplifier(-15.0, detectorWith({}, kRate));
+    EXPECT_EQ(empty->getLevel(1.0), 0.0);
+}
+
+TEST(AmplifierLevel, DebugLinesNameTheTimeAndTheNewGain)
+{
+    const std::vector<RegionSpec> specs = { { 2.0, -25.0 }, { 3.0, -10.0 } };
+    const std::vector<double> in = recordingOf(specs, kRate);
+    auto amp = amplifier(-15.0, detectorWith(regionsOf(specs, kRate), kRate));
+    std::ostringstream log;
+    SoundDebuggableClass::setOStream(&log);
+    SoundDebuggableClass::setDebug(true);
+    const std::vector<double> out = runThrough(*amp, in, 0, kRate);
+    SoundDebuggableClass::setDebug(false);
+    SoundDebuggableClass::setOStream(&std::cout);
+    ASSERT_EQ(out.size(), in.size());
+    const std::string text = log.str();
+    EXPECT_NE(text.find("Amplification set to 10.00 10.00\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("[Thread 0] 00:00:02.000 : Amplification set to -5.00 -5.00\n"), std::string::npos) << text;
+}
+
+TEST(AmplifierRegions, EmptyDetectorLeavesTheStreamAlone)
+{
+    const std::vector<double> in = sine(4000, 300.0, 0.2);
+    auto amp = amplifier(-3.0, detectorWith({}, kRate));
+    const std::vector<double> out = runThrough(*amp, in, 0, kRate);
+    EXPECT_EQ(out, in);
+}
+
+TEST(AmplifierSlopes, SlopeThatEndedBeforeTheFrameAppliesItsTargetAtOnce)
+{
+    // A steady passage, then a rise of 24 dB that lasts until the end of the
+    // recording: the detector's last slope is still in progress when it
+    // stops, and it ends before the frames that come after it.
+    const unsigned int frames = 14 * kRate;
+    const int riseStart = 4 * kRate;
+    auto level = [&](int i) {
+        return i < riseStart ? -36.0 : -36.0 + 24.0 * double(i - riseStart) / double(frames - riseStart);
+    };
+    std::vector<double> in(2 * size_t(frames));
+    for (unsigned int i = 0; i < frames; ++i)
+        in[2 * i] = in[2 * i + 1] = fromDb(level(int(i))) * std::sqrt(2.0) * std::sin(2 * M_PI * 220.0 * i / kRate);
+
+    RMSStepDetector* detector = new RMSStepDetector(-70.0, 0.2, 0.5, RMSStepDetector::NoOutput, false);
+    {
+        testsupport::VectorReader reader(in, kRate);
+        reader.open(QString());
+        ASSERT_EQ(detector->processAll(reader, nullptr), SoundTools::Ok);
+    }
+    ASSERT_GT(detector->size(false), 1);
+    // The gain the last signal region asks for, from the detector's levels.
+    double lastSignalDb = 0.0;
+    for (int r = 0; r < detector->size(false); ++r) {
+        const RMSStepDetector::Region region = detector->getRegion(r, false);
+        if (!region.noise && region.level0 > 0.0)
+            lastSignalDb = 10.0 * std::log10(std::max(region.level0, region.level1));
+    }
+    for (unsigned int block : { 700u, 1024u, 8192u }) {
+        detector->addRef();
+        auto amp = amplifier(-20.0, detector, 2.0, 0, 40.0, 20.0);
+        const std::vector<double> out = runThrough(*amp, in, block, kRate);
+        ASSERT_EQ(out.size(), in.size());
+        for (double gain : gains(in, out)) {
+            ASSERT_TRUE(std::isfinite(gain));
+            ASSERT_GE(gain, 0.0);
+            ASSERT_LE(gain, fromDb(20.0) * (1 + 1e-12));
+        }
+        // The steady passage settles at the target.
+        EXPECT_NEAR(rmsDb(out, kRate, size_t(riseStart)), -20.0, 0.5) << "block " << block;
+        // The ramp along the slope ends where the slope was last seen; the
+        // regions after it find a slope that has already ended and take
+        // their gain at once instead of ramping backwards or for ever.
+        EXPECT_NEAR(dB(gains(in, out).back()), -20.0 - lastSignalDb, 1e-6) << "block " << block;
+    }
+    detector->release();
+}
+
+TEST(AmplifierSlopes, RegionsAfterASlopeThatEndedAreStillFollowed)
+{
+    // A rise of 24 dB, a short hold, then a drop of 28 dB. The slope of the
+    // rise has not been closed by the time the drop comes (a long minimum
+    // slope time), so the regions after its end still see it; they must take
+    // their gain at once, and the quiet passage must get its own gain.
+    const unsigned int frames = 16 * kRate;
+    std::vector<double> in(2 * size_t(frames));
+    for (unsigned int i = 0; i < frames; ++i) {
+        const double t = double(i) / kRate;
+        const double level = t < 4 ? -36 : t < 10 ? -36 + 4 * (t - 4) : t < 11.5 ? -12 : -40;
+        in[2 * i] = in[2 * i + 1] = fromDb(level) * std::sqrt(2.0) * std::sin(2 * M_PI * 220.0 * i / kRate);
+    }
+    RMSStepDetector* detector = new RMSStepDetector(-70.0, 0.2, 10.0, RMSStepDetector::NoOutput, false);
+    {
+        testsupport::VectorReader reader(in, kRate);
+        reader.open(QString());
+        ASSERT_EQ(detector->processAll(reader, nullptr), SoundTools::Ok);
+    }
+    // The quiet passage is the last region before the end marker.
+    ASSERT_GE(detector->size(false), 3);
+    const RMSStepDetector::Region quiet = detector->getRegion(detector->size(false) - 2, false);
+    ASSERT_GT(quiet.begin, int(11 * kRate));
+    ASSERT_LT(quiet.begin, int(12 * kRate));
+    const double quietDb = 10.0 * std::log10(quiet.level0);
+    auto amp = amplifier(-20.0, detector, 2.0, 0, 40.0, 20.0);
+    const std::vector<double> out = runThrough(*amp, in, 0, kRate);
+    ASSERT_EQ(out.size(), in.size());
+    const std::vector<double> g = gains(in, out);
+    // Its ramp (at most the maximum ramp time of 2 s) is over by 14 s.
+    for (size_t i = 14 * kRate; i < frames - kRate / 2; ++i)
+        ASSERT_NEAR(dB(g[i]), -20.0 - quietDb, 1e-6) << "frame " << i;
+}
+
+TEST(AmplifierSlopes, FollowingADetectorThatRunsInTheSamePassStaysBounded)
+{
+    // Played live: the detector cuts regions block by block just ahead of
+    // the amplifier, so slopes are seen while they are still going on and
+    // are often already over by the time a block starts.
+    const unsigned int frames = 16 * kRate;
+    std::vector<double> in(2 * size_t(frames));
+    for (unsigned int i = 0; i < frames; ++i) {
+        const double t = double(i) / kRate;
+        // Steady, a rise of 24 dB, steady, a fall of 18 dB, steady.
+        const double level = t < 3 ? -36 : t < 7 ? -36 + 6 * (t - 3) : t < 9 ? -12 : t < 12 ? -12 - 6 * (t - 9) : -30;
+        in[2 * i] = in[2 * i + 1] = fromDb(level) * std::sqrt(2.0) * std::sin(2 * M_PI * 220.0 * i / kRate);
+    }
+    for (unsigned int block : { 1024u, 4096u }) {
+        RMSStepDetector* detector = new RMSStepDetector(-70.0, 0.2, 0.5, RMSStepDetector::PassThrough, true);
+        detector->addRef();
+        AlgoPtr<SoundAlgoComposite> chain(new SoundAlgoComposite());
+        chain->pushAlgo(detector);
+        chain->pushAlgo(new SoundAlgoRMSAmplifier(-20.0, detector, 2.0, 0, 40.0, 20.0));
+        const std::vector<double> out = runThrough(*chain, in, block, kRate);
+        detector->release();
+        ASSERT_EQ(out.size(), in.size());
+        for (double gain : gains(in, out)) {
+            ASSERT_TRUE(std::isfinite(gain)) << "block " << block;
+            ASSERT_GE(gain, 0.0) << "block " << block;
+            ASSERT_LE(gain, fromDb(20.0) * (1 + 1e-12)) << "block " << block;
+        }
+        EXPECT_NEAR(rmsDb(out, 2 * kRate, 3 * kRate), -20.0, 0.5) << "block " << block;
+    }
+}
+
+TEST(AmplifierThreaded, SetLevelFromAnotherThreadDuringARun)
+{
+    const std::vector<RegionSpec> specs = { { 10.0, -25.0 }, { 3.0, -60.0, true }, { 12.0, -8.0 }, { 10.0, -17.0 } };
+    const std::vector<RMSStepDetector::Region> regions = regionsOf(specs, kRate);
+    const std::vector<double> in = recordingOf(specs, kRate);
+    auto amp = amplifier(-15.0, detectorWith(regions, kRate));
+    testsupport::VectorReader reader(in, kRate);
+    reader.open(QString());
+    testsupport::CapturingWriter writer(kRate);
+    writer.setRange(0, int(frameCount(in)));
+    std::atomic<bool> done { false };
+    std::atomic<int> levelsSet { 0 };
+    std::thread ui([&] {
+        double level = -20.0;
+        while (!done.load()) {
+            amp->setLevel(level);
+            (void)amp->getLevel(3.0);
+            level = level > -10.0 ? -20.0 : level + 1.0;
+            ++levelsSet;
+            std::this_thread::sleep_for(std::chrono::microseconds(300));
+        }
+    });
+    std::atomic<int> status { -1 };
+    std::thread worker([&] {
+        status = amp->processAll(reader, &writer);
+        done = true;
+    });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (!done.load() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const bool finished = done.load();
+    if (!finished)
+        amp->pleaseStop();
+    worker.join();
+    done = true;
+    ui.join();
+    ASSERT_TRUE(finished) << "the run missed its deadline";
+    EXPECT_EQ(status.load(), int(SoundTools::Ok));
+    EXPECT_GT(levelsSet.load(), 0);
+    ASSERT_EQ(writer.frames(), frameCount(in));
+    // Whatever level was set last, the gain stayed within its bounds.
+    for (double gain : gains(in, writer.samples())) {
+        ASSERT_TRUE(std::isfinite(gain));
+        ASSERT_LE(gain, fromDb(20.0) * (1 + 1e-12));
+    }
+}
