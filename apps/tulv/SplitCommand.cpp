@@ -167,8 +167,6 @@ int runSplit(const QStringList& arguments)
         return args.usageError();
     request.bitrate = unsigned(bitrate);
     settings.evenLoudness = args.has("even-loudness");
-    if (settings.evenLoudness && !buildEvenLoudnessStage(nullptr, settings.target))
-        return args.usageError(QStringLiteral("--even-loudness is not available in this build"));
     if (args.has("target") && !settings.evenLoudness)
         return args.usageError(QStringLiteral("--target needs --even-loudness"));
     if (args.has("format")) {
