@@ -2,9 +2,9 @@
 
 namespace {
 
-// --even-loudness: how fast the gain may move between regions, how far a
-// quiet region may be raised, and how deep below the target a region may
-// stay (a deliberate quiet passage is not dragged up to full level).
+// --even-loudness: how fast the gain may move from one track's level to the
+// next (it moves in the gaps), how far a quiet track may be raised, and how
+// far below the target the output may stay.
 const double kAmplifierRampSeconds = 3.0;
 const double kAmplifierMaxGainDb = 20.0;
 const double kAmplifierRangeDb = 20.0;

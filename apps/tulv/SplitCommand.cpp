@@ -60,10 +60,13 @@ minutes, gaps of 1 to 5 s of surface noise with clicks, a noise floor of
   --bitrate KBPS    MP3 bit rate in kbit/s (default 192)
   --tag KEY=VALUE   title, artist, album, year, genre or comment for every
                     file; an empty VALUE removes it; may be repeated
-  --even-loudness   bring every track to the same loudness (automatic gain
-                    driven by the same regions, then a peak limiter)
-  --target DB       the RMS level --even-loudness aims at (default -18 dBFS:
-                    the level of a typical pressing, with room for peaks)
+  --even-loudness   bring every track to the same loudness: one gain per
+                    track, from the level of its loudest passage (so quiet
+                    passages and fade-outs stay as they are), moved in the
+                    gaps, and a peak limiter after it
+  --target DB       the RMS level --even-loudness gives the loudest passage of
+                    every track (default -18 dBFS: the level of a typical
+                    pressing, with room for peaks)
   --save-regions F  save the regions (with their noise flags) as JSON
   --load-regions F  take the regions from F instead of the first pass; they
                     are used as saved, so a hand-edited "IsNoise" moves a split

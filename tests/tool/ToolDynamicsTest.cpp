@@ -75,17 +75,19 @@ TEST(ToolDynamics, LimitedConversionStaysUnderItsCeiling)
     EXPECT_LT(worst, 1e-12);
 }
 
-TEST(ToolDynamics, EvenLoudnessBringsEveryTrackToTheTarget)
+TEST(ToolDynamics, EvenLoudnessBringsEveryTrackToTheTargetAndKeepsItsDynamics)
 {
     QTemporaryDir dir;
-    // Tracks 6 dB apart, none with a quiet passage or fade to blur the measure.
+    // Tracks 3 to 6 dB apart; the second has a passage 20 dB down, the last
+    // fades out over 10 s.
     splitsignals::SideSpec spec = splitsignals::typicalSide();
     spec.tracks[0].levelDb = -12.0;
     spec.tracks[1].levelDb = -18.0;
-    spec.tracks[1].quietSeconds = 0.0;
+    spec.tracks[1].quietLevelDb = -38.0;
     spec.tracks[2].levelDb = -15.0;
     spec.tracks[3].levelDb = -21.0;
-    spec.tracks[3].fadeOutSeconds = 0.0;
+    ASSERT_EQ(spec.tracks[1].quietAtSeconds, 20.0);
+    ASSERT_EQ(spec.tracks[3].fadeOutSeconds, 10.0);
     const QString side = dir.filePath(QStringLiteral("side.wav"));
     ASSERT_TRUE(splitsignals::writeSideWav(spec, side.toStdString()));
 
@@ -96,14 +98,20 @@ TEST(ToolDynamics, EvenLoudnessBringsEveryTrackToTheTarget)
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
     const QStringList files = filesIn(dir.path(), QStringLiteral("*-even.wav"));
     ASSERT_EQ(files.size(), 4) << run.out.toStdString();
+    std::vector<Sound> tracks;
     for (const QString& name : files) {
-        const Sound track = readSound(dir.filePath(name));
-        ASSERT_TRUE(track.ok);
-        // Past the first ramp (at most a few seconds) and before the ring-out.
-        const size_t from = 2 * 8 * 44100;
-        const size_t to = track.samples.size() - 2 * 44100;
-        ASSERT_GT(to, from) << name.toStdString();
-        EXPECT_NEAR(rmsDb(track.samples, from, to), target, 1.0) << name.toStdString();
-        EXPECT_LE(peak(track.samples), 0.981) << name.toStdString();
+        tracks.push_back(readSound(dir.filePath(name)));
+        ASSERT_TRUE(tracks.back().ok);
+        EXPECT_LE(peak(tracks.back().samples), 0.981) << name.toStdString();
     }
+    auto at = [](double seconds) { return size_t(2 * seconds * 44100); };
+    // The body of every track, past the ramp into its level, is at the target.
+    const double body[] = { rmsDb(tracks[0].samples, at(4), at(36)), rmsDb(tracks[1].samples, at(4), at(18)),
+                            rmsDb(tracks[2].samples, at(4), at(31)), rmsDb(tracks[3].samples, at(4), at(30)) };
+    for (int k = 0; k < 4; ++k)
+        EXPECT_NEAR(body[k], target, 1.0) << "track " << k + 1;
+    // The quiet passage is still 20 dB down, and the fade still fades.
+    EXPECT_NEAR(rmsDb(tracks[1].samples, at(21.5), at(23.5)), body[1] - 20.0, 1.5);
+    const std::vector<double>& last = tracks[3].samples;
+    EXPECT_LT(rmsDb(last, last.size() - at(3), last.size()), body[3] - 10.0);
 }
