@@ -130,6 +130,12 @@ AlgoRef<RMSStepDetector> loadRegions(const QString& fileName, const SoundReader&
                      .arg(reader.getSampleRate());
         return nullptr;
     }
+    if (detector->getFullLength() > reader.getFrameNB() + reader.getSampleRate()) {
+        reason = QStringLiteral("the regions cover %1 s, the recording only %2 s")
+                     .arg(double(detector->getFullLength()) / reader.getSampleRate(), 0, 'f', 1)
+                     .arg(reader.getLength(), 0, 'f', 1);
+        return nullptr;
+    }
     return detector;
 }
 
