@@ -171,8 +171,9 @@ int runSplit(const QStringList& arguments)
     if (!args.number("min-track", settings.minTrack, 0.0, 36000.0) || !args.number("snr", settings.snr, 1.0, 200.0)
         || !args.number("global-snr", settings.globalSnr, 1.0, 200.0)
         || !args.number("quiet-time", settings.quietTime, 0.01, 300.0)
-        || !args.number("min-run", settings.minRun, 1.0, 360000.0) || !args.number("window", settings.rmsTime, 0.005, 5.0) || !args.number("target", settings.target, -60.0, 0.0)
-        || !args.integer("bitrate", bitrate, 8, 320))
+        || !args.number("min-run", settings.minRun, 1.0, 360000.0)
+        || !args.number("window", settings.rmsTime, 0.005, 5.0)
+        || !args.number("target", settings.target, -60.0, 0.0) || !args.integer("bitrate", bitrate, 8, 320))
         return args.usageError();
     request.bitrate = unsigned(bitrate);
     settings.evenLoudness = args.has("even-loudness");
@@ -197,7 +198,8 @@ int runSplit(const QStringList& arguments)
             return args.usageError(QStringLiteral("--bitrate applies to MP3 output only"));
     }
     QString tagError;
-    if (!applyTagOverrides(args.values("tag"), false, request.tagOverrides, tagError))
+    SoundIDTag checked;
+    if (!applyTagOverrides(args.values("tag"), false, checked, tagError))
         return args.usageError(tagError);
     request.tagItems = args.values("tag");
     request.saveRegions = args.value("save-regions");
