@@ -52,9 +52,10 @@ minutes, gaps of 1 to 5 s of surface noise with clicks, a noise floor of
                     their own (default 20: a run that long may hold two tracks
                     whose gap the global level missed because the surface
                     noise changes along the side)
-  --window S        length of the level measurement (default 0.2: long enough
-                    to average over a beat, short enough to place a boundary
-                    within a fraction of a second)
+  --window S        length of the level measurement (default 0.05: short
+                    enough that a gap of one second still holds windows of
+                    pure surface noise and a boundary lands within a tenth of
+                    a second, long enough to span a cycle of the lowest bass)
   --format F        sample format: int16, int24, int32, float, double
                     (default: IN's own)
   --bitrate KBPS    MP3 bit rate in kbit/s (default 192)
