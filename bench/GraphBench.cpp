@@ -150,16 +150,19 @@ void runGraph(benchmark::State& state, SoundAlgo* graph, unsigned int frames, in
     state.counters["frames/s"] = benchmark::Counter(double(state.iterations()) * frames, benchmark::Counter::kIsRate);
 }
 
-// Args: inputs, threads. Weights other than 1 keep the general (parallel)
-// loop even for two inputs.
+// Args: inputs, threads, block size in frames. Weights other than 1 keep
+// the general (parallel) loop even for two inputs.
 void BM_AddInputs(benchmark::State& state)
 {
     const int inputs = int(state.range(0));
+    const unsigned int savedBlock = SoundBuffer::getDefaultSize();
+    SoundBuffer::setDefaultSize(unsigned(state.range(2)));
     std::vector<double> weights(size_t(inputs), 0.5);
     auto* graph = new SoundAlgoComposite;
     graph->pushAlgo(new ShareInput(unsigned(inputs)));
     graph->pushAlgo(new SoundAlgoAdd(inputs, true, weights.data()));
     runGraph(state, graph, 4 * 1000 * 1000, int(state.range(1)));
+    SoundBuffer::setDefaultSize(savedBlock);
 }
 
 // The plain sum of two streams, computed without worker threads.
@@ -190,6 +193,6 @@ void BM_TwoBranchComposite(benchmark::State& state)
 
 } // namespace
 
-BENCHMARK(BM_AddInputs)->ArgsProduct({ { 2, 8 }, { 1, 2 } })->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_AddInputs)->ArgsProduct({ { 2, 8 }, { 1, 2 }, { 1024, 16384 } })->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_AddTwoPlain)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_TwoBranchComposite)->ArgsProduct({ { 64, 256 }, { 1, 2 }, { 1024, 16384 } })->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -222,9 +222,12 @@ TEST(ElementaryThreaded, AddOfEightInputsIsBitIdenticalOnOneAndTwoThreads)
         eight.push_back({ 1.0 / (i + 3), 0.1 * i });
         weights[i] = 0.3 + 0.7 / (i + 1);
     }
-    const unsigned int frames = 20000;
+    const unsigned int frames = 50000;
     std::vector<std::vector<double>> outputs;
     const int savedThreads = omp_get_max_threads();
+    // Blocks large enough for the adder to share their frames out.
+    const unsigned int savedBlock = SoundBuffer::getDefaultSize();
+    SoundBuffer::setDefaultSize(16384);
     for (int threads : { 1, 2 }) {
         runWithDeadline(
             [&] {
@@ -238,6 +241,7 @@ TEST(ElementaryThreaded, AddOfEightInputsIsBitIdenticalOnOneAndTwoThreads)
             60);
     }
     omp_set_num_threads(savedThreads);
+    SoundBuffer::setDefaultSize(savedBlock);
     ASSERT_EQ(outputs.size(), 2u);
     ASSERT_EQ(outputs[0].size(), 2u * frames);
     EXPECT_TRUE(outputs[0] == outputs[1]);

@@ -11,6 +11,11 @@ namespace {
 // n frames is 2n contiguous values from its first frame on.
 constexpr size_t kStereo = 2;
 
+// Frames × inputs of a block below which the adder sums on the calling
+// thread: about ten microseconds of work, several times what it costs to
+// wake the OpenMP workers and wait for them.
+constexpr size_t kParallelWork = 32768;
+
 // The block's frames of `buffer` from absolute frame `first`, or null when
 // the buffer does not reach back that far (a broken chain, reported by the
 // buffer itself).
@@ -91,12 +96,15 @@ SoundTools::Status SoundAlgoAdd::process()
 
     // Each frame is summed by one thread, inputs always in the same order, so
     // the result does not depend on the number of threads. Cost per frame:
-    // two multiply-adds per input.
+    // two multiply-adds per input, a fraction of a nanosecond each; waking
+    // the workers costs microseconds, so a block shares its frames out only
+    // when it holds enough work to win that back.
     const double* const* inputs = mInputs.data();
     const double* weights = mWeights.data();
     const int inputCount = static_cast<int>(mInputNumber);
     const int frames = static_cast<int>(n);
-#pragma omp parallel
+    const bool worthThreads = size_t(n) * mInputNumber >= kParallelWork;
+#pragma omp parallel if (worthThreads)
     {
         TULV_PARALLEL_ENTER();
 #pragma omp for schedule(static)
