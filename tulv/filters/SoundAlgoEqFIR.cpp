@@ -178,9 +178,14 @@ SoundTools::Status SoundAlgoEqFIR::initProcess(const LoopContext& context, Sound
     }
     InitStaticParams(double(context.sampleRate));
     if (length == 0) {
-        setError(QStringLiteral("cannot design the FIR filter (%1 to %2 Hz at %3 Hz): %4")
-                     .arg(freq1)
-                     .arg(freq2)
+        const bool band = type == SoundTools::BandPass || type == SoundTools::BandStop;
+        const QString shape = type == SoundTools::LowPass ? QStringLiteral("low pass at %1 Hz").arg(freq1)
+            : type == SoundTools::HighPass                ? QStringLiteral("high pass at %1 Hz").arg(freq1)
+            : type == SoundTools::BandPass                ? QStringLiteral("band pass")
+                                                          : QStringLiteral("band stop");
+        setError(QStringLiteral("cannot design the FIR filter (%1%2, sample rate %3 Hz): %4")
+                     .arg(shape)
+                     .arg(band ? QStringLiteral(" %1 to %2 Hz").arg(freq1).arg(freq2) : QString())
                      .arg(context.sampleRate)
                      .arg(designFor(double(context.sampleRate)).problem),
                  "SoundAlgoEqFIR::initProcess");
