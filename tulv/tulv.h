@@ -11,6 +11,7 @@
 #include "tulv/core/SoundDebuggableClass.h"
 #include "tulv/core/SoundRefCounted.h"
 #include "tulv/core/SoundTools.h"
+#include "tulv/core/TimeText.h"
 #include "tulv/core/Utilities.h"
 #include "tulv/core/Version.h"
 

@@ -1,5 +1,7 @@
 #include "tulv/dynamics/RMSStepDetector.h"
 
+#include "tulv/core/TimeText.h"
+
 #include <QJsonArray>
 #include <QJsonValue>
 
@@ -45,19 +47,6 @@ constexpr double kSilentPower = 1e-20;
 double powerToDb(double power)
 {
     return power <= kSilentPower ? -100.0 : 10.0 * std::log10(power);
-}
-
-// The time text of the diagnostic lines: HH:MM:SS.mmm, as readers print lengths.
-std::string timeText(double seconds)
-{
-    const double hours = std::floor(seconds / 3600.0);
-    const double rest = seconds - 3600.0 * hours;
-    const double minutes = std::floor(rest / 60.0);
-    const double secs = rest - 60.0 * minutes;
-    std::ostringstream text;
-    text << std::fixed << std::setfill('0') << std::setprecision(0) << std::setw(2) << hours << ':' << std::setw(2)
-         << minutes << ':' << std::setprecision(3) << std::setw(6) << secs;
-    return text.str();
 }
 
 class RMSStepDetectorJSonBuilder : public SoundAlgo::SoundAlgoJSonBuilder {
@@ -639,7 +628,7 @@ std::ostream& RMSStepDetector::outputRegion(const Region& region)
     line << std::fixed << std::setprecision(2) << "[Thread " << omp_get_thread_num() << "] ";
     if (region.noise)
         line << '[';
-    line << timeText(region.begin / rate) << " (" << timeText(region.length / rate) << ") : "
+    line << SoundTools::timeText(region.begin / rate) << " (" << SoundTools::timeText(region.length / rate) << ") : "
          << powerToDb(region.level0) << ' ' << powerToDb(region.level1);
     if (region.noise)
         line << ']';

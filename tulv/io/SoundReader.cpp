@@ -1,5 +1,7 @@
 #include "tulv/io/SoundReader.h"
 
+#include "tulv/core/TimeText.h"
+
 #include "tulv/io/SoundReaderMp3.h"
 #include "tulv/io/SoundReaderSndfile.h"
 
@@ -84,15 +86,7 @@ double SoundReader::getLength() const
 
 std::string SoundReader::getLengthString() const
 {
-    const double length = getLength();
-    const double hours = std::floor(length / 3600.0);
-    const double rest = length - 3600.0 * hours;
-    const double minutes = std::floor(rest / 60.0);
-    const double seconds = rest - 60.0 * minutes;
-    std::ostringstream text;
-    text << std::fixed << std::setfill('0') << std::setprecision(0) << std::setw(2) << hours << ':' << std::setw(2)
-         << minutes << ':' << std::setprecision(3) << std::setw(6) << seconds;
-    return text.str();
+    return SoundTools::timeText(getLength());
 }
 
 unsigned int SoundReader::stereoRead(std::shared_ptr<SoundBuffer> buffer, unsigned int margin)

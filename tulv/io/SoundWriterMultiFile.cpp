@@ -1,24 +1,13 @@
 #include "tulv/io/SoundWriterMultiFile.h"
 
+#include "tulv/core/TimeText.h"
+
 #include <algorithm>
 #include <cmath>
 #include <iomanip>
 #include <sstream>
 
 namespace {
-
-// HH:MM:SS.mmm, the way readers print their length.
-std::string lengthText(double seconds)
-{
-    const double hours = std::floor(seconds / 3600.0);
-    const double rest = seconds - 3600.0 * hours;
-    const double minutes = std::floor(rest / 60.0);
-    const double secs = rest - 60.0 * minutes;
-    std::ostringstream text;
-    text << std::fixed << std::setfill('0') << std::setprecision(0) << std::setw(2) << hours << ':' << std::setw(2)
-         << minutes << ':' << std::setprecision(3) << std::setw(6) << secs;
-    return text.str();
-}
 
 // The raw write of a segment is protected in SoundWriter. A class that does
 // not override it names the base's own, virtual, member, and its pointer
@@ -68,7 +57,7 @@ SoundWriterMultiFile::~SoundWriterMultiFile()
 #pragma GCC diagnostic pop
     }
     if (isVerbose() && mSampleRate)
-        getOStream() << lengthText(double(mFramesInClosedFiles) / mSampleRate) << " in " << GetWrittenFiles()
+        getOStream() << SoundTools::timeText(double(mFramesInClosedFiles) / mSampleRate) << " in " << GetWrittenFiles()
                      << " file(s) written" << std::endl;
 }
 
@@ -177,7 +166,7 @@ void SoundWriterMultiFile::close()
     if (!mSegment)
         return;
     if (isVerbose() && mSampleRate)
-        getOStream() << "File " << mFileNumber << " : " << lengthText(double(mSegmentFrames) / mSampleRate)
+        getOStream() << "File " << mFileNumber << " : " << SoundTools::timeText(double(mSegmentFrames) / mSampleRate)
                      << " written" << std::endl;
     mFramesInClosedFiles += mSegmentFrames;
     mSegment->close();
