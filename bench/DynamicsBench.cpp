@@ -1,13 +1,7 @@
 // Throughput of the dynamics algorithms over a 10-minute stereo stream at
 // 44100 Hz, read from memory and written nowhere, so that what is measured is
 // the algorithm and the loop around it.
-// GCC 12 guesses, for the `delete this` of the reference count, that the
-// object might be a bare count and warns that the pointer is not the start of
-// an allocation; it always is the start of the algorithm.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wfree-nonheap-object"
 #include "tulv/core/SoundRefCounted.h"
-#pragma GCC diagnostic pop
 
 #include "tests/support/MemoryIO.h"
 #include "tulv/core/SoundAlgoComposite.h"

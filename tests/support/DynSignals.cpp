@@ -1,12 +1,4 @@
-// GCC 12 guesses, for the `delete this` of the reference count, that the
-// object might be a bare count and warns that the pointer is not the start
-// of an allocation; it always is the start of the algorithm. The guess is
-// made where the count's header is read, so the warning is silenced there,
-// in this one file through which the tests release their algorithms.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wfree-nonheap-object"
 #include "tulv/core/SoundRefCounted.h"
-#pragma GCC diagnostic pop
 
 #include "tests/support/DynSignals.h"
 

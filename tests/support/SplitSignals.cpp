@@ -487,17 +487,11 @@ bool writeSideWav(const SideSpec& spec, const std::string& path)
     return true;
 }
 
-// GCC speculatively devirtualises the deleting destructor to the only one it
-// can see inline, the base's, and then warns that the base subobject is not
-// the start of the allocation; the real call goes through the vtable.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wfree-nonheap-object"
 void ReleaseAlgo::operator()(SoundAlgo* algo) const
 {
     if (algo)
         algo->release();
 }
-#pragma GCC diagnostic pop
 
 DetectorPtr detectorFromRegions(const std::vector<RMSStepDetector::Region>& regions, unsigned int sampleRate,
                                 bool realTimeMode, double noiseThresholdDb)

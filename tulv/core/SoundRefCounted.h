@@ -14,11 +14,9 @@ public:
     // Takes a reference.
     void addRef() { ++mRefCount; }
     // Lets a reference go; the object deletes itself when it was the last one.
-    void release()
-    {
-        if (--mRefCount <= 0)
-            delete this;
-    }
+    // Out of line: inlined next to a `new` of a known type, GCC warns that
+    // the deletion frees a non-heap object.
+    void release();
     int getRefCount() const { return mRefCount; }
 
 protected:

@@ -48,13 +48,7 @@ SoundWriterMultiFile::~SoundWriterMultiFile()
     // A host that forgets the last close still gets its last file whole.
     close();
     if (mDetector) {
-        // GCC speculatively devirtualises the deleting destructor to the
-        // base's inline one and warns that the base is not the start of the
-        // allocation; the real call goes through the vtable.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wfree-nonheap-object"
         mDetector->release();
-#pragma GCC diagnostic pop
     }
     if (isVerbose() && mSampleRate)
         getOStream() << SoundTools::timeText(double(mFramesInClosedFiles) / mSampleRate) << " in " << GetWrittenFiles()
