@@ -30,8 +30,9 @@ time_job() {
 
 cat "$WORK/side60.wav" >/dev/null
 echo "Record side: $length s ($(basename "$WORK")/side60.wav, 16-bit stereo 44.1 kHz)"
-mkdir "$WORK/t1" "$WORK/t2" "$WORK/s1"
+mkdir "$WORK/t1" "$WORK/t2" "$WORK/t3" "$WORK/s1"
 time_job "tulv split (WAV tracks)" "$TULV" split "$WORK/side60.wav" "$WORK/t1/side.wav" -q
+time_job "tulv split --even-loudness (WAV tracks)" "$TULV" split "$WORK/side60.wav" "$WORK/t3/side.wav" -q --even-loudness
 time_job "tulv split (FLAC tracks)" "$TULV" split "$WORK/side60.wav" "$WORK/t2/side.flac" -q
 time_job "sox silence split (WAV tracks)" sox "$WORK/side60.wav" "$WORK/s1/side.wav" \
     silence 1 0.1 -45d 1 1.0 -45d : newfile : restart

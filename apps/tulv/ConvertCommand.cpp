@@ -134,7 +134,7 @@ int runConvert(const QStringList& arguments)
 
     AlgoRef<SoundAlgo> algo(buildOutputStage(gain, args.has("limit"), limitDb));
     before = SoundDebuggableClass::getError();
-    const PassResult result = runPass(QStringLiteral("converting"), *algo, *reader, writer.get(), frames ? frames : 1, quiet);
+    const PassResult result = runPass(QStringLiteral("converting"), *algo, *reader, writer.get(), frames, quiet);
     writer->close();
     writer.reset();
     if (result == PassResult::Interrupted) {

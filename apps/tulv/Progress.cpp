@@ -99,7 +99,8 @@ QString Progress::line(double fraction) const
     const double soundSeconds = mSampleRate ? double(mProcessed) / mSampleRate : 0.0;
     QString text = QStringLiteral("%1 %2%").arg(mLabel).arg(int(std::floor(fraction * 100.0)), 3);
     text += QStringLiteral("  %1 elapsed").arg(clockText(elapsed));
-    if (fraction > 0.0 && fraction < 1.0)
+    // The remaining time is a guess worth showing only once the pace is known.
+    if (fraction > 0.01 && fraction < 1.0 && elapsed >= 0.5)
         text += QStringLiteral("  %1 left").arg(clockText(elapsed * (1.0 - fraction) / fraction));
     if (elapsed > 0.05 && soundSeconds > 0.0)
         text += QStringLiteral("  %1x real time").arg(soundSeconds / elapsed, 0, 'f', 0);

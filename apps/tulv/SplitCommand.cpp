@@ -52,18 +52,22 @@ minutes, gaps of 1 to 5 s of surface noise with clicks, a noise floor of
                     their own (default 20: a run that long may hold two tracks
                     whose gap the global level missed because the surface
                     noise changes along the side)
-  --window S        length of the level measurement (default 0.2: long enough
-                    to average over a beat, short enough to place a boundary
-                    within a fraction of a second)
+  --window S        length of the level measurement (default 0.05: short
+                    enough that a gap of one second still holds windows of
+                    pure surface noise and a boundary lands within a tenth of
+                    a second, long enough to span a cycle of the lowest bass)
   --format F        sample format: int16, int24, int32, float, double
                     (default: IN's own)
   --bitrate KBPS    MP3 bit rate in kbit/s (default 192)
   --tag KEY=VALUE   title, artist, album, year, genre or comment for every
                     file; an empty VALUE removes it; may be repeated
-  --even-loudness   bring every track to the same loudness (automatic gain
-                    driven by the same regions, then a peak limiter)
-  --target DB       the RMS level --even-loudness aims at (default -18 dBFS:
-                    the level of a typical pressing, with room for peaks)
+  --even-loudness   bring every track to the same loudness: one gain per
+                    track, from the level of its loudest passage (so quiet
+                    passages and fade-outs stay as they are), moved in the
+                    gaps, and a peak limiter after it
+  --target DB       the RMS level --even-loudness gives the loudest passage of
+                    every track (default -18 dBFS: the level of a typical
+                    pressing, with room for peaks)
   --save-regions F  save the regions (with their noise flags) as JSON
   --load-regions F  take the regions from F instead of the first pass; they
                     are used as saved, so a hand-edited "IsNoise" moves a split
@@ -127,6 +131,12 @@ AlgoRef<RMSStepDetector> loadRegions(const QString& fileName, const SoundReader&
                      .arg(reader.getSampleRate());
         return nullptr;
     }
+    if (detector->getFullLength() > reader.getFrameNB() + reader.getSampleRate()) {
+        reason = QStringLiteral("the regions cover %1 s, the recording only %2 s")
+                     .arg(double(detector->getFullLength()) / reader.getSampleRate(), 0, 'f', 1)
+                     .arg(reader.getLength(), 0, 'f', 1);
+        return nullptr;
+    }
     return detector;
 }
 
@@ -162,13 +172,12 @@ int runSplit(const QStringList& arguments)
     if (!args.number("min-track", settings.minTrack, 0.0, 36000.0) || !args.number("snr", settings.snr, 1.0, 200.0)
         || !args.number("global-snr", settings.globalSnr, 1.0, 200.0)
         || !args.number("quiet-time", settings.quietTime, 0.01, 300.0)
-        || !args.number("min-run", settings.minRun, 1.0, 360000.0) || !args.number("window", settings.rmsTime, 0.005, 5.0) || !args.number("target", settings.target, -60.0, 0.0)
-        || !args.integer("bitrate", bitrate, 8, 320))
+        || !args.number("min-run", settings.minRun, 1.0, 360000.0)
+        || !args.number("window", settings.rmsTime, 0.005, 5.0)
+        || !args.number("target", settings.target, -60.0, 0.0) || !args.integer("bitrate", bitrate, 8, 320))
         return args.usageError();
     request.bitrate = unsigned(bitrate);
     settings.evenLoudness = args.has("even-loudness");
-    if (settings.evenLoudness && !buildEvenLoudnessStage(nullptr, settings.target))
-        return args.usageError(QStringLiteral("--even-loudness is not available in this build"));
     if (args.has("target") && !settings.evenLoudness)
         return args.usageError(QStringLiteral("--target needs --even-loudness"));
     if (args.has("format")) {
@@ -190,7 +199,8 @@ int runSplit(const QStringList& arguments)
             return args.usageError(QStringLiteral("--bitrate applies to MP3 output only"));
     }
     QString tagError;
-    if (!applyTagOverrides(args.values("tag"), false, request.tagOverrides, tagError))
+    SoundIDTag checked;
+    if (!applyTagOverrides(args.values("tag"), false, checked, tagError))
         return args.usageError(tagError);
     request.tagItems = args.values("tag");
     request.saveRegions = args.value("save-regions");

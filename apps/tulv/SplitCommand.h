@@ -14,8 +14,7 @@ struct SplitJobRequest {
     SoundTools::SoundFormat format = SoundTools::Int16;
     bool formatGiven = false;
     unsigned int bitrate = 192;
-    SoundIDTag tagOverrides;
-    QStringList tagItems;
+    QStringList tagItems; // "KEY=VALUE", already checked
     QString saveRegions;
     QString loadRegions;
     bool dryRun = false;

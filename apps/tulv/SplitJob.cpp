@@ -16,6 +16,9 @@ double powerDb(double meanSquare)
 // Quiet time handed to the re-examination of each run: more than any run
 // holds, so that the walk of the estimate reaches the run's loudest region.
 const double kRunQuietSeconds = 600.0;
+// Compression ratio of --even-loudness: 1 levels each run of sound to its
+// loudest region (larger ratios would even out the regions inside a track).
+const double kEvenLoudnessRatio = 1.0;
 // The limiter's fixed ceiling, in dB: it aims at 0.98 of full scale and
 // repairs only what passes 0.981, so 0.981 is the highest peak it lets out.
 const double kLimiterCeilingDb = 20.0 * std::log10(0.981);
@@ -104,6 +107,12 @@ PassResult writeTracks(SoundReader& reader, RMSStepDetector& detector, const Spl
     writer.setRange(0, int(reader.getFrameNB()));
     if (writer.open(QDir(directory).filePath(outName)) != SoundTools::Ok)
         return PassResult::Failed;
+    if (settings.evenLoudness) {
+        // Every region of a track takes the level of the track's loudest one,
+        // so the gain that follows the regions is one gain per track: tracks
+        // come out even, while each keeps its quiet passages and its fade.
+        detector.compressDynamic(kEvenLoudnessRatio);
+    }
     AlgoRef<SoundAlgo> stage(settings.evenLoudness ? buildEvenLoudnessStage(&detector, settings.target)
                                                    : buildOutputStage(0.0, false, 0.0));
     reader.rewind();

@@ -18,7 +18,7 @@ struct SplitSettings {
     double globalSnr = 60.0;  // dB: the global estimate ignores regions further below the loudest
     double snr = 30.0;        // dB: inside a run, what lies this far below its loudest region is a gap
     double minRun = 20.0;     // seconds: longer runs of sound are re-examined on their own
-    double rmsTime = 0.2;     // seconds: window of the level measurement
+    double rmsTime = 0.05;    // seconds: window of the level measurement
     bool evenLoudness = false;
     double target = -18.0;    // dBFS RMS that --even-loudness brings each track to
 };

@@ -108,6 +108,23 @@ TEST(MultiFileRuns, AShortRunOfSoundMakesNoFile)
         ASSERT_FLOAT_EQ(samples[2 * i + 1], marker(int(i), 1)) << i;
 }
 
+TEST(MultiFileRuns, TheRegionsAreTakenAsTheyAreWhenTheWriterIsOpened)
+{
+    // A writer made before the analysis pass, opened after it.
+    QTemporaryDir dir;
+    DetectorPtr detector(new RMSStepDetector(-40.0, 0.2, 1.0, RMSStepDetector::NoOutput, false));
+    SoundWriterMultiFile writer(detector.get(), 1.0, kRate, 2, 128, SoundTools::Float32);
+    auto source = [](int i, int c) { return i < 4 * int(kRate) ? marker(i, c) : 1e-6 * marker(i, c); };
+    testsupport::GeneratorReader first(8 * kRate, kRate, source);
+    ASSERT_EQ(detector->processAll(first, nullptr), SoundTools::Ok);
+    ASSERT_EQ(writer.open(dir.filePath("side.wav")), SoundTools::Ok);
+    testsupport::GeneratorReader second(8 * kRate, kRate, source);
+    ASSERT_EQ(secondPass(second, writer), SoundTools::Ok);
+    iotest::Samples samples;
+    ASSERT_TRUE(iotest::readFile(dir.filePath("001-side.wav"), samples));
+    EXPECT_NEAR(double(samples.size() / 2), 4.0 * kRate, 0.2 * kRate);
+}
+
 TEST(MultiFileRuns, LeadingDigitalSilenceIsLeftOutButCounted)
 {
     QTemporaryDir dir;

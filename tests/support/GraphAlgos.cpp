@@ -107,6 +107,7 @@ void runWithDeadline(const std::function<void()>& work, int seconds)
 extern "C" const char* __tsan_default_suppressions()
 {
     return "race_top:SoundAlgoComposite::process\n"
-           "race_top:SoundAlgoAdd::process\n";
+           "race_top:SoundAlgoAdd::process\n"
+           "race_top:SoundAlgoEqFIR::process\n";
 }
 #endif

@@ -183,8 +183,15 @@ TEST(ToolErrors, UnwritableOutputsFailBeforeAnyWork)
     const ToolRun split = tulv({ QStringLiteral("split"), tone, nowhere, QStringLiteral("-q") });
     EXPECT_EQ(split.exitCode, 1);
     expectOneLine(split, QStringLiteral("cannot write '%1'").arg(nowhere));
+}
 
-    // A read-only directory: refused up front (root ignores permissions).
+TEST(ToolErrors, ReadOnlyDirectoryIsRefusedUpFront)
+{
+    QTemporaryDir dir;
+    const QString tone = makeTone(dir);
+    if (tone.isEmpty())
+        GTEST_SKIP() << "sox is not available";
+    // Root ignores permissions: then there is nothing to refuse.
     QDir(dir.path()).mkdir(QStringLiteral("locked"));
     const QString locked = dir.filePath(QStringLiteral("locked"));
     QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::ExeOwner);

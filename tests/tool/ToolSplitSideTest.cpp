@@ -40,14 +40,16 @@ std::vector<Found> parseTable(const QString& text)
 }
 
 // The library's split as the track-splitting tests run it (their first pass
-// and region analysis, then the multi-file writer), with their settings:
-// the defaults of 'tulv split' must be the same.
+// and region analysis, then the multi-file writer), with their settings,
+// which are the defaults of 'tulv split' except for the window: the tool
+// measures over 0.05 s, so that gaps of one second are found.
 bool librarySplit(const QString& in, const QString& out)
 {
     std::unique_ptr<SoundReader> reader(SoundReader::getFromFilename(in));
     if (!reader || reader->open(in) != SoundTools::Ok)
         return false;
-    const splitsignals::SplitSettings settings;
+    splitsignals::SplitSettings settings;
+    settings.rmsSeconds = 0.05;
     splitsignals::DetectorPtr detector = splitsignals::analyseSide(*reader, settings);
     if (!detector)
         return false;
@@ -106,6 +108,14 @@ void expectSameSplit(const splitsignals::SideSpec& spec, const char* what, bool 
 TEST(ToolSplitSide, TypicalSideGivesTheLibrarysFiles)
 {
     expectSameSplit(splitsignals::typicalSide(), "typical side");
+}
+
+TEST(ToolSplitSide, GapsOfOneSecond)
+{
+    splitsignals::SideSpec spec = splitsignals::typicalSide();
+    spec.gapSeconds = { 1.0, 1.5, 1.0 };
+    spec.bursts.clear();
+    expectSameSplit(spec, "short gaps");
 }
 
 TEST(ToolSplitSide, NoisierSideWithDigitalSilenceAndLongGaps)

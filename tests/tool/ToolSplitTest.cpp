@@ -117,6 +117,16 @@ TEST_F(ToolSplit, SavedRegionsReproduceTheSplit)
     // The table of the second run is the first one's.
     EXPECT_EQ(tableRows(first.out).size(), 4);
 
+    // Regions of this side do not fit a recording of a few seconds.
+    const QString shorter = out.filePath(QStringLiteral("short.wav"));
+    if (runPeer(QStringLiteral("sox"), { side(), shorter, QStringLiteral("trim"), QStringLiteral("0"), QStringLiteral("5") })) {
+        const ToolRun mismatch = tulv({ QStringLiteral("split"), shorter, out.filePath(QStringLiteral("d.wav")),
+                                        QStringLiteral("--load-regions"), regions, QStringLiteral("-q") });
+        EXPECT_EQ(mismatch.exitCode, 1);
+        EXPECT_TRUE(mismatch.err.contains(QStringLiteral("the regions cover 189.5 s, the recording only 5.0 s")))
+            << mismatch.err.toStdString();
+    }
+
     QFile broken(out.filePath(QStringLiteral("broken.json")));
     ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
     broken.write("{ \"Class\": \"RMSStepDetector\", ");

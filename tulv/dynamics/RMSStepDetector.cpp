@@ -2,8 +2,6 @@
 
 #include <QJsonArray>
 #include <QJsonValue>
-#include <QReadLocker>
-#include <QWriteLocker>
 
 #include <omp.h>
 
@@ -13,7 +11,25 @@
 #include <iomanip>
 #include <sstream>
 
+#if defined(__SANITIZE_THREAD__)
+#include <sanitizer/tsan_interface.h>
+#endif
+
 namespace {
+
+#if defined(__SANITIZE_THREAD__)
+void syncAcquired(void* lock)
+{
+    __tsan_acquire(lock);
+}
+void syncReleasing(void* lock)
+{
+    __tsan_release(lock);
+}
+#else
+void syncAcquired(void*) {}
+void syncReleasing(void*) {}
+#endif
 
 // A level step is a change of 1 dB of power.
 const double kStepRatio = std::pow(10.0, 0.1);
@@ -60,6 +76,32 @@ const bool kBuilderRegistered = [] {
 
 } // namespace
 
+RMSStepDetector::ReadHold::ReadHold(QReadWriteLock& lock)
+    : mLock(lock)
+{
+    mLock.lockForRead();
+    syncAcquired(&mLock);
+}
+
+RMSStepDetector::ReadHold::~ReadHold()
+{
+    syncReleasing(&mLock);
+    mLock.unlock();
+}
+
+RMSStepDetector::WriteHold::WriteHold(QReadWriteLock& lock)
+    : mLock(lock)
+{
+    mLock.lockForWrite();
+    syncAcquired(&mLock);
+}
+
+RMSStepDetector::WriteHold::~WriteHold()
+{
+    syncReleasing(&mLock);
+    mLock.unlock();
+}
+
 RMSStepDetector::RMSStepDetector(double noiseThresholdDb, double rmsTime, double minSlopeTime, OutputMode mode,
                                  bool realTimeMode)
     : mStepRatio(kStepRatio)
@@ -101,7 +143,7 @@ unsigned int RMSStepDetector::getInOverlap(unsigned int sampleRate) const
 
 void RMSStepDetector::reset()
 {
-    QWriteLocker lock(&mLock);
+    WriteHold lock(mLock);
     mWindow = static_cast<int>(toFrames(mRMSTime));
     mPendingSum[0] = mPendingSum[1] = 0.0;
     mPendingCount = 0;
@@ -263,7 +305,7 @@ SoundTools::Status RMSStepDetector::pushRegion(bool /*force*/)
 {
     if (mPendingCount == 0)
         return SoundTools::Error;
-    QWriteLocker lock(&mLock);
+    WriteHold lock(mLock);
     Region region;
     region.begin = mPendingBegin;
     region.length = mPendingCount;
@@ -353,7 +395,7 @@ bool RMSStepDetector::canChangeRegion(unsigned int distance, const SoundTools::S
 void RMSStepDetector::flush(bool /*force*/)
 {
     {
-        QWriteLocker lock(&mLock);
+        WriteHold lock(mLock);
         if (pushRegion(false) == SoundTools::Ok) {
             mPendingSum[0] = mPendingSum[1] = 0.0;
             mPendingCount = 0;
@@ -361,7 +403,7 @@ void RMSStepDetector::flush(bool /*force*/)
     }
     if (isDebug())
         printRegions(nullptr);
-    QWriteLocker lock(&mLock);
+    WriteHold lock(mLock);
     applyNoise(noiseLevelDb(), mRegions.begin(), mRegions.end());
 }
 
@@ -378,7 +420,7 @@ void RMSStepDetector::endProcess(int status, unsigned int frameNBProcessed)
     mFadeZoneStart = 0;
     flush(true);
     {
-        QWriteLocker lock(&mLock);
+        WriteHold lock(mLock);
         mBackup = mRegions;
     }
     SoundAlgo::endProcess(status, frameNBProcessed);
@@ -391,14 +433,14 @@ std::vector<RMSStepDetector::Region> RMSStepDetector::getRegions() const
 
 RMSStepDetector::Region RMSStepDetector::getRegion(int index, bool fromBackup) const
 {
-    QReadLocker lock(&mLock);
+    ReadHold lock(mLock);
     const std::vector<Region>& list = fromBackup && !mBackup.empty() ? mBackup : mRegions;
     return index >= 0 && size_t(index) < list.size() ? list[size_t(index)] : Region();
 }
 
 int RMSStepDetector::size(bool fromBackup) const
 {
-    QReadLocker lock(&mLock);
+    ReadHold lock(mLock);
     return static_cast<int>(fromBackup && !mBackup.empty() ? mBackup.size() : mRegions.size());
 }
 
@@ -446,7 +488,7 @@ const SoundRMSSlopeDetector::Region* RMSStepDetector::getSlopeRegion(int positio
     const SoundRMSSlopeDetector::Region* slope = mSlopeDetector.find(position);
     if (!slope)
         return nullptr;
-    QReadLocker lock(&mLock);
+    ReadHold lock(mLock);
     for (size_t i = firstIndex; i < mRegions.size(); ++i) {
         const Region& region = mRegions[i];
         if (region.begin <= slope->start && region.begin + region.length > slope->start)
@@ -466,13 +508,13 @@ void RMSStepDetector::backup()
     if (mPendingCount > 1)
         pushRegion(false);
     // The backup is written: a read lock would let two callers copy at once.
-    QWriteLocker lock(&mLock);
+    WriteHold lock(mLock);
     mBackup = mRegions;
 }
 
 void RMSStepDetector::clearBackup()
 {
-    QWriteLocker lock(&mLock);
+    WriteHold lock(mLock);
     mBackup.clear();
 }
 
@@ -540,7 +582,7 @@ bool RMSStepDetector::readFromJSon(QJsonObject& object)
         return false;
     bool complete = true;
     {
-        QWriteLocker lock(&mLock);
+        WriteHold lock(mLock);
         for (const QJsonValue& element : list.toArray()) {
             const QJsonObject item = element.toObject();
             const QJsonValue begin = item.value(QStringLiteral("BeginSample"));

@@ -130,6 +130,30 @@ private:
         unsigned int frames;
     };
 
+    // Scoped holds of the region lock. They also tell the thread sanitizer
+    // of the hand-over between threads, which happens inside the Qt library
+    // where it cannot see it.
+    class ReadHold {
+    public:
+        explicit ReadHold(QReadWriteLock& lock);
+        ~ReadHold();
+        ReadHold(const ReadHold&) = delete;
+        ReadHold& operator=(const ReadHold&) = delete;
+
+    private:
+        QReadWriteLock& mLock;
+    };
+    class WriteHold {
+    public:
+        explicit WriteHold(QReadWriteLock& lock);
+        ~WriteHold();
+        WriteHold(const WriteHold&) = delete;
+        WriteHold& operator=(const WriteHold&) = delete;
+
+    private:
+        QReadWriteLock& mLock;
+    };
+
     bool canChangeRegion(unsigned int distance, const SoundTools::StereoFrame<double>& newLevels,
                          const SoundTools::StereoFrame<double>& previousLevels) const;
     // Power ratio between the louder channels of two levels, at least 1.

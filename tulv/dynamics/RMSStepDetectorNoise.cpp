@@ -4,7 +4,6 @@
 // dynamic compression that drives the automatic gain.
 #include "tulv/dynamics/RMSStepDetector.h"
 
-#include <QWriteLocker>
 
 #include <algorithm>
 #include <cmath>
@@ -41,7 +40,7 @@ double amplitudeToDb(double amplitude)
 
 bool RMSStepDetector::applyNoise(double noiseDb)
 {
-    QWriteLocker lock(&mLock);
+    WriteHold lock(mLock);
     return applyNoise(noiseDb, mRegions.begin(), mRegions.end());
 }
 

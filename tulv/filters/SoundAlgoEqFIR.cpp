@@ -1,5 +1,7 @@
 #include "tulv/filters/SoundAlgoEqFIR.h"
 
+#include "tulv/core/ThreadAnnotations.h"
+
 #include <QDebug>
 
 #include <algorithm>
@@ -176,9 +178,14 @@ SoundTools::Status SoundAlgoEqFIR::initProcess(const LoopContext& context, Sound
     }
     InitStaticParams(double(context.sampleRate));
     if (length == 0) {
-        setError(QStringLiteral("cannot design the FIR filter (%1 to %2 Hz at %3 Hz): %4")
-                     .arg(freq1)
-                     .arg(freq2)
+        const bool band = type == SoundTools::BandPass || type == SoundTools::BandStop;
+        const QString shape = type == SoundTools::LowPass ? QStringLiteral("low pass at %1 Hz").arg(freq1)
+            : type == SoundTools::HighPass                ? QStringLiteral("high pass at %1 Hz").arg(freq1)
+            : type == SoundTools::BandPass                ? QStringLiteral("band pass")
+                                                          : QStringLiteral("band stop");
+        setError(QStringLiteral("cannot design the FIR filter (%1%2, sample rate %3 Hz): %4")
+                     .arg(shape)
+                     .arg(band ? QStringLiteral(" %1 to %2 Hz").arg(freq1).arg(freq2) : QString())
                      .arg(context.sampleRate)
                      .arg(designFor(double(context.sampleRate)).problem),
                  "SoundAlgoEqFIR::initProcess");
@@ -284,29 +291,35 @@ SoundTools::Status SoundAlgoEqFIR::process()
     // side by side; every sum is still taken tap by tap from the first, so
     // the result is the same whatever the grouping or the thread.
     const int groups = (frames + 3) / 4;
-#pragma omp parallel for schedule(static)
-    for (int q = 0; q < groups; ++q) {
-        const int j0 = 4 * q;
-        const int n = std::min(4, frames - j0);
-        const SoundTools::StereoFrame<double>* x = work + j0;
-        Pair acc[4] = { { 0.0, 0.0 }, { 0.0, 0.0 }, { 0.0, 0.0 }, { 0.0, 0.0 } };
-        if (n == 4) {
-            for (unsigned int k = 0; k < L; ++k) {
-                const Pair t = { taps[k], taps[k] };
-                acc[0] += t * load(x + k);
-                acc[1] += t * load(x + k + 1);
-                acc[2] += t * load(x + k + 2);
-                acc[3] += t * load(x + k + 3);
+#pragma omp parallel
+    {
+        TULV_PARALLEL_ENTER();
+#pragma omp for schedule(static)
+        for (int q = 0; q < groups; ++q) {
+            const int j0 = 4 * q;
+            const int n = std::min(4, frames - j0);
+            const SoundTools::StereoFrame<double>* x = work + j0;
+            Pair acc[4] = { { 0.0, 0.0 }, { 0.0, 0.0 }, { 0.0, 0.0 }, { 0.0, 0.0 } };
+            if (n == 4) {
+                for (unsigned int k = 0; k < L; ++k) {
+                    const Pair t = { taps[k], taps[k] };
+                    acc[0] += t * load(x + k);
+                    acc[1] += t * load(x + k + 1);
+                    acc[2] += t * load(x + k + 2);
+                    acc[3] += t * load(x + k + 3);
+                }
+            } else {
+                for (int m = 0; m < n; ++m)
+                    for (unsigned int k = 0; k < L; ++k)
+                        acc[m] += Pair { taps[k], taps[k] } * load(x + k + m);
             }
-        } else {
-            for (int m = 0; m < n; ++m)
-                for (unsigned int k = 0; k < L; ++k)
-                    acc[m] += Pair { taps[k], taps[k] } * load(x + k + m);
+            for (int m = 0; m < n; ++m) {
+                out[j0 + m].left = g * acc[m][0];
+                out[j0 + m].right = g * acc[m][1];
+            }
         }
-        for (int m = 0; m < n; ++m) {
-            out[j0 + m].left = g * acc[m][0];
-            out[j0 + m].right = g * acc[m][1];
-        }
+        TULV_PARALLEL_LEAVE();
     }
+    TULV_PARALLEL_JOINED();
     return SoundTools::Ok;
 }

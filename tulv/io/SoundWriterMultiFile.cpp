@@ -104,6 +104,10 @@ SoundTools::Status SoundWriterMultiFile::open(QString name)
                  name.toUtf8().constData());
         return SoundTools::Error;
     }
+    // The regions may have been analysed or merged since construction: the
+    // walk starts from the list as it is now.
+    mCurrentRegion = mDetector->getRegion(0, false);
+    mRegionCursor = 1;
     return SoundTools::Ok;
 }
 
