@@ -222,12 +222,12 @@ TEST(ElementaryThreaded, AddOfEightInputsIsBitIdenticalOnOneAndTwoThreads)
         eight.push_back({ 1.0 / (i + 3), 0.1 * i });
         weights[i] = 0.3 + 0.7 / (i + 1);
     }
-    const unsigned int frames = 50000;
+    const unsigned int frames = 200000;
     std::vector<std::vector<double>> outputs;
     const int savedThreads = omp_get_max_threads();
     // Blocks large enough for the adder to share their frames out.
     const unsigned int savedBlock = SoundBuffer::getDefaultSize();
-    SoundBuffer::setDefaultSize(16384);
+    SoundBuffer::setDefaultSize(65536);
     for (int threads : { 1, 2 }) {
         runWithDeadline(
             [&] {

@@ -12,9 +12,11 @@ namespace {
 constexpr size_t kStereo = 2;
 
 // Frames × inputs of a block below which the adder sums on the calling
-// thread: about ten microseconds of work, several times what it costs to
-// wake the OpenMP workers and wait for them.
-constexpr size_t kParallelWork = 32768;
+// thread: about a tenth of a millisecond of work. The sum is bound by memory
+// bandwidth, not arithmetic, so a second thread gains little, while waking
+// and joining workers costs microseconds on an idle machine and whole
+// scheduler time slices on a busy one.
+constexpr size_t kParallelWork = 262144;
 
 // The block's frames of `buffer` from absolute frame `first`, or null when
 // the buffer does not reach back that far (a broken chain, reported by the
