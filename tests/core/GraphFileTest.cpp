@@ -1,58 +1,28 @@
 // A graph of parallel branches run from a sound file written by sox into a
 // sound file, checked against the same sum computed directly from the input.
 #include "tests/support/GraphAlgos.h"
+#include "tests/support/IoFiles.h"
 #include "tulv/core/SoundAlgoComposite.h"
 #include "tulv/core/SoundAlgoElementary.h"
-#include "tulv/io/SoundReader.h"
-#include "tulv/io/SoundWriter.h"
 
-#include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <memory>
-#include <vector>
 
-namespace {
-
-std::vector<double> readAll(const QString& file, unsigned int* rate)
-{
-    std::unique_ptr<SoundReader> reader(SoundReader::getFromFilename(file));
-    if (!reader || reader->open(file) != SoundTools::Ok)
-        return {};
-    *rate = reader->getSampleRate();
-    std::vector<double> samples;
-    auto buffer = SoundBuffer::createNew(*rate);
-    buffer->alloc(4096, 2, 1, 1);
-    while (reader->stereoRead(buffer, 0) > 0)
-        for (unsigned int i = 0; i < buffer->getFrameNB(); ++i) {
-            const double* frame = buffer->getRelFrame(int(i));
-            samples.push_back(frame[0]);
-            samples.push_back(frame[1]);
-        }
-    return samples;
-}
-
-} // namespace
+using namespace iotest;
 
 TEST(GraphFiles, ParallelBranchesOfDifferentDelaysSumAlignedFileToFile)
 {
-    if (QStandardPaths::findExecutable(QStringLiteral("sox")).isEmpty())
+    if (!haveTool("sox"))
         GTEST_SKIP() << "sox is not installed";
     QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
     const QString source = dir.filePath(QStringLiteral("tones.wav"));
     const QString target = dir.filePath(QStringLiteral("sum.wav"));
-    ASSERT_EQ(QProcess::execute(QStringLiteral("sox"),
-                                { QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("44100"),
-                                  QStringLiteral("-c"), QStringLiteral("2"), QStringLiteral("-b"), QStringLiteral("24"),
-                                  source, QStringLiteral("synth"), QStringLiteral("1.3"), QStringLiteral("sine"),
-                                  QStringLiteral("440"), QStringLiteral("sine"), QStringLiteral("1234"),
-                                  QStringLiteral("gain"), QStringLiteral("-3") }),
-              0);
+    ASSERT_TRUE(runTool("sox", { "-n", "-r", "44100", "-c", "2", "-b", "24", source, "synth", "1.3", "sine", "440",
+                                 "sine", "1234", "gain", "-3" }));
 
     // Branch 0: −20 dB. Branch 1: 10 ms late, then rectified. The composite
     // gives branch 0 the same 441 frames of delay, so the two are summed at
@@ -67,10 +37,8 @@ TEST(GraphFiles, ParallelBranchesOfDifferentDelaysSumAlignedFileToFile)
     graph->pushAlgo(new SoundAlgoAdd);
 
     std::unique_ptr<SoundReader> reader(SoundReader::getFromFilename(source));
-    ASSERT_NE(reader, nullptr);
     ASSERT_EQ(reader->open(source), SoundTools::Ok);
     std::unique_ptr<SoundWriter> writer(SoundWriter::getFromFilename(target, 44100, 0, SoundTools::Float64));
-    ASSERT_NE(writer, nullptr);
     ASSERT_EQ(writer->open(target), SoundTools::Ok);
     const SoundTools::Status status = graph->processAll(*reader, writer.get());
     writer->close();
@@ -79,8 +47,10 @@ TEST(GraphFiles, ParallelBranchesOfDifferentDelaysSumAlignedFileToFile)
 
     unsigned int inRate = 0;
     unsigned int outRate = 0;
-    const std::vector<double> in = readAll(source, &inRate);
-    const std::vector<double> out = readAll(target, &outRate);
+    Samples in;
+    Samples out;
+    ASSERT_TRUE(readFile(source, in, &inRate));
+    ASSERT_TRUE(readFile(target, out, &outRate));
     ASSERT_EQ(inRate, 44100u);
     ASSERT_EQ(outRate, 44100u);
     const size_t frames = in.size() / 2;

@@ -1,95 +1,36 @@
 // The algorithm base seen from a host: signals, stop requests, failures,
 // diagnostics and reference counts.
-#include "tests/support/MemoryIO.h"
-#include "tulv/core/SoundAlgo.h"
-
+#include "tests/support/GraphAlgos.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
-#include <sstream>
 #include <thread>
 
-using testsupport::CapturingWriter;
-using testsupport::GeneratorReader;
+using namespace testsupport;
 
 namespace {
 
-// Qt log lines of a test, as "W:" / "C:" prefixed texts.
-class MessageCapture {
+// A copy whose protected parts the tests reach, with a configurable shape.
+class Copy : public GeometryCopy {
 public:
-    MessageCapture()
+    explicit Copy(Geometry g = {}, QString id = QString(), unsigned int inputs = 1, unsigned int frameSize = 1)
+        : GeometryCopy(g, 1.0, std::move(id))
+        , mInputs(inputs)
+        , mFrameSize(frameSize)
     {
-        sLines().clear();
-        mPrevious = qInstallMessageHandler(&MessageCapture::handle);
     }
-    ~MessageCapture() { qInstallMessageHandler(mPrevious); }
-    const QStringList& lines() const { return sLines(); }
+    using SoundAlgo::useInputs;
+
+protected:
+    unsigned int getInputNumber() const override { return mInputs; }
+    unsigned int getInFrameSize() const override { return mFrameSize; }
 
 private:
-    static QStringList& sLines()
-    {
-        static QStringList lines;
-        return lines;
-    }
-    static void handle(QtMsgType type, const QMessageLogContext&, const QString& text)
-    {
-        sLines().append((type == QtWarningMsg ? "W:" : type == QtCriticalMsg ? "C:" : "O:") + text);
-    }
-    QtMessageHandler mPrevious;
+    unsigned int mInputs;
+    unsigned int mFrameSize;
 };
-
-class Copy : public SoundAlgo {
-public:
-    using SoundAlgo::SoundAlgo;
-    SoundTools::Status process() override
-    {
-        ++blocks;
-        if (failAtBlock == blocks)
-            return SoundTools::Error;
-        auto in = getInBuffer(0);
-        auto out = getOutBuffer(0);
-        for (int j = getOutOrigin(); j < getOutOrigin() + int(getOutFrameNb()); ++j) {
-            out->getFrame(j)[0] = in->getFrame(j)[0];
-            out->getFrame(j)[1] = in->getFrame(j)[1];
-        }
-        if (stopAtBlock == blocks)
-            pleaseStop();
-        return SoundTools::Ok;
-    }
-    using SoundAlgo::debugBuffers;
-    using SoundAlgo::useInputs;
-    int blocks = 0;
-    int failAtBlock = -1;
-    int stopAtBlock = -1;
-    unsigned int shift = 0;
-    bool* destroyed = nullptr;
-
-protected:
-    ~Copy() override
-    {
-        if (destroyed)
-            *destroyed = true;
-    }
-    unsigned int getSampleShift(unsigned int) const override { return shift; }
-};
-
-class TwoInputs : public Copy {
-protected:
-    unsigned int getInputNumber() const override { return 2; }
-};
-
-class WideFrames : public Copy {
-protected:
-    unsigned int getInFrameSize() const override { return 2; }
-};
-
-struct Released {
-    void operator()(SoundAlgo* algo) const { algo->release(); }
-};
-template <typename T>
-using Owned = std::unique_ptr<T, Released>;
 
 // Records the signals of a run in order, with their arguments.
 struct SignalLog {
@@ -106,21 +47,14 @@ struct SignalLog {
     std::vector<std::string> events;
 };
 
-class BlockSize : public ::testing::Test {
-protected:
-    void SetUp() override { SoundBuffer::setDefaultSize(1000); }
-    void TearDown() override { SoundBuffer::setDefaultSize(1024); }
-};
-
 } // namespace
 
 TEST(Diagnostics, SetErrorPrefixesWhereAndLogsAWarning)
 {
-    MessageCapture log;
+    MessageLog log;
     SoundDebuggableClass::setError("Unknown class Foo", "SoundAlgo::createFromJSon");
     EXPECT_EQ(SoundDebuggableClass::getError(), "SoundAlgo::createFromJSon : Unknown class Foo");
-    ASSERT_EQ(log.lines().size(), 1);
-    EXPECT_EQ(log.lines()[0], "W:SoundAlgo::createFromJSon : Unknown class Foo");
+    EXPECT_EQ(log.lines(), QStringList { "W:SoundAlgo::createFromJSon : Unknown class Foo" });
 
     SoundDebuggableClass::setError("", "elsewhere");
     EXPECT_EQ(SoundDebuggableClass::getError(), "SoundAlgo::createFromJSon : Unknown class Foo")
@@ -134,99 +68,91 @@ TEST(Diagnostics, SetErrorPrefixesWhereAndLogsAWarning)
     EXPECT_EQ(SoundDebuggableClass::getError(), "open : Unknown system error.");
 }
 
-TEST(Diagnostics, StreamAndSwitchesAreSettable)
-{
-    std::ostringstream text;
-    SoundDebuggableClass::setOStream(&text);
-    SoundDebuggableClass::getOStream() << "hello";
-    SoundDebuggableClass::setOStream(&std::cout);
-    EXPECT_EQ(text.str(), "hello");
-    EXPECT_EQ(&SoundDebuggableClass::getOStream(), &std::cout);
-
-    EXPECT_FALSE(SoundDebuggableClass::isDebug());
-    SoundDebuggableClass::setDebug(true);
-    SoundDebuggableClass::setVerbose(true);
-    EXPECT_TRUE(SoundDebuggableClass::isDebug() && SoundDebuggableClass::isVerbose());
-    SoundDebuggableClass::setDebug(false);
-    SoundDebuggableClass::setVerbose(false);
-}
-
 TEST(ReferenceCount, TheLastOwnerDeletesExactlyOnce)
 {
-    bool destroyed = false;
-    auto* algo = new Copy;
-    algo->destroyed = &destroyed;
+    int destroyed = 0;
+    auto* algo = new Copy({}, QStringLiteral("left"));
+    algo->setDestructionCounter(&destroyed);
+    EXPECT_TRUE(algo->getName().endsWith("Copy(left)")) << algo->getName().toStdString();
     algo->addRef(); // a second owner, a player say
     algo->release();
-    EXPECT_FALSE(destroyed);
+    EXPECT_EQ(destroyed, 0);
     EXPECT_EQ(algo->getRefCount(), 1);
     algo->release();
-    EXPECT_TRUE(destroyed);
+    EXPECT_EQ(destroyed, 1);
 }
 
-TEST(AlgoNames, ClassNameAndIdentifier)
+TEST(ProcessAll, SignalsStopsAndFailuresEndTheRunAsTheySay)
 {
-    Owned<Copy> plain(new Copy);
-    Owned<Copy> named(new Copy(QStringLiteral("left")));
-    EXPECT_TRUE(plain->getName().endsWith("Copy")) << plain->getName().toStdString();
-    EXPECT_EQ(named->getName(), plain->getName() + "(left)");
-}
-
-TEST_F(BlockSize, SignalsComeInOrderWithTheirCounts)
-{
-    GeneratorReader reader(2500);
-    CapturingWriter writer;
-    Owned<Copy> algo(new Copy);
-    SignalLog log(algo.get());
-    EXPECT_EQ(algo->processAll(reader, &writer), SoundTools::Ok);
-    const std::vector<std::string> expected = { "begin 2500", "progress 1000/2500", "progress 2000/2500",
-                                                "progress 2500/2500", "end 0 2500" };
-    EXPECT_EQ(log.events, expected);
-    EXPECT_EQ(writer.frames(), 2500u);
-}
-
-TEST_F(BlockSize, EmptySourceWithAndWithoutSampleShift)
-{
-    {
-        GeneratorReader reader(0);
+    struct Case {
+        const char* name;
+        unsigned int frames;
+        unsigned int shift;
+        int stopAt; // block whose process asks to stop
+        int failAt; // block whose process fails
+        size_t writerFailsAfter;
+        bool writer;
+        SoundTools::Status status;
+        size_t written;
+        std::vector<std::string> events;
+    };
+    const Case cases[] = {
+        { "whole run", 2500, 0, -1, -1, SIZE_MAX, true, SoundTools::Ok, 2500,
+          { "begin 2500", "progress 1000/2500", "progress 2000/2500", "progress 2500/2500", "end 0 2500" } },
+        { "empty source", 0, 0, -1, -1, SIZE_MAX, true, SoundTools::Ok, 0, { "begin 0", "end 0 0" } },
+        // One block carries the sample shift's silence out.
+        { "empty source with shift", 0, 7, -1, -1, SIZE_MAX, true, SoundTools::Ok, 7,
+          { "begin 0", "progress 0/0", "end 0 0" } },
+        // The block in progress is written whole; a stop asked before the run was cleared at its start.
+        { "stop", 10000, 0, 3, -1, SIZE_MAX, true, SoundTools::Stopped, 3000,
+          { "begin 10000", "progress 1000/10000", "progress 2000/10000", "progress 3000/10000", "end 2 3000" } },
+        // Nothing of the failed block is written, no progress for it.
+        { "process fails", 5000, 0, -1, 2, SIZE_MAX, true, SoundTools::Error, 1000,
+          { "begin 5000", "progress 1000/5000", "end 1 2000" } },
+        { "writer fails", 5000, 0, -1, -1, 1500, true, SoundTools::Error, 1500,
+          { "begin 5000", "progress 1000/5000", "progress 2000/5000", "end 1 2000" } },
+        { "no writer", 3500, 0, -1, -1, SIZE_MAX, false, SoundTools::Ok, 0,
+          { "begin 3500", "progress 1000/3500", "progress 2000/3500", "progress 3000/3500", "progress 3500/3500",
+            "end 0 3500" } },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        DefaultBlockSize size(1000);
+        GeneratorReader reader(c.frames);
         CapturingWriter writer;
-        Owned<Copy> algo(new Copy);
+        writer.failAfter(c.writerFailsAfter);
+        AlgoRef<Copy> algo(new Copy({ 0, 0, 0, c.shift }));
+        int blocks = 0;
+        algo->setProbe([&] {
+            ++blocks;
+            if (blocks == c.stopAt)
+                algo->pleaseStop();
+            if (blocks == c.failAt)
+                algo->failWith(SoundTools::Error);
+        });
+        algo->pleaseStop(); // left from before the run
         SignalLog log(algo.get());
-        EXPECT_EQ(algo->processAll(reader, &writer), SoundTools::Ok);
-        EXPECT_EQ(log.events, (std::vector<std::string> { "begin 0", "end 0 0" }));
-        EXPECT_EQ(writer.frames(), 0u);
+        MessageLog messages;
+        SoundDebuggableClass::setError("disk full", "writer");
+        EXPECT_EQ(algo->processAll(reader, c.writer ? &writer : nullptr), c.status);
+        EXPECT_EQ(writer.frames(), c.written);
+        EXPECT_EQ(log.events, c.events);
+        if (c.writerFailsAfter != SIZE_MAX) {
+            EXPECT_TRUE(messages.has("W:writer : disk full")) << "a writer failure is logged again";
+        }
     }
-    {
-        GeneratorReader reader(0);
-        CapturingWriter writer;
-        Owned<Copy> algo(new Copy);
-        algo->shift = 7;
-        SignalLog log(algo.get());
-        EXPECT_EQ(algo->processAll(reader, &writer), SoundTools::Ok);
-        EXPECT_EQ(algo->blocks, 1) << "one block carries the sample shift";
-        EXPECT_EQ(writer.frames(), 7u);
-        EXPECT_EQ(writer.at(6, 1), 0.0);
-    }
-}
-
-TEST_F(BlockSize, StopFinishesTheBlockInProgress)
-{
-    GeneratorReader reader(10000);
-    CapturingWriter writer;
-    Owned<Copy> algo(new Copy);
-    algo->pleaseStop(); // left from before the run: cleared at its start
-    algo->stopAtBlock = 3;
-    SignalLog log(algo.get());
-    EXPECT_EQ(algo->processAll(reader, &writer), SoundTools::Stopped);
-    EXPECT_EQ(writer.frames(), 3000u) << "the third block is written whole";
-    EXPECT_EQ(log.events.back(), "end 2 3000");
-    EXPECT_EQ(log.events[log.events.size() - 2], "progress 3000/10000");
+    // A top algorithm with two inputs cannot run: no signal at all.
+    GeneratorReader reader(5000);
+    AlgoRef<Copy> two(new Copy({}, QString(), 2));
+    SignalLog log(two.get());
+    EXPECT_EQ(two->processAll(reader, nullptr), SoundTools::Error);
+    EXPECT_TRUE(log.events.empty());
 }
 
 TEST(StopRequests, ThreadedStopFromAnotherThreadEndsTheRun)
 {
     GeneratorReader reader(2000000000u);
-    Owned<Copy> algo(new Copy);
+    AlgoRef<Copy> algo(new Copy);
     std::atomic<bool> started { false };
     QObject::connect(algo.get(), &SoundAlgo::notifyInProgress, [&] { started = true; });
     std::thread stopper([&] {
@@ -242,86 +168,19 @@ TEST(StopRequests, ThreadedStopFromAnotherThreadEndsTheRun)
     EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(30)) << "the stop was not heard";
 }
 
-TEST_F(BlockSize, FailuresEndTheRunWithTheirStatus)
-{
-    {
-        // A process failure: nothing of that block is written, no progress for it.
-        GeneratorReader reader(5000);
-        CapturingWriter writer;
-        Owned<Copy> algo(new Copy);
-        algo->failAtBlock = 2;
-        SignalLog log(algo.get());
-        EXPECT_EQ(algo->processAll(reader, &writer), SoundTools::Error);
-        EXPECT_EQ(writer.frames(), 1000u);
-        EXPECT_EQ(log.events.back(), "end 1 2000");
-        EXPECT_EQ(log.events.size(), 3u);
-    }
-    {
-        // A writer failure: logged again, the run ends after that block's progress.
-        MessageCapture messages;
-        GeneratorReader reader(5000);
-        CapturingWriter writer;
-        writer.failAfter(1500);
-        Owned<Copy> algo(new Copy);
-        SignalLog log(algo.get());
-        SoundDebuggableClass::setError("disk full", "writer");
-        EXPECT_EQ(algo->processAll(reader, &writer), SoundTools::Error);
-        EXPECT_EQ(log.events.back(), "end 1 2000");
-        EXPECT_EQ(log.events[log.events.size() - 2], "progress 2000/5000");
-        EXPECT_TRUE(messages.lines().contains("W:writer : disk full"));
-    }
-    {
-        // A top algorithm with two inputs cannot run: no signal, no endProcess.
-        GeneratorReader reader(5000);
-        Owned<TwoInputs> algo(new TwoInputs);
-        SignalLog log(algo.get());
-        EXPECT_EQ(algo->processAll(reader, nullptr), SoundTools::Error);
-        EXPECT_TRUE(log.events.empty());
-    }
-}
-
-TEST_F(BlockSize, WithoutAWriterTheRunIsTheSame)
-{
-    GeneratorReader reader(3500);
-    Owned<Copy> algo(new Copy);
-    SignalLog log(algo.get());
-    EXPECT_EQ(algo->processAll(reader, nullptr), SoundTools::Ok);
-    EXPECT_EQ(algo->blocks, 4);
-    EXPECT_EQ(log.events.back(), "end 0 3500");
-}
-
 TEST(SharedInputs, MismatchedShapesAreRefused)
 {
-    MessageCapture messages;
-    Owned<Copy> one(new Copy(QStringLiteral("one")));
-    Owned<TwoInputs> two(new TwoInputs);
-    Owned<WideFrames> wide(new WideFrames);
+    MessageLog messages;
+    AlgoRef<Copy> one(new Copy({}, QStringLiteral("one")));
+    AlgoRef<Copy> two(new Copy({}, QString(), 2));
+    AlgoRef<Copy> wide(new Copy({}, QString(), 1, 2));
     EXPECT_EQ(one->useInputs(two.get()), SoundTools::Ok);
-    EXPECT_EQ(static_cast<Copy*>(two.get())->useInputs(one.get()), SoundTools::Error);
+    EXPECT_EQ(two->useInputs(one.get()), SoundTools::Error);
     ASSERT_FALSE(messages.lines().isEmpty());
-    EXPECT_TRUE(messages.lines().last().startsWith("C:Error in sharing inputs : "));
-    EXPECT_TRUE(messages.lines().last().contains(" has 1 inputs whereas ")) << messages.lines().last().toStdString();
-    EXPECT_TRUE(messages.lines().last().endsWith(" has 2 inputs."));
-    EXPECT_EQ(static_cast<Copy*>(wide.get())->useInputs(one.get()), SoundTools::Error);
+    const std::string last = messages.lines().last().toStdString();
+    EXPECT_TRUE(messages.lines().last().startsWith("C:Error in sharing inputs : ")) << last;
+    EXPECT_NE(last.find(" has 1 inputs whereas "), std::string::npos) << last;
+    EXPECT_TRUE(messages.lines().last().endsWith(" has 2 inputs.")) << last;
+    EXPECT_EQ(wide->useInputs(one.get()), SoundTools::Error);
     EXPECT_TRUE(messages.lines().last().contains("has frames of size 1 whereas"));
-}
-
-TEST_F(BlockSize, DebugDumpDescribesThePorts)
-{
-    GeneratorReader reader(100);
-    Owned<Copy> algo(new Copy(QStringLiteral("dump")));
-    SoundAlgo::LoopContext context;
-    ASSERT_EQ(algo->initProcessLoop(reader, context), SoundTools::Ok);
-    ASSERT_EQ(algo->singleProcessLoop(reader, context, nullptr), SoundTools::Ok);
-    std::ostringstream text;
-    SoundDebuggableClass::setOStream(&text);
-    algo->debugBuffers();
-    SoundDebuggableClass::setOStream(&std::cout);
-    algo->endProcessLoop(context);
-    const std::string dump = text.str();
-    EXPECT_EQ(dump.rfind("=================================\n", 0), 0u);
-    EXPECT_NE(dump.find("(dump) :\n"), std::string::npos);
-    EXPECT_NE(dump.find("InBuffer.getOrigin :0 InBuffer.getEnd : 99 InBuffer.getFrameNB :100"), std::string::npos) << dump;
-    EXPECT_NE(dump.find("getOutOrigin :0 getOutFrameNb :100 getOutEnd :99"), std::string::npos) << dump;
-    EXPECT_NE(dump.find("getDelay :0\n"), std::string::npos);
 }

@@ -4,7 +4,6 @@
 #include "tests/support/IoFiles.h"
 #include "tulv/io/SoundReaderMp3.h"
 #include "tulv/io/SoundWriterMp3.h"
-#include "tulv/io/SoundWriterSndfile.h"
 
 #include <QTemporaryDir>
 
@@ -18,15 +17,6 @@ using namespace iotest;
 namespace {
 
 constexpr unsigned int kRate = 44100;
-// Full scale is encoded at 95 %.
-constexpr double kEncodeGain = 0.95;
-
-Samples scaled(Samples s, double gain)
-{
-    for (double& x : s)
-        x *= gain;
-    return s;
-}
 
 class IoMp3 : public ::testing::Test {
 protected:
@@ -56,6 +46,10 @@ TEST_F(IoMp3, RoundTripKeepsLengthAndSoundAtEachBitRate)
     const Samples upper = stereoSine(frames, kRate, 1318.5, 2217.5, 0.15);
     for (size_t i = 0; i < sound.size(); ++i)
         sound[i] += upper[i];
+    // Full scale is encoded at 95 %.
+    Samples expected = sound;
+    for (double& x : expected)
+        x *= 0.95;
     // Shape: the error left after the best gain, under the signal's energy.
     // Level: LAME itself comes out about 5 % quieter at 128 kbit/s than at
     // 320 on this chord (its own command-line tool does the same).
@@ -64,7 +58,7 @@ TEST_F(IoMp3, RoundTripKeepsLengthAndSoundAtEachBitRate)
         double maxShapeErrorDb;
         double minGain;
     };
-    for (const Case c : {Case{128, -40.0, 0.9}, Case{320, -50.0, 0.98}}) {
+    for (const Case c : { Case { 128, -40.0, 0.9 }, Case { 320, -50.0, 0.98 } }) {
         SCOPED_TRACE(c.bitRate);
         const QString name = dir.filePath(QStringLiteral("rt%1.mp3").arg(c.bitRate));
         ASSERT_TRUE(writeFile(name, sound, kRate, SoundTools::Int16, c.bitRate));
@@ -77,8 +71,7 @@ TEST_F(IoMp3, RoundTripKeepsLengthAndSoundAtEachBitRate)
         EXPECT_EQ(reader.getFrameNB(), frames);
         const Samples back = readAll(reader);
         ASSERT_EQ(back.size(), sound.size());
-        const Samples expected = scaled(sound, kEncodeGain);
-        for (int channel : {0, 1}) {
+        for (int channel : { 0, 1 }) {
             const double r = correlation(expected, back, channel);
             EXPECT_LT(10 * std::log10(1 - r * r + 1e-30), c.maxShapeErrorDb) << "channel " << channel;
         }
@@ -87,15 +80,13 @@ TEST_F(IoMp3, RoundTripKeepsLengthAndSoundAtEachBitRate)
         EXPECT_LT(gain, 1.01);
         // And sox, decoding on its own, finds the same rate and, at most a
         // frame of the codec away, the same length.
-        if (haveTool("sox")) {
-            const QString decoded = dir.filePath(QStringLiteral("sox%1.wav").arg(c.bitRate));
-            if (runTool("sox", {name, decoded})) {
-                long long soxFrames = 0;
-                unsigned int soxRate = 0;
-                ASSERT_TRUE(soxInfo(decoded, &soxFrames, &soxRate));
-                EXPECT_EQ(soxRate, kRate);
-                EXPECT_NEAR(double(soxFrames), double(frames), 2 * 1152.0);
-            }
+        const QString decoded = dir.filePath(QStringLiteral("sox%1.wav").arg(c.bitRate));
+        if (haveTool("sox") && runTool("sox", { name, decoded })) {
+            long long soxFrames = 0;
+            unsigned int soxRate = 0;
+            ASSERT_TRUE(soxInfo(decoded, &soxFrames, &soxRate));
+            EXPECT_EQ(soxRate, kRate);
+            EXPECT_NEAR(double(soxFrames), double(frames), 2 * 1152.0);
         }
     }
 }
@@ -107,40 +98,34 @@ TEST_F(IoMp3, FilesFromTheLameToolRead)
     QTemporaryDir dir;
     const unsigned int frames = 3 * kRate + 123;
     const Samples sound = stereoSine(frames, kRate, 440, 660, 0.5);
+    // The mono file is downmixed: the mean of both tones.
+    Samples mixed(sound.size());
+    for (size_t i = 0; i < sound.size(); i += 2)
+        mixed[i] = mixed[i + 1] = 0.5 * (sound[i] + sound[i + 1]);
     const QString wav = dir.filePath("source.wav");
     ASSERT_TRUE(writeFile(wav, sound, kRate, SoundTools::Int16));
-    // Stereo and mono, constant and variable bit rate.
-    struct Case {
+    const struct {
         const char* name;
         QStringList options;
         bool mono;
+    } cases[] = {
+        { "cbr.mp3", { "-b", "192" }, false },
+        { "vbr.mp3", { "-V", "2" }, false },
+        { "mono.mp3", { "-m", "m", "-b", "96" }, true },
     };
-    const Case cases[] = {
-        {"cbr.mp3", {"-b", "192"}, false},
-        {"vbr.mp3", {"-V", "2"}, false},
-        {"mono.mp3", {"-m", "m", "-b", "96"}, true},
-    };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const QString mp3 = dir.filePath(c.name);
-        ASSERT_TRUE(runTool("lame", QStringList{"--quiet"} + c.options + QStringList{wav, mp3}));
+        ASSERT_TRUE(runTool("lame", QStringList { "--quiet" } + c.options + QStringList { wav, mp3 }));
         SoundReaderMp3 reader;
         ASSERT_EQ(reader.open(mp3), SoundTools::Ok);
         EXPECT_EQ(reader.getFrameNB(), frames);
         const Samples back = readAll(reader);
         ASSERT_EQ(back.size(), sound.size());
-        if (c.mono) {
-            for (size_t i = 0; i < back.size(); i += 2)
-                ASSERT_EQ(back[i], back[i + 1]);
-            // Downmixed: the mean of both tones.
-            Samples mixed(sound.size());
-            for (size_t i = 0; i < sound.size(); i += 2)
-                mixed[i] = mixed[i + 1] = 0.5 * (sound[i] + sound[i + 1]);
-            EXPECT_GT(correlation(mixed, back, 0), 0.99);
-        } else {
-            EXPECT_GT(correlation(sound, back, 0), 0.995);
-            EXPECT_GT(correlation(sound, back, 1), 0.995);
-        }
+        for (size_t i = 0; c.mono && i < back.size(); i += 2)
+            ASSERT_EQ(back[i], back[i + 1]);
+        for (int channel : { 0, c.mono ? 0 : 1 })
+            EXPECT_GT(correlation(c.mono ? mixed : sound, back, channel), c.mono ? 0.99 : 0.995);
     }
 }
 
@@ -148,14 +133,12 @@ TEST_F(IoMp3, StartPointsAndRewind)
 {
     QTemporaryDir dir;
     const unsigned int frames = 2 * kRate;
-    const Samples sound = stereoSine(frames, kRate, 440, 660, 0.5);
     const QString name = dir.filePath("points.mp3");
-    ASSERT_TRUE(writeFile(name, sound, kRate, SoundTools::Int16, 192));
+    ASSERT_TRUE(writeFile(name, stereoSine(frames, kRate, 440, 660, 0.5), kRate, SoundTools::Int16, 192));
     SoundReaderMp3 reader;
     ASSERT_EQ(reader.open(name), SoundTools::Ok);
     const Samples whole = readAll(reader);
     ASSERT_EQ(whole.size(), 2 * size_t(frames));
-
     // Seeking is sample-exact: the frames from 0.5 s are those of the whole decode.
     reader.setStartPoint(0.5);
     reader.rewind();
@@ -163,7 +146,6 @@ TEST_F(IoMp3, StartPointsAndRewind)
     const Samples tail = readAll(reader);
     ASSERT_EQ(tail.size(), whole.size() - 2 * 22050);
     EXPECT_GT(correlation(Samples(whole.begin() + 2 * 22050, whole.end()), tail, 0), 0.9999);
-
     // Past the end: positioned at the end, nothing more to read.
     reader.setStartPoint(10.0);
     reader.rewind();
@@ -174,8 +156,8 @@ TEST_F(IoMp3, StartPointsAndRewind)
 TEST_F(IoMp3, LoudSamplesSaturateInsteadOfWrapping)
 {
     QTemporaryDir dir;
-    Samples sound = stereoSine(kRate, kRate, 220, 220, 1.0);
-    const Samples reference = sound;
+    const Samples reference = stereoSine(kRate, kRate, 220, 220, 1.0);
+    Samples sound = reference;
     for (double& x : sound)
         x *= 1.6; // beyond 32767 / 31129.6 over much of each period
     const QString name = dir.filePath("loud.mp3");
@@ -197,22 +179,6 @@ TEST_F(IoMp3, LoudSamplesSaturateInsteadOfWrapping)
     EXPECT_GT(correlation(reference, back, 0), 0.95);
 }
 
-TEST_F(IoMp3, FullScaleIsEncodedAtNinetyFivePercent)
-{
-    QTemporaryDir dir;
-    const Samples sound = stereoSine(kRate, kRate, 1000, 1000, 1.0);
-    const QString name = dir.filePath("full.mp3");
-    ASSERT_TRUE(writeFile(name, sound, kRate, SoundTools::Int16, 320));
-    Samples back;
-    ASSERT_TRUE(readFile(name, back));
-    double in = 0, out = 0;
-    for (size_t i = 0; i < sound.size(); ++i) {
-        in += sound[i] * sound[i];
-        out += back[i] * back[i];
-    }
-    EXPECT_NEAR(std::sqrt(out / in), 31129.0 / 32768.0, 0.01);
-}
-
 TEST_F(IoMp3, MonoWriterTakesOneSamplePerFrame)
 {
     QTemporaryDir dir;
@@ -221,11 +187,12 @@ TEST_F(IoMp3, MonoWriterTakesOneSamplePerFrame)
     SoundWriterMp3 writer(kRate, 1, 128);
     ASSERT_EQ(writer.getChannelNum(), 1u);
     ASSERT_EQ(writer.open(name), SoundTools::Ok);
+    const Samples sound = stereoSine(frames, kRate, 440, 440, 0.5);
     auto block = SoundBuffer::createNew(kRate);
     block->alloc(frames, 1, 1, 1);
     block->setFrameNB(frames);
     for (unsigned int i = 0; i < frames; ++i)
-        block->getRelFrame(int(i))[0] = 0.5 * std::sin(2 * M_PI * 440 * i / kRate);
+        block->getRelFrame(int(i))[0] = sound[2 * i];
     ASSERT_EQ(writer.writeBuffer(block, 0), SoundTools::Ok);
     writer.close();
     SoundReaderMp3 reader;
@@ -233,10 +200,7 @@ TEST_F(IoMp3, MonoWriterTakesOneSamplePerFrame)
     EXPECT_EQ(reader.getFrameNB(), frames);
     const Samples back = readAll(reader);
     ASSERT_EQ(back.size(), 2 * size_t(frames));
-    Samples expected(back.size());
-    for (unsigned int i = 0; i < frames; ++i)
-        expected[2 * i] = expected[2 * i + 1] = 0.5 * std::sin(2 * M_PI * 440 * i / kRate);
-    EXPECT_GT(correlation(expected, back, 0), 0.999);
+    EXPECT_GT(correlation(sound, back, 0), 0.999);
     EXPECT_EQ(back[2 * 1000], back[2 * 1000 + 1]);
 }
 
@@ -244,24 +208,20 @@ TEST(IoMp3Absent, EverythingElseWorksWithoutTheEncoder)
 {
     QTemporaryDir dir;
     const QStringList defaults = SoundWriterMp3::lameLibraryNames();
-    SoundWriterMp3::setLameLibraryNames({QStringLiteral("tulv-no-such-encoder"), QStringLiteral("neither-this")});
-    EXPECT_FALSE(SoundWriterMp3::IsInit());
+    SoundWriterMp3::setLameLibraryNames({ QStringLiteral("tulv-no-such-encoder"), QStringLiteral("neither-this") });
     EXPECT_FALSE(SoundWriterMp3::Init());
     EXPECT_FALSE(SoundWriterMp3::IsInit());
 
     const QString name = dir.filePath("none.mp3");
     std::unique_ptr<SoundWriter> writer(SoundWriter::getFromFilename(name, kRate, 128, SoundTools::Int16));
     ASSERT_TRUE(dynamic_cast<SoundWriterMp3*>(writer.get()));
-    EXPECT_EQ(writer->getChannelNum(), 0u);
     EXPECT_EQ(writer->open(name), SoundTools::Error);
     EXPECT_EQ(SoundDebuggableClass::getError(), QStringLiteral("This version doesn't support mp3 encoding"));
     auto block = SoundBuffer::createNew(kRate);
     block->alloc(64, 2, 1, 1);
     block->setFrameNB(64);
     EXPECT_EQ(writer->writeBuffer(block, 0), SoundTools::Error);
-    EXPECT_EQ(SoundDebuggableClass::getError(),
-              QStringLiteral("SoundWriter::WriteBuffer : Incorrect number of channels"));
-    writer->close();
+    EXPECT_EQ(SoundDebuggableClass::getError(), QStringLiteral("SoundWriter::WriteBuffer : Incorrect number of channels"));
     writer.reset();
 
     // The other formats are untouched.
@@ -270,7 +230,5 @@ TEST(IoMp3Absent, EverythingElseWorksWithoutTheEncoder)
     Samples back;
     ASSERT_TRUE(readFile(dir.filePath("still.flac"), back));
     EXPECT_EQ(back.size(), sound.size());
-
     SoundWriterMp3::setLameLibraryNames(defaults);
-    EXPECT_EQ(SoundWriterMp3::lameLibraryNames(), defaults);
 }

@@ -69,21 +69,21 @@ TEST(MultiFileNames, NumbersFollowTheLeadingDigitsOfTheName)
 {
     DetectorPtr detector(new RMSStepDetector);
     SoundWriterMultiFile writer(detector.get(), 5.0, kRate, 2, 128, SoundTools::Int16);
-    ASSERT_EQ(writer.open("C:/rec/side.wav"), SoundTools::Ok);
-    EXPECT_EQ(writer.getSegmentName(1), "C:/rec/001-side.wav");
-    EXPECT_EQ(writer.getSegmentName(2), "C:/rec/002-side.wav");
-    ASSERT_EQ(writer.open("/out/01 Track.flac"), SoundTools::Ok);
-    EXPECT_EQ(writer.getSegmentName(1), "/out/01 Track.flac");
-    EXPECT_EQ(writer.getSegmentName(2), "/out/02 Track.flac");
-    ASSERT_EQ(writer.open("/out/05_mix.mp3"), SoundTools::Ok);
-    EXPECT_EQ(writer.getSegmentName(1), "/out/01_mix.mp3");
-    EXPECT_EQ(writer.getSegmentName(12), "/out/12_mix.mp3");
-    ASSERT_EQ(writer.open("D:\\rips\\live"), SoundTools::Ok);
-    EXPECT_EQ(writer.getSegmentName(3), "D:/rips/003-live");
-    ASSERT_EQ(writer.open("side.ogg"), SoundTools::Ok);
-    EXPECT_EQ(writer.getSegmentName(1), "001-side.ogg");
-    ASSERT_EQ(writer.open("/side.ogg"), SoundTools::Ok);
-    EXPECT_EQ(writer.getSegmentName(1), "/001-side.ogg");
+    const struct {
+        const char* opened;
+        int n;
+        const char* segment;
+    } cases[] = {
+        { "C:/rec/side.wav", 1, "C:/rec/001-side.wav" },   { "C:/rec/side.wav", 2, "C:/rec/002-side.wav" },
+        { "/out/01 Track.flac", 1, "/out/01 Track.flac" }, { "/out/01 Track.flac", 2, "/out/02 Track.flac" },
+        { "/out/05_mix.mp3", 1, "/out/01_mix.mp3" },       { "/out/05_mix.mp3", 12, "/out/12_mix.mp3" },
+        { "D:\\rips\\live", 3, "D:/rips/003-live" },       { "side.ogg", 1, "001-side.ogg" },
+        { "/side.ogg", 1, "/001-side.ogg" },
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(writer.open(c.opened), SoundTools::Ok) << c.opened;
+        EXPECT_EQ(writer.getSegmentName(c.n), c.segment) << c.opened << " " << c.n;
+    }
     EXPECT_EQ(writer.open("/out/.wav"), SoundTools::Error);
     EXPECT_EQ(writer.GetWrittenFiles(), 0);
 }
@@ -191,37 +191,32 @@ TEST(MultiFileTags, EveryFileIsNumberedInItsTitleAndTrack)
     EXPECT_EQ(third->getFrameNB(), 2 * kRate);
 }
 
-TEST(MultiFileFailures, AFileThatCannotBeCreatedEndsTheRunWithAnError)
-{
-    QTemporaryDir dir;
-    DetectorPtr detector = splitsignals::detectorFromRegions({ region(0, 2, false) }, kRate);
-    testsupport::GeneratorReader reader(2 * kRate, kRate, marker);
-    SoundWriterMultiFile writer(detector.get(), 1.0, kRate, 2, 128, SoundTools::Int16);
-    ASSERT_EQ(writer.open(dir.filePath("missing/side.wav")), SoundTools::Ok);
-    EXPECT_EQ(secondPass(reader, writer), SoundTools::Error);
-    EXPECT_EQ(writer.GetWrittenFiles(), 0);
-    EXPECT_TRUE(filesIn(dir.path()).isEmpty());
-    // Channels other than two cannot be cut into stereo files.
-    SoundWriterMultiFile mono(detector.get(), 1.0, kRate, 1, 128, SoundTools::Int16);
-    EXPECT_EQ(mono.open(dir.filePath("side.wav")), SoundTools::Error);
-}
-
-TEST(MultiFileFailures, AWriterDestroyedWithoutCloseStillFinishesItsFile)
+TEST(MultiFileFailures, FailuresAndAWriterDestroyedWithoutClose)
 {
     QTemporaryDir dir;
     DetectorPtr detector = splitsignals::detectorFromRegions({ region(0, 2, false) }, kRate);
     testsupport::GeneratorReader reader(2 * kRate, kRate, marker);
     {
         SoundWriterMultiFile writer(detector.get(), 1.0, kRate, 2, 128, SoundTools::Int16);
+        ASSERT_EQ(writer.open(dir.filePath("missing/side.wav")), SoundTools::Ok);
+        EXPECT_EQ(secondPass(reader, writer), SoundTools::Error) << "a file that cannot be created";
+        EXPECT_EQ(writer.GetWrittenFiles(), 0);
+        EXPECT_TRUE(filesIn(dir.path()).isEmpty());
+        // Channels other than two cannot be cut into stereo files.
+        SoundWriterMultiFile mono(detector.get(), 1.0, kRate, 1, 128, SoundTools::Int16);
+        EXPECT_EQ(mono.open(dir.filePath("side.wav")), SoundTools::Error);
+    }
+    {
+        reader.rewind();
+        SoundWriterMultiFile writer(detector.get(), 1.0, kRate, 2, 128, SoundTools::Int16);
         ASSERT_EQ(writer.open(dir.filePath("side.wav")), SoundTools::Ok);
         std::unique_ptr<SoundAlgoBypass, splitsignals::ReleaseAlgo> bypass(new SoundAlgoBypass);
         ASSERT_EQ(bypass->processAll(reader, &writer), SoundTools::Ok);
     }
     iotest::Samples samples;
-    ASSERT_TRUE(iotest::readFile(dir.filePath("001-side.wav"), samples));
+    ASSERT_TRUE(iotest::readFile(dir.filePath("001-side.wav"), samples)) << "finished by the destructor";
     EXPECT_EQ(samples.size(), size_t(4 * kRate));
-    // The writer held the detector while it lived.
-    EXPECT_EQ(detector->getRefCount(), 1);
+    EXPECT_EQ(detector->getRefCount(), 1) << "the writers held the detector while they lived";
 }
 
 // The flagship: a record side in a WAV file split into one file per track.

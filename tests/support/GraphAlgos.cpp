@@ -94,6 +94,38 @@ void runWithDeadline(const std::function<void()>& work, int seconds)
     done.get();
 }
 
+namespace {
+MessageLog* sMessageLog = nullptr;
+}
+
+MessageLog::MessageLog()
+{
+    sMessageLog = this;
+    mPrevious = qInstallMessageHandler(&MessageLog::handle);
+}
+
+MessageLog::~MessageLog()
+{
+    qInstallMessageHandler(mPrevious);
+    sMessageLog = nullptr;
+}
+
+bool MessageLog::has(const QString& prefixedFragment) const
+{
+    const QString prefix = prefixedFragment.left(2);
+    const QString fragment = prefixedFragment.mid(2);
+    for (const QString& line : mLines)
+        if (line.startsWith(prefix) && line.contains(fragment))
+            return true;
+    return false;
+}
+
+void MessageLog::handle(QtMsgType type, const QMessageLogContext&, const QString& text)
+{
+    if (sMessageLog)
+        sMessageLog->mLines.append((type == QtWarningMsg ? "W:" : type == QtCriticalMsg ? "C:" : "O:") + text);
+}
+
 } // namespace testsupport
 
 #if defined(__SANITIZE_THREAD__)

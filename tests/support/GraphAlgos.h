@@ -7,6 +7,8 @@
 #include "tulv/core/SoundAlgo.h"
 #include "tulv/core/SoundAlgoComposite.h"
 
+#include <QStringList>
+
 #include <functional>
 #include <memory>
 #include <vector>
@@ -114,6 +116,34 @@ RunResult runGraph(SoundAlgo& algo, SoundReader& reader);
 // Runs `work` on its own thread; a run that misses the deadline is reported
 // as a failure and ends the test program instead of hanging it.
 void runWithDeadline(const std::function<void()>& work, int seconds);
+
+// Sets the default block size for the life of a scope.
+class DefaultBlockSize {
+public:
+    explicit DefaultBlockSize(unsigned int frames)
+        : mSaved(SoundBuffer::getDefaultSize())
+    {
+        SoundBuffer::setDefaultSize(frames);
+    }
+    ~DefaultBlockSize() { SoundBuffer::setDefaultSize(mSaved); }
+
+private:
+    unsigned int mSaved;
+};
+
+// The Qt messages logged while it lives, as "W:" / "C:" / "O:" prefixed texts.
+class MessageLog {
+public:
+    MessageLog();
+    ~MessageLog();
+    const QStringList& lines() const { return mLines; }
+    bool has(const QString& prefixedFragment) const;
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext&, const QString& text);
+    QStringList mLines;
+    QtMessageHandler mPrevious;
+};
 
 } // namespace testsupport
 

@@ -157,4 +157,28 @@ bool writeBytes(const QString& fileName, const QByteArray& bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
+bool writeSparseWav(const QString& fileName, quint32 frames, quint32 rate)
+{
+    QByteArray h;
+    auto put = [&h](quint32 v, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            h.append(char((v >> (8 * i)) & 0xFF));
+    };
+    const quint32 padded = frames + (frames & 1);
+    h.append("RIFF", 4);
+    put(36 + padded, 4);
+    h.append("WAVEfmt ", 8);
+    put(16, 4);
+    put(1, 2); // PCM
+    put(1, 2); // mono
+    put(rate, 4);
+    put(rate, 4); // bytes per second
+    put(1, 2); // block align
+    put(8, 2); // bits
+    h.append("data", 4);
+    put(frames, 4);
+    QFile file(fileName);
+    return file.open(QIODevice::WriteOnly) && file.write(h) == 44 && file.resize(44 + qint64(padded));
+}
+
 } // namespace iotest

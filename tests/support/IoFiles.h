@@ -52,6 +52,10 @@ bool soxInfo(const QString& fileName, long long* frames, unsigned int* rate);
 // Writes a small file of `size` bytes with the given content.
 bool writeBytes(const QString& fileName, const QByteArray& bytes);
 
+// An 8-bit mono WAV declaring `frames` frames whose data is a hole in a
+// sparse file: long files at no cost in disk space.
+bool writeSparseWav(const QString& fileName, quint32 frames, quint32 rate);
+
 } // namespace iotest
 
 #endif
