@@ -88,26 +88,6 @@ TEST(MultiFileNames, NumbersFollowTheLeadingDigitsOfTheName)
     EXPECT_EQ(writer.GetWrittenFiles(), 0);
 }
 
-TEST(MultiFileRuns, AShortRunOfSoundMakesNoFile)
-{
-    QTemporaryDir dir;
-    DetectorPtr detector = splitsignals::detectorFromRegions(
-        { region(0, 10, false), region(10, 12, true), region(12, 14, false) }, kRate);
-    testsupport::GeneratorReader reader(14 * kRate, kRate, marker);
-    SoundWriterMultiFile writer(detector.get(), 5.0, kRate, 2, 128, SoundTools::Float32);
-    ASSERT_EQ(writer.open(dir.filePath("side.wav")), SoundTools::Ok);
-    ASSERT_EQ(secondPass(reader, writer), SoundTools::Ok);
-    EXPECT_EQ(filesIn(dir.path()), QStringList { "001-side.wav" });
-    EXPECT_EQ(writer.GetWrittenFiles(), 1);
-    iotest::Samples samples;
-    unsigned int rate = 0;
-    ASSERT_TRUE(iotest::readFile(dir.filePath("001-side.wav"), samples, &rate));
-    EXPECT_EQ(rate, kRate);
-    ASSERT_EQ(samples.size(), size_t(2 * 10 * kRate));
-    for (size_t i = 0; i < samples.size() / 2; i += 101)
-        ASSERT_FLOAT_EQ(samples[2 * i + 1], marker(int(i), 1)) << i;
-}
-
 TEST(MultiFileRuns, TheRegionsAreTakenAsTheyAreWhenTheWriterIsOpened)
 {
     // A writer made before the analysis pass, opened after it.
@@ -159,15 +139,16 @@ TEST(MultiFileRuns, LeadingDigitalSilenceIsLeftOutButCounted)
     EXPECT_NE(log.str().find("00:00:03.000 in 1 file(s) written"), std::string::npos) << log.str();
 }
 
-TEST(MultiFileTags, EveryFileIsNumberedInItsTitleAndTrack)
+TEST(MultiFileRuns, AShortRunMakesNoFileAndEveryFileIsNumberedInItsTitleAndTrack)
 {
+    // Runs of sound of 2, 2, 1 and 2 s with a minimum of 1.5 s: three files.
     QTemporaryDir dir;
     DetectorPtr detector = splitsignals::detectorFromRegions(
-        { region(0, 2, false), region(2, 3, true), region(3, 5, false), region(5, 6, true), region(6, 8, false),
-          region(8, 8.001, true) },
+        { region(0, 2, false), region(2, 3, true), region(3, 5, false), region(5, 6, true), region(6, 7, false),
+          region(7, 7.5, true), region(7.5, 9.5, false), region(9.5, 9.501, true) },
         kRate);
-    testsupport::GeneratorReader reader(8 * kRate, kRate, marker);
-    SoundWriterMultiFile writer(detector.get(), 1.0, kRate, 2, 128, SoundTools::Int24);
+    testsupport::GeneratorReader reader(int(9.5 * kRate), kRate, marker);
+    SoundWriterMultiFile writer(detector.get(), 1.5, kRate, 2, 128, SoundTools::Int24);
     SoundIDTag tags;
     tags.title = "Live";
     tags.artist = "The Band";
@@ -179,7 +160,6 @@ TEST(MultiFileTags, EveryFileIsNumberedInItsTitleAndTrack)
     EXPECT_EQ(writer.GetWrittenFiles(), 3);
     EXPECT_EQ(filesIn(dir.path()), (QStringList { "001-concert.flac", "002-concert.flac", "003-concert.flac" }));
     std::unique_ptr<SoundReader> third(SoundReader::getFromFilename(dir.filePath("003-concert.flac")));
-    ASSERT_TRUE(third);
     ASSERT_EQ(third->open(dir.filePath("003-concert.flac")), SoundTools::Ok);
     SoundIDTag read;
     ASSERT_TRUE(third->getTags(read));
@@ -188,7 +168,12 @@ TEST(MultiFileTags, EveryFileIsNumberedInItsTitleAndTrack)
     EXPECT_EQ(read.artist, "The Band");
     EXPECT_EQ(read.year, "1977");
     EXPECT_EQ(third->getInputFormat(), SoundTools::Int24);
-    EXPECT_EQ(third->getFrameNB(), 2 * kRate);
+    EXPECT_EQ(third->getSampleRate(), kRate);
+    ASSERT_EQ(third->getFrameNB(), 2 * kRate);
+    // The file holds the frames of its run, 7.5 s to 9.5 s.
+    const iotest::Samples samples = iotest::readAll(*third);
+    for (size_t i = 0; i < samples.size() / 2; i += 101)
+        ASSERT_NEAR(samples[2 * i + 1], marker(int(i + 7.5 * kRate), 1), 2.0 / 8388608) << i;
 }
 
 TEST(MultiFileFailures, FailuresAndAWriterDestroyedWithoutClose)
