@@ -54,46 +54,34 @@ TEST(ElementaryAlgos, EachComputesItsFormulaOnAStream)
     struct Case {
         const char* name;
         Lines lines; // empty: the algorithm reads the stream itself
-        std::function<std::vector<SoundAlgo*>()> make;
+        std::function<SoundAlgo*()> make;
         std::function<double(X)> expected;
         double tolerance;
+        int port = -1; // an output of the algorithm other than the first
     };
     const Case cases[] = {
-        { "scale -20 dB", {}, [] { return std::vector<SoundAlgo*> { new SoundAlgoScale(-20.0) }; },
-          [](X x) { return 0.1 * x[0]; }, 1e-15 },
-        { "scale 0 dB", {}, [] { return std::vector<SoundAlgo*> { new SoundAlgoScale(0.0) }; },
-          [](X x) { return x[0]; }, 0 },
-        { "scale 6 dB", {}, [] { return std::vector<SoundAlgo*> { new SoundAlgoScale(6.0) }; },
-          [](X x) { return 1.9952623149688795 * x[0]; }, 1e-15 },
-        { "abs", {}, [] { return std::vector<SoundAlgo*> { new SoundAlgoAbs() }; },
-          [](X x) { return std::fabs(x[0]); }, 0 },
-        { "abs added", {}, [] { return std::vector<SoundAlgo*> { new SoundAlgoAbs(true, 1.0) }; },
-          [](X x) { return x[0] + std::fabs(x[0]); }, 0 },
-        { "add", two, [] { return std::vector<SoundAlgo*> { new SoundAlgoAdd() }; },
-          [](X x) { return x[0] + x[1]; }, 0 },
-        { "weighted add", two, [] { return std::vector<SoundAlgo*> { new SoundAlgoAdd(2, true, kWeights) }; },
-          [](X x) { return 0.5 * x[0] + 2.0 * x[1]; }, 0 },
+        { "scale -20 dB", {}, [] { return new SoundAlgoScale(-20.0); }, [](X x) { return 0.1 * x[0]; }, 1e-15 },
+        { "scale 0 dB", {}, [] { return new SoundAlgoScale(0.0); }, [](X x) { return x[0]; }, 0 },
+        { "scale 6 dB", {}, [] { return new SoundAlgoScale(6.0); }, [](X x) { return 1.9952623149688795 * x[0]; }, 1e-15 },
+        { "abs", {}, [] { return new SoundAlgoAbs(); }, [](X x) { return std::fabs(x[0]); }, 0 },
+        { "abs added", {}, [] { return new SoundAlgoAbs(true, 1.0); }, [](X x) { return x[0] + std::fabs(x[0]); }, 0 },
+        { "add", two, [] { return new SoundAlgoAdd(); }, [](X x) { return x[0] + x[1]; }, 0 },
+        { "weighted add", two, [] { return new SoundAlgoAdd(2, true, kWeights); }, [](X x) { return 0.5 * x[0] + 2.0 * x[1]; }, 0 },
         // Output 0 of an adder is the sum; the others pass its inputs on.
-        { "add of 3", three,
-          [] { return std::vector<SoundAlgo*> { new SoundAlgoAdd(3, false, nullptr), new SoundAlgoSelectChannel(0, 3) }; },
-          [](X x) { return x[0] + x[1] + x[2]; }, 0 },
-        { "add passes input 2 on", three,
-          [] { return std::vector<SoundAlgo*> { new SoundAlgoAdd(3, false, nullptr), new SoundAlgoSelectChannel(2, 3) }; },
-          [](X x) { return x[2]; }, 0 },
-        { "add sqr", two, [] { return std::vector<SoundAlgo*> { new SoundAlgoAddSqr() }; },
-          [](X x) { return std::sqrt(x[0] * x[0] + x[1] * x[1]); }, 1e-15 },
-        { "sub", two, [] { return std::vector<SoundAlgo*> { new SoundAlgoSub() }; },
-          [](X x) { return x[0] - x[1]; }, 0 },
-        { "sub of 3", three, [] { return std::vector<SoundAlgo*> { new SoundAlgoSub(3, true) }; },
-          [](X x) { return x[0] - x[1] - x[2]; }, 0 },
-        { "select", two, [] { return std::vector<SoundAlgo*> { new SoundAlgoSelectChannel(1, 2) }; },
-          [](X x) { return x[1]; }, 0 },
+        { "add of 3", three, [] { return new SoundAlgoAdd(3, false, nullptr); }, [](X x) { return x[0] + x[1] + x[2]; }, 0, 0 },
+        { "add passes input 2 on", three, [] { return new SoundAlgoAdd(3, false, nullptr); }, [](X x) { return x[2]; }, 0, 2 },
+        { "add sqr", two, [] { return new SoundAlgoAddSqr(); }, [](X x) { return std::sqrt(x[0] * x[0] + x[1] * x[1]); }, 1e-15 },
+        { "sub", two, [] { return new SoundAlgoSub(); }, [](X x) { return x[0] - x[1]; }, 0 },
+        { "sub of 3", three, [] { return new SoundAlgoSub(3, true); }, [](X x) { return x[0] - x[1] - x[2]; }, 0 },
+        { "select", two, [] { return new SoundAlgoSelectChannel(1, 2); }, [](X x) { return x[1]; }, 0 },
     };
     const unsigned int frames = 2500;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         GeneratorReader reader(frames, kRate, signedRamp);
-        std::vector<SoundAlgo*> algos = c.make();
+        std::vector<SoundAlgo*> algos { c.make() };
+        if (c.port >= 0)
+            algos.push_back(new SoundAlgoSelectChannel(c.port, int(c.lines.size())));
         AlgoRef<SoundAlgo> graph(c.lines.empty() ? algos[0] : chain(c.lines, algos).release());
         const RunResult run = runGraph(*graph, reader);
         ASSERT_EQ(run.status, SoundTools::Ok);
