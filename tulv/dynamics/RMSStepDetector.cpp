@@ -333,14 +333,14 @@ SoundTools::Status RMSStepDetector::pushRegion(bool /*force*/)
         // noisier surface), the noise shows as the steady level the fall
         // comes to rest on, which a fade never does.
         const double probe = mFallLevel >= 0.0 ? mFallLevel : std::max(region.level0, region.level1);
-        if (settleOnFloor(previous)) {
+        if (probe > noiseFloorPower()) {
+            if (!settleOnFloor(previous))
+                return SoundTools::Error;
             region.begin = mPendingBegin;
             region.length = mPendingCount;
             region.level0 = mPendingSum[0] / mPendingCount;
             region.level1 = mPendingSum[1] / mPendingCount;
             region.weight = mPendingCount;
-        } else if (probe > noiseFloorPower()) {
-            return SoundTools::Error;
         }
     }
     const int distance = region.begin - previous.begin;
