@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <string>
 
 using namespace splitsignals;
 
@@ -138,4 +139,27 @@ TEST(SplitSide, ATwentyMinuteSideWithLeadingDigitalSilence)
     }
     spec.tracks.back().fadeOutSeconds = 12.0;
     EXPECT_TRUE(splitsIntoTracks(spec));
+}
+
+TEST(SplitSide, NoiseFloorsFromMinus45ToMinus65DbfsWithEitherEnding)
+{
+    // The lead-out must stay out of the last track and the tail of a fade in
+    // it, whether the hiss lies below the detector's own noise level (-58,
+    // -65) or above it (-45, -50: 30 to 35 dB under the music).
+    for (const double noiseDb : { -45.0, -50.0, -58.0, -65.0 }) {
+        for (const bool fade : { true, false }) {
+            SideSpec spec = typicalSide();
+            spec.surfaceNoiseDb = noiseDb;
+            if (!fade)
+                spec.tracks.back().fadeOutSeconds = 0.0;
+            const std::string what = std::to_string(int(noiseDb)) + " dBFS, " + (fade ? "fade-out" : "normal ending");
+            std::vector<Span> runs;
+            ASSERT_TRUE(splitsIntoTracks(spec, &runs)) << what;
+            const SideTruth truth = SideSynth(spec).truth();
+            const int half = int(spec.sampleRate / 2);
+            // Lead-out excluded, and the last sound kept.
+            EXPECT_LT(runs.back().end, truth.tracks.back().end + half) << what;
+            EXPECT_GT(runs.back().end, truth.tracks.back().end - half) << what;
+        }
+    }
 }

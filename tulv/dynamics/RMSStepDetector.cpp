@@ -137,6 +137,7 @@ void RMSStepDetector::reset()
     mPendingSum[0] = mPendingSum[1] = 0.0;
     mPendingCount = 0;
     mPendingBegin = 0;
+    mFloorCount = 0;
     mLastAnalysed = -1;
     mCurrentMax = 0.0;
     mFadeZoneStart = 0;
@@ -247,6 +248,7 @@ SoundTools::Status RMSStepDetector::process()
                         mPendingSum[1] = m1;
                         mPendingCount = 1;
                         mPendingBegin = p + window / 2;
+                        mFloorCount = 0;
                         accumulate = false;
                     } else if (pushed == SoundTools::EndOfStream) {
                         mPendingSum[0] = m0;
@@ -254,6 +256,7 @@ SoundTools::Status RMSStepDetector::process()
                         mPendingCount = 1;
                         mPendingBegin = p;
                         mLastAnalysed = p;
+                        mFloorCount = 0;
                         accumulate = false;
                     }
                 }
@@ -263,6 +266,8 @@ SoundTools::Status RMSStepDetector::process()
                     ++mPendingCount;
                     ++mLastAnalysed;
                 }
+                if (mFadeZoneStart != 0 && p > mFadeZoneStart)
+                    followFloor(m0, m1, level);
             }
         }
         switch (mOutputMode) {
@@ -313,9 +318,19 @@ SoundTools::Status RMSStepDetector::pushRegion(bool /*force*/)
         // A fall in the fade zone is a fade-out going on, unless the level has
         // sunk to the noise: the lead-out noise after the last track is a
         // region of its own, or splitting would keep it in the last file.
+        // Below the detector's noise level that is plain; above it (a
+        // noisier surface), the noise shows as the steady level the fall
+        // comes to rest on, which a fade never does.
         const double probe = mFallLevel >= 0.0 ? mFallLevel : std::max(region.level0, region.level1);
-        if (probe > noiseFloorPower())
-            return SoundTools::Error;
+        if (probe > noiseFloorPower()) {
+            if (!settleOnFloor(previous))
+                return SoundTools::Error;
+            region.begin = mPendingBegin;
+            region.length = mPendingCount;
+            region.level0 = mPendingSum[0] / mPendingCount;
+            region.level1 = mPendingSum[1] / mPendingCount;
+            region.weight = mPendingCount;
+        }
     }
     const int distance = region.begin - previous.begin;
     const SoundTools::StereoFrame<double> newLevels { region.level0, region.level1 };
@@ -351,8 +366,67 @@ SoundTools::Status RMSStepDetector::pushRegion(bool /*force*/)
     mPendingBegin = mLastAnalysed;
     mPendingSum[0] = mPendingSum[1] = 0.0;
     mPendingCount = 0;
+    mFloorCount = 0;
     mCurrentMax = std::max({ mCurrentMax, previous.level0, previous.level1 });
     return SoundTools::EndOfStream;
+}
+
+void RMSStepDetector::followFloor(double m0, double m1, double level)
+{
+    // The stretch restarts wherever the level falls a step below the value
+    // it started with or below its mean: during a fade it never grows old,
+    // on the steady noise after one it grows for as long as the noise lasts.
+    // The mean keeps a start that still held the last of the sound from
+    // being taken as the noise's own level; the first value keeps a click
+    // in the noise, which lifts the mean, from restarting it.
+    const double reference
+        = mFloorCount ? std::min(mFloorFirst, std::max(mFloorSum[0], mFloorSum[1]) / mFloorCount) : 0.0;
+    if (mFloorCount == 0 || level * mStepRatio < reference) {
+        mFloorSum[0] = m0;
+        mFloorSum[1] = m1;
+        mFloorCount = 1;
+        mFloorFirst = level;
+    } else {
+        mFloorSum[0] += m0;
+        mFloorSum[1] += m1;
+        ++mFloorCount;
+    }
+}
+
+bool RMSStepDetector::settleOnFloor(Region& previous)
+{
+    // The steady stretch must be as long and as far down as a change between
+    // sound and near silence needs: one second, 20 dB below the last region.
+    // A fade that falls 20 dB within the zone falls faster than a step a
+    // second, so none of it stays steady that long.
+    const int settleFrames = std::max(static_cast<int>(mChangeRules.back().frames / 2), 1);
+    if (mFloorCount < settleFrames || mFloorCount > mPendingCount)
+        return false;
+    // And it must lie within 20 dB of the detector's noise level: a steady
+    // passage further above the noise than that is quiet music, which the
+    // zone keeps whole.
+    const double floorLevel = std::max(mFloorSum[0], mFloorSum[1]) / mFloorCount;
+    if (floorLevel * kSilenceRatio > std::max(previous.level0, previous.level1)
+        || floorLevel > noiseFloorPower() * kSilenceRatio)
+        return false;
+    // The fall before the steady stretch is the end of the sound: it joins
+    // the last region, as a held fall does at the end of a run.
+    const int held = mPendingCount - mFloorCount;
+    if (held > 0) {
+        const double heldSum0 = mPendingSum[0] - mFloorSum[0];
+        const double heldSum1 = mPendingSum[1] - mFloorSum[1];
+        const double total = double(previous.weight) + held;
+        previous.level0 = std::max(0.0, (previous.level0 * previous.weight + heldSum0) / total);
+        previous.level1 = std::max(0.0, (previous.level1 * previous.weight + heldSum1) / total);
+        previous.weight += held;
+        previous.length += held;
+        mCurrentMax = std::max({ mCurrentMax, previous.level0, previous.level1 });
+    }
+    mPendingBegin += held;
+    mPendingSum[0] = mFloorSum[0];
+    mPendingSum[1] = mFloorSum[1];
+    mPendingCount = mFloorCount;
+    return true;
 }
 
 double RMSStepDetector::changeRatio(const SoundTools::StereoFrame<double>& newLevels,
@@ -388,6 +462,7 @@ void RMSStepDetector::flush(bool /*force*/)
         if (pushRegion(false) == SoundTools::Ok) {
             mPendingSum[0] = mPendingSum[1] = 0.0;
             mPendingCount = 0;
+            mFloorCount = 0;
         }
     }
     if (isDebug())
@@ -406,6 +481,7 @@ void RMSStepDetector::endProcess(int status, unsigned int frameNBProcessed)
     mPendingBegin = endPosition;
     mPendingSum[0] = mPendingSum[1] = 0.0;
     mPendingCount = 1;
+    mFloorCount = 0;
     mFadeZoneStart = 0;
     flush(true);
     {

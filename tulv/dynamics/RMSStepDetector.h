@@ -164,6 +164,14 @@ private:
     // The noise level as a mean square: relative to the loudest level seen
     // so far, or absolute in real-time mode.
     double noiseFloorPower() const;
+    // Follows, in the fade zone, the stretch at the end of the region in
+    // progress where the level has stopped falling.
+    void followFloor(double m0, double m1, double level);
+    // A fall held in the fade zone that has come to rest on a steady level
+    // far below the last region is the end of the sound, not a fade: the fall
+    // joins the last region and the steady stretch becomes the region in
+    // progress. False when the held data is still a fade.
+    bool settleOnFloor(Region& previous);
 
     double mStepRatio;  // power ratio of a level step (1 dB)
     double mNoiseLevel; // linear amplitude
@@ -186,6 +194,13 @@ private:
     // The window level that made process push the region in progress; -1
     // when the push comes from elsewhere (the pending average counts then).
     double mFallLevel = -1.0;
+    // The last `mFloorCount` window values of the region in progress, where
+    // the level has not fallen by a step below `mFloorFirst`, the value they
+    // start with. Followed only in the fade zone; always a part of the
+    // pending sums.
+    double mFloorSum[2] = { 0.0, 0.0 };
+    int mFloorCount = 0;
+    double mFloorFirst = 0.0;
     // The window power at the last sampling point, for output mode 1.
     double mSampledPower[2] = { 0.0, 0.0 };
 };
