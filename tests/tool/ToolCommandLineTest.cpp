@@ -39,7 +39,7 @@ TEST(ToolHelp, ToolAndEverySubcommandHaveHelp)
     }
 }
 
-TEST(ToolUsage, MistakesOnTheCommandLineExitWithTwo)
+TEST(ToolErrors, EveryMistakeAndFailureHasItsMessageAndExitCode)
 {
     const std::vector<std::pair<QStringList, const char*>> cases = {
         { {}, "Usage: tulv" },
@@ -72,10 +72,7 @@ TEST(ToolUsage, MistakesOnTheCommandLineExitWithTwo)
         EXPECT_TRUE(run.err.contains(c.second));
         EXPECT_TRUE(run.out.isEmpty());
     }
-}
 
-TEST(ToolErrors, FailedJobsNameTheFileAndTheReasonInOneLine)
-{
     QTemporaryDir dir;
     const QString tone = makeSignal(dir.filePath("tone.wav"), 2.0);
     ASSERT_FALSE(tone.isEmpty()) << "sox failed";

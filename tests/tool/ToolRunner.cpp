@@ -14,6 +14,7 @@
 #include <csignal>
 #include <limits>
 #include <memory>
+#include <numeric>
 
 namespace tooltest {
 
@@ -72,33 +73,23 @@ Sound readSound(const QString& fileName)
     std::unique_ptr<SoundReader> reader(SoundReader::getFromFilename(fileName));
     if (!reader || reader->open(fileName) != SoundTools::Ok)
         return sound;
-    sound.rate = reader->getSampleRate();
-    testsupport::CapturingWriter writer(sound.rate);
+    testsupport::CapturingWriter writer(reader->getSampleRate());
     SoundAlgoScale* copy = new SoundAlgoScale(0.0);
-    const SoundTools::Status status = copy->processAll(*reader, &writer);
+    sound.ok = copy->processAll(*reader, &writer) != SoundTools::Error;
     releaseAlgo(copy);
-    if (status == SoundTools::Error)
-        return sound;
     sound.samples = writer.samples();
-    sound.ok = true;
     return sound;
 }
 
-double peak(const std::vector<double>& samples, size_t from, size_t to)
+double peak(const std::vector<double>& samples)
 {
-    double value = 0.0;
-    for (size_t i = from; i < std::min(to, samples.size()); ++i)
-        value = std::max(value, std::fabs(samples[i]));
-    return value;
+    return std::accumulate(samples.begin(), samples.end(), 0.0, [](double m, double s) { return std::max(m, std::fabs(s)); });
 }
 
 double rmsDb(const std::vector<double>& samples, size_t from, size_t to)
 {
-    to = std::min(to, samples.size());
-    double sum = 0.0;
-    for (size_t i = from; i < to; ++i)
-        sum += samples[i] * samples[i];
-    return 10.0 * std::log10(sum / double(to - from));
+    const auto begin = samples.begin() + from, end = samples.begin() + std::min(to, samples.size());
+    return 10.0 * std::log10(std::inner_product(begin, end, begin, 0.0) / double(end - begin));
 }
 
 double maxDeviation(const std::vector<double>& a, const std::vector<double>& b, double factor)

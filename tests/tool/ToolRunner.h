@@ -43,14 +43,13 @@ QString makeSignal(const QString& path, double seconds, int bits = 16);
 // Every frame of a sound file, interleaved stereo, read through the library.
 struct Sound {
     bool ok = false;
-    unsigned int rate = 0;
     std::vector<double> samples;
     size_t frames() const { return samples.size() / 2; }
 };
 Sound readSound(const QString& fileName);
 
-// Over the samples [from, to) of an interleaved signal.
-double peak(const std::vector<double>& samples, size_t from = 0, size_t to = SIZE_MAX);
+// The largest magnitude; the mean square in dB over the samples [from, to).
+double peak(const std::vector<double>& samples);
 double rmsDb(const std::vector<double>& samples, size_t from = 0, size_t to = SIZE_MAX);
 // The largest |a[i] - factor * b[i]|; infinite when the lengths differ.
 double maxDeviation(const std::vector<double>& a, const std::vector<double>& b, double factor = 1.0);
