@@ -138,7 +138,8 @@ TEST_F(ToolConvert, ProgressGoesToStderrAndCtrlCLeavesNothing)
     const ToolRun stopped = tulvInterrupted({ "convert", in, path("long.flac") }, writing, SIGINT);
     EXPECT_FALSE(stopped.crashed) << "Ctrl-C must stop the job cleanly, not kill it";
     EXPECT_EQ(stopped.exitCode, 128 + SIGINT);
-    EXPECT_TRUE(stopped.err.contains(QString("interrupted; '%1' not written").arg(path("long.flac")))) << stopped.err.toStdString();
+    EXPECT_TRUE(stopped.err.contains(QString("interrupted; '%1' not written").arg(path("long.flac"))))
+        << stopped.err.toStdString();
     EXPECT_EQ(filesIn(mDir.path()), QStringList({ "long.wav", "tone.wav" }));
 
     // Into a pipe: plain lines, the last with label, 100 %, elapsed time and speed.

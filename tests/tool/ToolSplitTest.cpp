@@ -71,7 +71,8 @@ TEST(ToolSplit, DemoMatchesItsTruthAndADryRunWritesNothing)
         EXPECT_NEAR(row[0], row[2], 0.5);
         EXPECT_NEAR(row[1], row[3], 0.5);
     }
-    EXPECT_EQ(filesIn(demo().dir.path(), "*-track.wav"), QStringList({ "001-track.wav", "002-track.wav", "003-track.wav", "004-track.wav" }));
+    const QStringList tracks { "001-track.wav", "002-track.wav", "003-track.wav", "004-track.wav" };
+    EXPECT_EQ(filesIn(demo().dir.path(), "*-track.wav"), tracks);
     const QString info = tulv({ "info", demo().dir.filePath("003-track.wav") }).out;
     EXPECT_TRUE(info.contains("title: Demo Side 03") && info.contains("track: 3")) << info.toStdString();
 
@@ -110,7 +111,8 @@ TEST(ToolSplit, SavedRegionsReproduceTheSplitAndOnlyFitTheirRecording)
     ASSERT_TRUE(writeFile(broken, "{ \"Class\": \"RMSStepDetector\", "));
     const ToolRun bad = split(demo().side(), out.filePath("c.wav"), { "--load-regions", broken });
     EXPECT_EQ(bad.exitCode, 1);
-    EXPECT_TRUE(bad.err.startsWith(QString("tulv: cannot load regions from '%1': not valid JSON").arg(broken))) << bad.err.toStdString();
+    EXPECT_TRUE(bad.err.startsWith(QString("tulv: cannot load regions from '%1': not valid JSON").arg(broken)))
+        << bad.err.toStdString();
     EXPECT_TRUE(filesIn(out.path(), "*[cd].wav").isEmpty()) << "a refused split wrote tracks";
 }
 
