@@ -142,14 +142,15 @@ TEST_F(ToolConvert, ProgressGoesToStderrAndCtrlCLeavesNothing)
         << stopped.err.toStdString();
     EXPECT_EQ(filesIn(mDir.path()), QStringList({ "long.wav", "tone.wav" }));
 
-    // Into a pipe: plain lines, the last with label, 100 %, elapsed time and speed.
-    const ToolRun run = tulv({ "convert", in, path("a.flac") });
+    // Two minutes of it into a pipe: plain lines, the last with label, 100 %,
+    // elapsed time and speed.
+    const ToolRun run = tulv({ "convert", in, path("a.flac"), "--end", "120" });
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
     EXPECT_TRUE(run.out.isEmpty());
     EXPECT_FALSE(run.err.contains('\r'));
     const QRegularExpression done("^converting 100%  \\d+:\\d\\d elapsed  \\d+x real time$", QRegularExpression::MultilineOption);
     EXPECT_TRUE(done.match(run.err).hasMatch()) << run.err.toStdString();
-    const ToolRun quiet = tulv({ "convert", in, path("b.flac"), "--quiet" });
+    const ToolRun quiet = tulv({ "convert", in, path("b.flac"), "--end", "120", "--quiet" });
     EXPECT_TRUE(quiet.exitCode == 0 && quiet.err.isEmpty()) << quiet.err.toStdString();
 
     // On a terminal (script(1) runs the tool on a pseudo-terminal and copies
@@ -157,7 +158,7 @@ TEST_F(ToolConvert, ProgressGoesToStderrAndCtrlCLeavesNothing)
     if (QStandardPaths::findExecutable("script").isEmpty())
         GTEST_SKIP() << "no 'script' to give the tool a terminal";
     QString shown;
-    const QString command = QString("'%1' convert '%2' '%3'").arg(TULV_TOOL_PATH, in, path("c.flac"));
+    const QString command = QString("'%1' convert '%2' '%3' --end 120").arg(TULV_TOOL_PATH, in, path("c.flac"));
     ASSERT_TRUE(runPeer("script", { "-qec", command, "/dev/null" }, &shown)) << shown.toStdString();
     EXPECT_TRUE(shown.contains("\rconverting [")) << shown.toStdString();
     EXPECT_TRUE(shown.contains("[########################] 100%"));
