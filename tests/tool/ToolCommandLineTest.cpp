@@ -1,5 +1,5 @@
-// The tool's front door: help, version, usage errors (exit 2) and the one-line
-// errors of failed jobs (exit 1), each naming the file and the reason.
+// The tool's front door: help, version, usage errors (exit 2), the one-line
+// errors of failed jobs (exit 1) naming the file and the reason.
 
 #include "ToolRunner.h"
 
@@ -14,65 +14,34 @@
 
 using namespace tooltest;
 
-namespace {
-
-// A two-second stereo tone written by sox, the peer the tool must agree with.
-QString makeTone(const QTemporaryDir& dir, const QString& name = QStringLiteral("tone.wav"))
-{
-    const QString path = dir.filePath(name);
-    if (!runPeer(QStringLiteral("sox"), { QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("44100"),
-                                          QStringLiteral("-c"), QStringLiteral("2"), QStringLiteral("-b"),
-                                          QStringLiteral("16"), path, QStringLiteral("synth"), QStringLiteral("2"),
-                                          QStringLiteral("sine"), QStringLiteral("440"), QStringLiteral("gain"),
-                                          QStringLiteral("-6") }))
-        return QString();
-    return path;
-}
-
-void expectOneLine(const ToolRun& run, const QString& text)
-{
-    EXPECT_TRUE(run.err.contains(text)) << "stderr: " << run.err.toStdString();
-    EXPECT_EQ(run.err.count(QLatin1Char('\n')), 1) << "stderr: " << run.err.toStdString();
-    EXPECT_TRUE(run.err.startsWith(QStringLiteral("tulv: "))) << run.err.toStdString();
-}
-
-} // namespace
-
 TEST(ToolHelp, ToolAndEverySubcommandHaveHelp)
 {
-    const ToolRun top = tulv({ QStringLiteral("--help") });
+    const ToolRun top = tulv({ "--help" });
     EXPECT_EQ(top.exitCode, 0);
     for (const char* command : { "info", "convert", "split", "demo" }) {
-        EXPECT_TRUE(top.out.contains(QLatin1String(command))) << command;
-        const ToolRun run = tulv({ QLatin1String(command), QStringLiteral("--help") });
+        EXPECT_TRUE(top.out.contains(command)) << command;
+        const ToolRun run = tulv({ command, "--help" });
         EXPECT_EQ(run.exitCode, 0) << command;
-        EXPECT_TRUE(run.out.startsWith(QStringLiteral("Usage: tulv %1").arg(QLatin1String(command)))) << command;
+        EXPECT_TRUE(run.out.startsWith(QStringLiteral("Usage: tulv ") + command)) << command;
         EXPECT_TRUE(run.err.isEmpty()) << command;
     }
-    const ToolRun version = tulv({ QStringLiteral("--version") });
+    const ToolRun version = tulv({ "--version" });
     EXPECT_EQ(version.exitCode, 0);
-    EXPECT_TRUE(version.out.startsWith(QStringLiteral("tulv "))) << version.out.toStdString();
-}
+    EXPECT_TRUE(version.out.startsWith("tulv ")) << version.out.toStdString();
 
-TEST(ToolHelp, SplitHelpGivesTheReasonForEveryDefault)
-{
-    const ToolRun run = tulv({ QStringLiteral("split"), QStringLiteral("--help") });
+    // Every default of split comes with its reason ("default X: because ...").
+    const QString split = tulv({ "split", "--help" }).out;
     for (const char* option : { "--min-track", "--snr", "--global-snr", "--quiet-time", "--min-run", "--window", "--target" }) {
-        const int at = run.out.indexOf(QLatin1String(option));
+        const int at = split.indexOf(option);
         ASSERT_GE(at, 0) << option;
-        const QString entry = run.out.mid(at, run.out.indexOf(QStringLiteral("\n  --"), at + 1) - at);
-        EXPECT_TRUE(entry.contains(QStringLiteral("default"))) << option;
-        EXPECT_TRUE(entry.contains(QLatin1Char(':'))) << option << ": the default comes without its reason";
+        const QString entry = split.mid(at, split.indexOf("\n  --", at + 1) - at);
+        EXPECT_TRUE(entry.contains("default") && entry.contains(':')) << entry.toStdString();
     }
 }
 
-TEST(ToolUsage, MistakesOnTheCommandLineExitWithTwo)
+TEST(ToolErrors, EveryMistakeAndFailureHasItsMessageAndExitCode)
 {
-    struct Case {
-        QStringList arguments;
-        const char* message;
-    };
-    const std::vector<Case> cases = {
+    const std::vector<std::pair<QStringList, const char*>> cases = {
         { {}, "Usage: tulv" },
         { { "frobnicate" }, "unknown command 'frobnicate'" },
         { { "info" }, "info: no file given" },
@@ -96,109 +65,58 @@ TEST(ToolUsage, MistakesOnTheCommandLineExitWithTwo)
         { { "demo", "a", "b" }, "demo: takes at most one directory" },
         { { "info", "--quiet" }, "unknown option '--quiet'" },
     };
-    for (const Case& c : cases) {
-        const ToolRun run = tulv(c.arguments);
-        EXPECT_EQ(run.exitCode, 2) << c.arguments.join(' ').toStdString();
-        EXPECT_TRUE(run.err.contains(QLatin1String(c.message)))
-            << c.arguments.join(' ').toStdString() << " gave: " << run.err.toStdString();
-        EXPECT_TRUE(run.out.isEmpty()) << c.arguments.join(' ').toStdString();
-    }
-}
-
-TEST(ToolErrors, UnreadableInputsNameTheFileAndTheReason)
-{
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    QFile text(dir.filePath(QStringLiteral("side-a.flac")));
-    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
-    text.write("this is not a FLAC file, just some words in it\n");
-    text.close();
-    QFile notes(dir.filePath(QStringLiteral("notes.txt")));
-    ASSERT_TRUE(notes.open(QIODevice::WriteOnly));
-    notes.write("x");
-    notes.close();
-
-    const QString missing = dir.filePath(QStringLiteral("missing.wav"));
-    for (const QString& command : { QStringLiteral("info"), QStringLiteral("convert"), QStringLiteral("split") }) {
-        QStringList arguments { command, missing };
-        if (command != QLatin1String("info"))
-            arguments << dir.filePath(QStringLiteral("out.wav"));
-        const ToolRun run = tulv(arguments);
-        EXPECT_EQ(run.exitCode, 1) << command.toStdString();
-        expectOneLine(run, QStringLiteral("tulv: cannot open '%1': No such file or directory").arg(missing));
+    for (const auto& c : cases) {
+        const ToolRun run = tulv(c.first);
+        SCOPED_TRACE(c.first.join(' ').toStdString() + " gave: " + run.err.toStdString());
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_TRUE(run.err.contains(c.second));
+        EXPECT_TRUE(run.out.isEmpty());
     }
 
-    const ToolRun corrupt = tulv({ QStringLiteral("convert"), text.fileName(), dir.filePath(QStringLiteral("out.wav")) });
-    EXPECT_EQ(corrupt.exitCode, 1);
-    expectOneLine(corrupt, QStringLiteral("tulv: cannot open '%1': ").arg(text.fileName()));
-    // The reason is libsndfile's, not a generic one.
-    EXPECT_FALSE(corrupt.err.contains(QStringLiteral("not a readable sound file"))) << corrupt.err.toStdString();
-
-    const ToolRun unknown = tulv({ QStringLiteral("info"), notes.fileName() });
-    EXPECT_EQ(unknown.exitCode, 1);
-    expectOneLine(unknown, QStringLiteral("cannot open '%1': unknown file type '.txt'").arg(notes.fileName()));
-
-    const ToolRun directory = tulv({ QStringLiteral("info"), dir.path() });
-    EXPECT_EQ(directory.exitCode, 1);
-    expectOneLine(directory, QStringLiteral("cannot open '%1': Is a directory").arg(dir.path()));
-
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2) << "a failed job left a file behind";
-}
-
-TEST(ToolErrors, InfoGoesOnAfterABadFileAndFailsAtTheEnd)
-{
     QTemporaryDir dir;
-    const QString tone = makeTone(dir);
-    if (tone.isEmpty())
-        GTEST_SKIP() << "sox is not available";
-    const QString missing = dir.filePath(QStringLiteral("gone.flac"));
-    const ToolRun run = tulv({ QStringLiteral("info"), missing, tone });
-    EXPECT_EQ(run.exitCode, 1);
-    expectOneLine(run, QStringLiteral("cannot open '%1'").arg(missing));
-    EXPECT_TRUE(run.out.contains(tone));
-    EXPECT_TRUE(run.out.contains(QStringLiteral("44100 Hz")));
-    EXPECT_TRUE(run.out.contains(QStringLiteral("00:00:02.000")));
-    EXPECT_TRUE(run.out.contains(QStringLiteral("88200")));
-
-    // A mono file is read as two equal channels, and said to be mono.
-    const QString mono = dir.filePath(QStringLiteral("mono.flac"));
-    ASSERT_TRUE(runPeer(QStringLiteral("sox"), { tone, QStringLiteral("-c"), QStringLiteral("1"), mono }));
-    const ToolRun info = tulv({ QStringLiteral("info"), mono });
-    EXPECT_EQ(info.exitCode, 0);
-    EXPECT_TRUE(info.out.contains(QStringLiteral("channels:       1"))) << info.out.toStdString();
-    EXPECT_TRUE(info.out.contains(QStringLiteral("container:      FLAC")));
-}
-
-TEST(ToolErrors, UnwritableOutputsFailBeforeAnyWork)
-{
-    QTemporaryDir dir;
-    const QString tone = makeTone(dir);
-    if (tone.isEmpty())
-        GTEST_SKIP() << "sox is not available";
-    const QString nowhere = dir.filePath(QStringLiteral("no/such/dir/out.flac"));
-    const ToolRun convert = tulv({ QStringLiteral("convert"), tone, nowhere });
-    EXPECT_EQ(convert.exitCode, 1);
-    expectOneLine(convert, QStringLiteral("cannot write '%1': directory '%2' does not exist")
-                               .arg(nowhere, dir.filePath(QStringLiteral("no/such/dir"))));
-    const ToolRun split = tulv({ QStringLiteral("split"), tone, nowhere, QStringLiteral("-q") });
-    EXPECT_EQ(split.exitCode, 1);
-    expectOneLine(split, QStringLiteral("cannot write '%1'").arg(nowhere));
-}
-
-TEST(ToolErrors, ReadOnlyDirectoryIsRefusedUpFront)
-{
-    QTemporaryDir dir;
-    const QString tone = makeTone(dir);
-    if (tone.isEmpty())
-        GTEST_SKIP() << "sox is not available";
-    // Root ignores permissions: then there is nothing to refuse.
-    QDir(dir.path()).mkdir(QStringLiteral("locked"));
-    const QString locked = dir.filePath(QStringLiteral("locked"));
+    const QString tone = makeSignal(dir.filePath("tone.wav"), 2.0);
+    ASSERT_FALSE(tone.isEmpty()) << "sox failed";
+    const QString corrupt = dir.filePath("side-a.flac"), notes = dir.filePath("notes.txt");
+    ASSERT_TRUE(writeFile(corrupt, "this is not a FLAC file, just some words in it\n") && writeFile(notes, "x"));
+    const QString mono = dir.filePath("mono.flac");
+    ASSERT_TRUE(runPeer("sox", { tone, "-c", "1", mono }));
+    const QString missing = dir.filePath("missing.wav"), out = dir.filePath("out.wav");
+    const QString nowhere = dir.filePath("no/such/dir/out.flac"), locked = dir.filePath("locked");
+    QDir(dir.path()).mkdir("locked");
     QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-    if (QFileInfo(locked).isWritable() && access(QFile::encodeName(locked).constData(), W_OK) == 0)
-        GTEST_SKIP() << "running with permissions that ignore a read-only directory";
-    const ToolRun refused = tulv({ QStringLiteral("convert"), tone, locked + QStringLiteral("/out.wav") });
-    EXPECT_EQ(refused.exitCode, 1);
-    expectOneLine(refused, QStringLiteral("is not writable"));
+    const QString noSuchFile = QString("tulv: cannot open '%1': No such file or directory").arg(missing);
+
+    auto fails = [](const QStringList& arguments, const QString& message) {
+        const ToolRun run = tulv(arguments);
+        SCOPED_TRACE(arguments.join(' ').toStdString() + " gave: " + run.err.toStdString());
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_TRUE(run.err.startsWith("tulv: ") && run.err.contains(message));
+        EXPECT_EQ(run.err.count('\n'), 1);
+        // A reader's failure is told in libsndfile's words, not a generic one.
+        EXPECT_FALSE(run.err.contains("not a readable sound file"));
+        return run;
+    };
+    fails({ "info", missing }, noSuchFile);
+    fails({ "convert", missing, out }, noSuchFile);
+    fails({ "split", missing, out }, noSuchFile);
+    fails({ "convert", corrupt, out }, QString("tulv: cannot open '%1': ").arg(corrupt));
+    fails({ "info", notes }, QString("cannot open '%1': unknown file type '.txt'").arg(notes));
+    fails({ "info", dir.path() }, QString("cannot open '%1': Is a directory").arg(dir.path()));
+    fails({ "convert", tone, nowhere },
+          QString("cannot write '%1': directory '%2' does not exist").arg(nowhere, QFileInfo(nowhere).path()));
+    fails({ "split", tone, nowhere, "-q" }, QString("cannot write '%1'").arg(nowhere));
+    fails({ "convert", tone, out, "--start", "10" }, "lies beyond its end");
+    // Root ignores permissions: then there is nothing to refuse.
+    if (access(QFile::encodeName(locked).constData(), W_OK) != 0)
+        fails({ "convert", tone, locked + "/out.wav" }, "is not writable");
     QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+
+    // info goes on after a bad file, describes the next (a mono file is said
+    // to be mono) and fails at the end.
+    const ToolRun info = fails({ "info", missing, mono }, noSuchFile);
+    for (const char* shown : { "container:      FLAC", "channels:       1", "44100 Hz", "88200", "00:00:02.000" })
+        EXPECT_TRUE(info.out.contains(shown)) << shown << " in " << info.out.toStdString();
+
+    EXPECT_EQ(filesIn(dir.path()), QStringList({ "mono.flac", "notes.txt", "side-a.flac", "tone.wav" }))
+        << "a failed job left a file behind";
 }

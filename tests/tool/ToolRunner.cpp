@@ -6,41 +6,21 @@
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QStandardPaths>
+#include <QFile>
 #include <QThread>
 
+#include <algorithm>
+#include <cmath>
 #include <csignal>
+#include <limits>
 #include <memory>
+#include <numeric>
 
 namespace tooltest {
 
-namespace {
-
-ToolRun finish(QProcess& process, bool inTime)
+ToolRun tulv(const QStringList& arguments, int deadlineMs)
 {
-    ToolRun run;
-    if (!inTime) {
-        process.kill();
-        process.waitForFinished(5000);
-    }
-    run.crashed = !inTime || process.exitStatus() != QProcess::NormalExit;
-    run.exitCode = process.exitCode();
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    return run;
-}
-
-} // namespace
-
-ToolRun tulv(const QStringList& arguments, const QString& directory, int deadlineMs)
-{
-    QProcess process;
-    if (!directory.isEmpty())
-        process.setWorkingDirectory(directory);
-    process.start(QStringLiteral(TULV_TOOL_PATH), arguments);
-    process.closeWriteChannel();
-    const bool inTime = process.waitForFinished(deadlineMs);
-    return finish(process, inTime);
+    return tulvInterrupted(arguments, nullptr, 0, deadlineMs);
 }
 
 ToolRun tulvInterrupted(const QStringList& arguments, const std::function<bool()>& whenReady, int signal, int deadlineMs)
@@ -50,21 +30,23 @@ ToolRun tulvInterrupted(const QStringList& arguments, const std::function<bool()
     process.closeWriteChannel();
     QElapsedTimer clock;
     clock.start();
-    while (!whenReady() && clock.elapsed() < deadlineMs && process.state() != QProcess::NotRunning)
-        QThread::msleep(2);
-    if (process.state() != QProcess::NotRunning)
-        ::kill(pid_t(process.processId()), signal);
+    if (whenReady) {
+        while (!whenReady() && clock.elapsed() < deadlineMs && process.state() != QProcess::NotRunning)
+            QThread::msleep(2);
+        if (process.state() != QProcess::NotRunning)
+            ::kill(pid_t(process.processId()), signal);
+    }
     const bool inTime = process.waitForFinished(int(std::max<qint64>(1000, deadlineMs - clock.elapsed())));
-    ToolRun run = finish(process, inTime);
-    // A signal that killed the process shows as a crash with no exit code.
-    if (process.exitStatus() == QProcess::CrashExit)
-        run.exitCode = 128 + signal;
+    if (!inTime) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+    ToolRun run;
+    run.crashed = !inTime || process.exitStatus() != QProcess::NormalExit;
+    run.exitCode = process.exitStatus() == QProcess::CrashExit && whenReady ? 128 + signal : process.exitCode();
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
     return run;
-}
-
-bool have(const QString& program)
-{
-    return !QStandardPaths::findExecutable(program).isEmpty();
 }
 
 bool runPeer(const QString& program, const QStringList& arguments, QString* output)
@@ -78,27 +60,57 @@ bool runPeer(const QString& program, const QStringList& arguments, QString* outp
     return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 
+QString makeSignal(const QString& path, double seconds, int bits)
+{
+    const bool ok = runPeer("sox", { "-n", "-r", "44100", "-b", QString::number(bits), path, "synth", QString::number(seconds),
+                                     "sine", "440", "sine", "997", "channels", "2", "gain", "-8" });
+    return ok ? path : QString();
+}
+
 Sound readSound(const QString& fileName)
 {
     Sound sound;
     std::unique_ptr<SoundReader> reader(SoundReader::getFromFilename(fileName));
     if (!reader || reader->open(fileName) != SoundTools::Ok)
         return sound;
-    sound.rate = reader->getSampleRate();
-    testsupport::CapturingWriter writer(sound.rate);
+    testsupport::CapturingWriter writer(reader->getSampleRate());
     SoundAlgoScale* copy = new SoundAlgoScale(0.0);
-    const SoundTools::Status status = copy->processAll(*reader, &writer);
+    sound.ok = copy->processAll(*reader, &writer) != SoundTools::Error;
     releaseAlgo(copy);
-    if (status == SoundTools::Error)
-        return sound;
     sound.samples = writer.samples();
-    sound.ok = true;
     return sound;
+}
+
+double peak(const std::vector<double>& samples)
+{
+    return std::accumulate(samples.begin(), samples.end(), 0.0, [](double m, double s) { return std::max(m, std::fabs(s)); });
+}
+
+double rmsDb(const std::vector<double>& samples, size_t from, size_t to)
+{
+    const auto begin = samples.begin() + from, end = samples.begin() + std::min(to, samples.size());
+    return 10.0 * std::log10(std::inner_product(begin, end, begin, 0.0) / double(end - begin));
+}
+
+double maxDeviation(const std::vector<double>& a, const std::vector<double>& b, double factor)
+{
+    if (a.size() != b.size())
+        return std::numeric_limits<double>::infinity();
+    double worst = 0.0;
+    for (size_t i = 0; i < a.size(); ++i)
+        worst = std::max(worst, std::fabs(a[i] - factor * b[i]));
+    return worst;
 }
 
 __attribute__((noinline)) void releaseAlgo(SoundRefCounted* algo)
 {
     algo->release();
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 QStringList filesIn(const QString& directory, const QString& pattern)

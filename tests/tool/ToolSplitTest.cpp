@@ -1,168 +1,182 @@
 // tulv split and tulv demo, run as a user would: the demo finds its own
-// tracks, a dry run writes nothing, saved regions reproduce the split, and an
-// interrupted or killed split leaves no file under a final name.
+// tracks, a dry run writes nothing, saved regions reproduce the split, an
+// interrupted or killed split leaves no file under a final name, and
+// --even-loudness evens the tracks out without flattening them.
 
 #include "ToolRunner.h"
+
+#include "tests/support/SplitSignals.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <cmath>
 #include <csignal>
 
 using namespace tooltest;
 
 namespace {
 
-// The rows of a track table: "    1  00:00:03.012  ..."
-QStringList tableRows(const QString& text)
+// The times of each row of a track table ("    1  00:00:03.012  ..."), in seconds.
+std::vector<std::vector<double>> tableRows(const QString& text)
 {
-    QStringList rows;
-    const QRegularExpression row(QStringLiteral("^\\s+\\d+\\s+\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d"));
-    for (const QString& line : text.split(QLatin1Char('\n')))
-        if (row.match(line).hasMatch())
-            rows << line;
+    std::vector<std::vector<double>> rows;
+    const QRegularExpression row("^\\s+\\d+\\s+\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d");
+    const QRegularExpression time("(\\d\\d):(\\d\\d):(\\d\\d\\.\\d\\d\\d)");
+    for (const QString& line : text.split('\n')) {
+        if (!row.match(line).hasMatch())
+            continue;
+        rows.emplace_back();
+        for (auto it = time.globalMatch(line); it.hasNext();) {
+            const auto m = it.next();
+            rows.back().push_back(m.captured(1).toInt() * 3600 + m.captured(2).toInt() * 60 + m.captured(3).toDouble());
+        }
+    }
     return rows;
 }
 
-// One synthetic side shared by the tests of this file (made by the demo).
-class ToolSplit : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        sDir = new QTemporaryDir();
-        sDemo = new ToolRun(tulv({ QStringLiteral("demo"), sDir->path(), QStringLiteral("-q") }));
-    }
-    static void TearDownTestSuite()
-    {
-        delete sDemo;
-        delete sDir;
-    }
-    static QString side() { return sDir->filePath(QStringLiteral("side.wav")); }
-
-    static QTemporaryDir* sDir;
-    static ToolRun* sDemo;
+// The demo's run and the side it made, shared by the tests of this file.
+struct Demo {
+    QTemporaryDir dir;
+    ToolRun run = tulv({ "demo", dir.path(), "-q" });
+    QString side() const { return dir.filePath("side.wav"); }
 };
+const Demo& demo()
+{
+    static const Demo made;
+    return made;
+}
 
-QTemporaryDir* ToolSplit::sDir = nullptr;
-ToolRun* ToolSplit::sDemo = nullptr;
+// Splits with the progress report silenced.
+ToolRun split(const QString& in, const QString& out, const QStringList& options = {})
+{
+    return tulv(QStringList { "split", in, out, "-q" } + options);
+}
 
 } // namespace
 
-TEST_F(ToolSplit, DemoFindsEveryTrackWithinHalfASecond)
+TEST(ToolSplit, DemoMatchesItsTruthAndADryRunWritesNothing)
 {
-    ASSERT_FALSE(sDemo->crashed);
-    EXPECT_EQ(sDemo->exitCode, 0) << sDemo->out.toStdString() << sDemo->err.toStdString();
-    const QStringList rows = tableRows(sDemo->out);
-    ASSERT_EQ(rows.size(), 4) << sDemo->out.toStdString();
-    // Each row holds the found and the true boundaries and their offsets; the
-    // offsets are checked here again from the printed times.
-    const QRegularExpression time(QStringLiteral("(\\d\\d):(\\d\\d):(\\d\\d\\.\\d\\d\\d)"));
-    for (const QString& line : rows) {
-        std::vector<double> seconds;
-        auto it = time.globalMatch(line);
-        while (it.hasNext()) {
-            const auto m = it.next();
-            seconds.push_back(m.captured(1).toInt() * 3600 + m.captured(2).toInt() * 60 + m.captured(3).toDouble());
-        }
-        ASSERT_EQ(seconds.size(), 4u) << line.toStdString();
-        EXPECT_NEAR(seconds[0], seconds[2], 0.5) << line.toStdString();
-        EXPECT_NEAR(seconds[1], seconds[3], 0.5) << line.toStdString();
+    const ToolRun& run = demo().run;
+    EXPECT_EQ(run.exitCode, 0) << run.out.toStdString() << run.err.toStdString();
+    // Each row: found start and end, true start and end (and their offsets,
+    // checked here again from the printed times).
+    const auto rows = tableRows(run.out);
+    ASSERT_EQ(rows.size(), 4u) << run.out.toStdString();
+    for (const auto& row : rows) {
+        ASSERT_EQ(row.size(), 4u) << run.out.toStdString();
+        EXPECT_NEAR(row[0], row[2], 0.5);
+        EXPECT_NEAR(row[1], row[3], 0.5);
     }
-    EXPECT_EQ(filesIn(sDir->path(), QStringLiteral("*-track.wav")),
-              QStringList({ QStringLiteral("001-track.wav"), QStringLiteral("002-track.wav"), QStringLiteral("003-track.wav"),
-                            QStringLiteral("004-track.wav") }));
-    const ToolRun info = tulv({ QStringLiteral("info"), sDir->filePath(QStringLiteral("003-track.wav")) });
-    EXPECT_TRUE(info.out.contains(QStringLiteral("title: Demo Side 03"))) << info.out.toStdString();
-    EXPECT_TRUE(info.out.contains(QStringLiteral("track: 3")));
-}
+    const QStringList tracks { "001-track.wav", "002-track.wav", "003-track.wav", "004-track.wav" };
+    EXPECT_EQ(filesIn(demo().dir.path(), "*-track.wav"), tracks);
+    const QString info = tulv({ "info", demo().dir.filePath("003-track.wav") }).out;
+    EXPECT_TRUE(info.contains("title: Demo Side 03") && info.contains("track: 3")) << info.toStdString();
 
-TEST_F(ToolSplit, DryRunPrintsTheTableAndWritesNothing)
-{
+    // Split again as a dry run: the same tracks, nothing written.
     QTemporaryDir out;
-    const ToolRun run = tulv({ QStringLiteral("split"), side(), out.filePath(QStringLiteral("x.wav")), QStringLiteral("--dry-run"),
-                           QStringLiteral("-q") });
-    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
-    EXPECT_EQ(tableRows(run.out).size(), 4) << run.out.toStdString();
-    EXPECT_TRUE(run.out.startsWith(QStringLiteral("Track  Start")));
+    const ToolRun dry = split(demo().side(), out.filePath("x.wav"), { "--dry-run" });
+    EXPECT_EQ(dry.exitCode, 0);
+    EXPECT_TRUE(dry.out.startsWith("Track  Start") && dry.err.isEmpty()) << dry.err.toStdString();
+    const auto dryRows = tableRows(dry.out);
+    ASSERT_EQ(dryRows.size(), 4u) << dry.out.toStdString();
+    for (size_t i = 0; i < 4; ++i)
+        EXPECT_TRUE(std::abs(dryRows[i][0] - rows[i][0]) < 0.01 && std::abs(dryRows[i][1] - rows[i][1]) < 0.01) << i;
     EXPECT_TRUE(filesIn(out.path()).isEmpty());
-    EXPECT_TRUE(run.err.isEmpty()) << "--quiet: " << run.err.toStdString();
 }
 
-TEST_F(ToolSplit, SavedRegionsReproduceTheSplit)
+TEST(ToolSplit, SavedRegionsReproduceTheSplitAndOnlyFitTheirRecording)
 {
     QTemporaryDir out;
-    const QString regions = out.filePath(QStringLiteral("regions.json"));
-    const ToolRun first = tulv({ QStringLiteral("split"), side(), out.filePath(QStringLiteral("a.flac")), QStringLiteral("--save-regions"),
-                             regions, QStringLiteral("-q") });
-    ASSERT_EQ(first.exitCode, 0) << first.err.toStdString();
-    ASSERT_TRUE(QFile::exists(regions));
-    const ToolRun second = tulv({ QStringLiteral("split"), side(), out.filePath(QStringLiteral("01 b.wav")), QStringLiteral("--load-regions"),
-                              regions, QStringLiteral("-q") });
-    ASSERT_EQ(second.exitCode, 0) << second.err.toStdString();
-    const QStringList a = filesIn(out.path(), QStringLiteral("*a.flac"));
-    const QStringList b = filesIn(out.path(), QStringLiteral("*b.wav"));
-    ASSERT_EQ(a.size(), 4);
-    ASSERT_EQ(b, QStringList({ QStringLiteral("01 b.wav"), QStringLiteral("02 b.wav"), QStringLiteral("03 b.wav"),
-                               QStringLiteral("04 b.wav") }));
-    for (int i = 0; i < 4; ++i) {
-        const Sound flac = readSound(out.filePath(a.at(i)));
-        const Sound wav = readSound(out.filePath(b.at(i)));
-        ASSERT_TRUE(flac.ok && wav.ok);
-        EXPECT_EQ(flac.samples, wav.samples) << "track " << i + 1;
-    }
-    // The table of the second run is the first one's.
-    EXPECT_EQ(tableRows(first.out).size(), 4);
+    const QString regions = out.filePath("regions.json");
+    ASSERT_EQ(split(demo().side(), out.filePath("a.flac"), { "--save-regions", regions }).exitCode, 0);
+    ASSERT_EQ(split(demo().side(), out.filePath("01 b.wav"), { "--load-regions", regions }).exitCode, 0);
+    const QStringList a = filesIn(out.path(), "*a.flac"), b = filesIn(out.path(), "*b.wav");
+    ASSERT_EQ(a, QStringList({ "001-a.flac", "002-a.flac", "003-a.flac", "004-a.flac" }));
+    ASSERT_EQ(b, QStringList({ "01 b.wav", "02 b.wav", "03 b.wav", "04 b.wav" }));
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(readSound(out.filePath(a[i])).samples, readSound(out.filePath(b[i])).samples) << i;
 
-    // Regions of this side do not fit a recording of a few seconds.
-    const QString shorter = out.filePath(QStringLiteral("short.wav"));
-    if (runPeer(QStringLiteral("sox"), { side(), shorter, QStringLiteral("trim"), QStringLiteral("0"), QStringLiteral("5") })) {
-        const ToolRun mismatch = tulv({ QStringLiteral("split"), shorter, out.filePath(QStringLiteral("d.wav")),
-                                        QStringLiteral("--load-regions"), regions, QStringLiteral("-q") });
-        EXPECT_EQ(mismatch.exitCode, 1);
-        EXPECT_TRUE(mismatch.err.contains(QStringLiteral("the regions cover 189.5 s, the recording only 5.0 s")))
-            << mismatch.err.toStdString();
-    }
-
-    QFile broken(out.filePath(QStringLiteral("broken.json")));
-    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
-    broken.write("{ \"Class\": \"RMSStepDetector\", ");
-    broken.close();
-    const ToolRun bad = tulv({ QStringLiteral("split"), side(), out.filePath(QStringLiteral("c.wav")), QStringLiteral("--load-regions"),
-                           broken.fileName(), QStringLiteral("-q") });
+    // Regions of this side do not fit a recording of a few seconds, and
+    // broken JSON is no regions at all.
+    const QString shorter = out.filePath("short.wav");
+    ASSERT_TRUE(runPeer("sox", { demo().side(), shorter, "trim", "0", "5" }));
+    const ToolRun mismatch = split(shorter, out.filePath("d.wav"), { "--load-regions", regions });
+    EXPECT_EQ(mismatch.exitCode, 1);
+    EXPECT_TRUE(mismatch.err.contains("the regions cover 189.5 s, the recording only 5.0 s")) << mismatch.err.toStdString();
+    const QString broken = out.filePath("broken.json");
+    ASSERT_TRUE(writeFile(broken, "{ \"Class\": \"RMSStepDetector\", "));
+    const ToolRun bad = split(demo().side(), out.filePath("c.wav"), { "--load-regions", broken });
     EXPECT_EQ(bad.exitCode, 1);
-    EXPECT_TRUE(bad.err.startsWith(QStringLiteral("tulv: cannot load regions from '%1': not valid JSON").arg(broken.fileName())))
+    EXPECT_TRUE(bad.err.startsWith(QString("tulv: cannot load regions from '%1': not valid JSON").arg(broken)))
         << bad.err.toStdString();
+    EXPECT_TRUE(filesIn(out.path(), "*[cd].wav").isEmpty()) << "a refused split wrote tracks";
 }
 
-TEST_F(ToolSplit, InterruptedSplitLeavesNothingAndAKilledOneNoFinalName)
+TEST(ToolSplit, InterruptedSplitLeavesNothingAndAKilledOneNoFinalName)
 {
     // Four sides in a row, so the second pass lasts long enough to be caught.
     QTemporaryDir out;
-    const QString longer = out.filePath(QStringLiteral("long.wav"));
-    if (!runPeer(QStringLiteral("sox"), { side(), side(), side(), side(), longer }))
-        GTEST_SKIP() << "sox is not available";
-    const QString target = out.filePath(QStringLiteral("side.wav"));
+    const QString longer = out.filePath("long.wav"), side = demo().side();
+    ASSERT_TRUE(runPeer("sox", { side, side, side, side, longer }));
+    const QStringList arguments { "split", longer, out.filePath("side.wav") };
     // Ready once the second pass has created its first track file.
     auto writingTracks = [&out]() {
-        for (const QString& scratch : QDir(out.path()).entryList({ QStringLiteral(".tulv-split-*") }, QDir::Dirs | QDir::Hidden))
-            if (!QDir(out.filePath(scratch)).entryList(QDir::Files | QDir::Hidden).isEmpty())
+        for (const QString& scratch : QDir(out.path()).entryList({ ".tulv-split-*" }, QDir::Dirs | QDir::Hidden))
+            if (!filesIn(out.filePath(scratch)).isEmpty())
                 return true;
         return false;
     };
 
-    const ToolRun stopped = tulvInterrupted({ QStringLiteral("split"), longer, target }, writingTracks, SIGINT);
+    const ToolRun stopped = tulvInterrupted(arguments, writingTracks, SIGINT);
     EXPECT_FALSE(stopped.crashed);
-    EXPECT_EQ(stopped.exitCode, 128 + SIGINT) << stopped.err.toStdString();
-    EXPECT_TRUE(stopped.err.contains(QStringLiteral("interrupted; no track written"))) << stopped.err.toStdString();
-    EXPECT_EQ(filesIn(out.path()), QStringList({ QStringLiteral("long.wav") }));
-    EXPECT_EQ(QDir(out.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList({ QStringLiteral("long.wav") }));
+    EXPECT_EQ(stopped.exitCode, 128 + SIGINT);
+    EXPECT_TRUE(stopped.err.contains("interrupted; no track written")) << stopped.err.toStdString();
+    EXPECT_EQ(QDir(out.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList({ "long.wav" }));
 
-    const ToolRun killed = tulvInterrupted({ QStringLiteral("split"), longer, target }, writingTracks, SIGKILL);
+    const ToolRun killed = tulvInterrupted(arguments, writingTracks, SIGKILL);
     EXPECT_EQ(killed.exitCode, 128 + SIGKILL);
     // Whatever a killed process leaves is hidden scratch, never a track name.
-    EXPECT_TRUE(filesIn(out.path(), QStringLiteral("*side.wav")).isEmpty()) << filesIn(out.path()).join(' ').toStdString();
+    EXPECT_EQ(filesIn(out.path()), QStringList({ "long.wav" }));
+}
+
+TEST(ToolSplit, EvenLoudnessBringsEveryTrackToTheTargetAndKeepsItsDynamics)
+{
+    QTemporaryDir dir;
+    // Tracks 3 to 9 dB apart; the second has a passage 20 dB down, the last
+    // fades out over 10 s.
+    splitsignals::SideSpec spec = splitsignals::typicalSide();
+    const double levels[] = { -12.0, -18.0, -15.0, -21.0 };
+    for (int k = 0; k < 4; ++k)
+        spec.tracks[k].levelDb = levels[k];
+    spec.tracks[1].quietLevelDb = -38.0;
+    ASSERT_EQ(spec.tracks[1].quietAtSeconds, 20.0);
+    ASSERT_EQ(spec.tracks[3].fadeOutSeconds, 10.0);
+    const QString side = dir.filePath("side.wav");
+    ASSERT_TRUE(splitsignals::writeSideWav(spec, side.toStdString()));
+
+    const double target = -20.0;
+    const ToolRun run = tulv({ "split", side, dir.filePath("even.wav"), "--even-loudness", "--target", QString::number(target),
+                               "--format", "float", "-q" });
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    const QStringList files = filesIn(dir.path(), "*-even.wav");
+    ASSERT_EQ(files.size(), 4) << run.out.toStdString();
+    auto at = [](double seconds) { return size_t(2 * seconds * 44100); };
+    // The body of every track, past the ramp into its level, is at the
+    // target, and no peak passes the limiter.
+    const double bodyEnd[] = { 36.0, 18.0, 31.0, 30.0 };
+    std::vector<std::vector<double>> tracks;
+    std::vector<double> body;
+    for (int k = 0; k < 4; ++k) {
+        tracks.push_back(readSound(dir.filePath(files[k])).samples);
+        body.push_back(rmsDb(tracks[k], at(4), at(bodyEnd[k])));
+        EXPECT_NEAR(body[k], target, 1.0) << files[k].toStdString();
+        EXPECT_LE(peak(tracks[k]), 0.981) << files[k].toStdString();
+    }
+    // The quiet passage is still 20 dB down, and the fade still fades.
+    EXPECT_NEAR(rmsDb(tracks[1], at(21.5), at(23.5)), body[1] - 20.0, 1.5);
+    EXPECT_LT(rmsDb(tracks[3], tracks[3].size() - at(3)), body[3] - 10.0);
 }
