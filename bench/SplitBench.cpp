@@ -39,11 +39,11 @@ double peakRssMegabytes()
 // gaps of 2 to 4 s, the last one fading out.
 splitsignals::SideSpec sideOf(int minutes)
 {
-    splitsignals::SideSpec spec;
-    spec.seed = 2024;
+    splitsignals::SideSpec layout;
+    layout.seed = 2024;
     const double lengths[] = { 185, 240, 130, 290, 160, 210, 175, 300, 145, 220 };
     const double levels[] = { -14, -18, -12, -20, -15, -17, -13, -16, -19, -15 };
-    double total = spec.leadInSeconds + spec.leadOutSeconds;
+    double total = layout.leadInSeconds + layout.leadOutSeconds;
     for (int k = 0; total < minutes * 60.0 - 60.0; ++k) {
         splitsignals::TrackSpec track;
         track.seconds = std::min(lengths[k % 10], minutes * 60.0 - total - 3.0);
@@ -53,21 +53,21 @@ splitsignals::SideSpec sideOf(int minutes)
             track.quietSeconds = 6.0;
             track.quietLevelDb = track.levelDb - 20.0;
         }
-        spec.tracks.push_back(track);
-        spec.gapSeconds.push_back(2.0 + k % 3);
-        total += track.seconds + spec.gapSeconds.back();
+        layout.tracks.push_back(track);
+        layout.gapSeconds.push_back(2.0 + k % 3);
+        total += track.seconds + layout.gapSeconds.back();
     }
-    spec.tracks.back().fadeOutSeconds = 12.0;
-    return spec;
+    layout.tracks.back().fadeOutSeconds = 12.0;
+    return layout;
 }
 
 QString sideFile(int minutes)
 {
     const QString name = QDir::temp().filePath(QStringLiteral("tulv-split-%1min.wav").arg(minutes));
-    const splitsignals::SideSpec spec = sideOf(minutes);
-    const long long bytes = 44 + 4LL * splitsignals::SideSynth(spec).truth().frames;
+    const splitsignals::SideSpec layout = sideOf(minutes);
+    const long long bytes = 44 + 4LL * splitsignals::SideSynth(layout).truth().frames;
     if (QFileInfo(name).size() != bytes)
-        splitsignals::writeSideWav(spec, name.toStdString());
+        splitsignals::writeSideWav(layout, name.toStdString());
     return name;
 }
 

@@ -4,25 +4,25 @@
 
 #include <cmath>
 
-Arguments::Arguments(QString command, std::vector<OptionSpec> specs)
+Arguments::Arguments(QString command, std::vector<OptionSpec> entries)
     : mCommand(std::move(command))
-    , mSpecs(std::move(specs))
+    , mSpecs(std::move(entries))
 {
 }
 
 const OptionSpec* Arguments::find(const QString& name) const
 {
-    for (const OptionSpec& spec : mSpecs)
-        if (name == QLatin1String(spec.name))
-            return &spec;
+    for (const OptionSpec& entry : mSpecs)
+        if (name == QLatin1String(entry.name))
+            return &entry;
     return nullptr;
 }
 
 const OptionSpec* Arguments::findShort(QChar letter) const
 {
-    for (const OptionSpec& spec : mSpecs)
-        if (spec.shortName && letter == QLatin1Char(spec.shortName))
-            return &spec;
+    for (const OptionSpec& entry : mSpecs)
+        if (entry.shortName && letter == QLatin1Char(entry.shortName))
+            return &entry;
     return nullptr;
 }
 
@@ -40,7 +40,7 @@ bool Arguments::parse(const QStringList& arguments)
             optionsEnded = true;
             continue;
         }
-        const OptionSpec* spec = nullptr;
+        const OptionSpec* entry = nullptr;
         QString inlineValue;
         bool hasInlineValue = false;
         if (argument.startsWith(QLatin1String("--"))) {
@@ -51,16 +51,16 @@ bool Arguments::parse(const QStringList& arguments)
                 hasInlineValue = true;
                 name.truncate(equals);
             }
-            spec = find(name);
+            entry = find(name);
         } else if (argument.size() == 2) {
-            spec = findShort(argument.at(1));
+            entry = findShort(argument.at(1));
         }
-        if (!spec) {
+        if (!entry) {
             mError = QStringLiteral("unknown option '%1'").arg(argument);
             return false;
         }
-        const QString name = QLatin1String(spec->name);
-        if (!spec->takesValue) {
+        const QString name = QLatin1String(entry->name);
+        if (!entry->takesValue) {
             if (hasInlineValue) {
                 mError = QStringLiteral("option '--%1' takes no value").arg(name);
                 return false;
@@ -77,7 +77,7 @@ bool Arguments::parse(const QStringList& arguments)
             mError = QStringLiteral("option '--%1' needs a value").arg(name);
             return false;
         }
-        if (!spec->repeatable && mValues.contains(name)) {
+        if (!entry->repeatable && mValues.contains(name)) {
             mError = QStringLiteral("option '--%1' given more than once").arg(name);
             return false;
         }

@@ -20,7 +20,7 @@ struct OptionSpec {
 // The command line of one subcommand after parsing.
 class Arguments {
 public:
-    Arguments(QString command, std::vector<OptionSpec> specs);
+    Arguments(QString command, std::vector<OptionSpec> entries);
 
     // False with `error()` set when an option is unknown, lacks its value or
     // is given twice without being repeatable. "--" ends the options.

@@ -222,21 +222,21 @@ DemoRecordReader::DemoRecordReader()
 {
     double t = kLeadInSeconds;
     size_t i = 0;
-    for (const TrackSpec& spec : kTracks) {
+    for (const TrackSpec& shape : kTracks) {
         TrackPlan plan;
         plan.begin = frames(t);
-        plan.end = frames(t + spec.seconds);
-        plan.scale = fromDb(spec.levelDb) / std::sqrt(bodyPower(trackSeed(i)));
-        plan.quietBegin = frames(t + spec.quietAt);
-        plan.quietEnd = frames(t + spec.quietAt + spec.quietSeconds);
-        plan.quietDb = spec.quietLevelDb - spec.levelDb;
-        plan.fadeBegin = plan.end - frames(spec.fadeSeconds);
+        plan.end = frames(t + shape.seconds);
+        plan.scale = fromDb(shape.levelDb) / std::sqrt(bodyPower(trackSeed(i)));
+        plan.quietBegin = frames(t + shape.quietAt);
+        plan.quietEnd = frames(t + shape.quietAt + shape.quietSeconds);
+        plan.quietDb = shape.quietLevelDb - shape.levelDb;
+        plan.fadeBegin = plan.end - frames(shape.fadeSeconds);
         mPlan.push_back(plan);
         if (i + 2 == sizeof(kTracks) / sizeof(kTracks[0])) {
-            mBurstBegin = frames(t + spec.seconds + kThumbInGap);
+            mBurstBegin = frames(t + shape.seconds + kThumbInGap);
             mBurstEnd = mBurstBegin + frames(kThumbSeconds);
         }
-        t += spec.seconds + spec.gapAfter;
+        t += shape.seconds + shape.gapAfter;
         ++i;
     }
     mFrames = frames(t + kLeadOutSeconds);

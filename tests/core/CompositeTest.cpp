@@ -38,17 +38,17 @@ struct BranchSpec {
     bool nested = false; // the members sit in a composite of their own
 };
 
-AlgoRef<SoundAlgoComposite> summedBranches(const std::vector<BranchSpec>& specs, OpenComposite** parallelOut = nullptr)
+AlgoRef<SoundAlgoComposite> summedBranches(const std::vector<BranchSpec>& layouts, OpenComposite** parallelOut = nullptr)
 {
     auto* parallel = new OpenComposite(QStringLiteral("parallel"));
-    for (size_t b = 0; b < specs.size(); ++b) {
+    for (size_t b = 0; b < layouts.size(); ++b) {
         if (b > 0)
             parallel->addNewBranch();
         SoundAlgoComposite* target = parallel;
-        if (specs[b].nested)
+        if (layouts[b].nested)
             target = new SoundAlgoComposite(QStringLiteral("nested %1").arg(b));
-        for (size_t m = 0; m < specs[b].members.size(); ++m)
-            target->pushAlgo(new GeometryCopy(specs[b].members[m], m == 0 ? specs[b].gain : 1.0));
+        for (size_t m = 0; m < layouts[b].members.size(); ++m)
+            target->pushAlgo(new GeometryCopy(layouts[b].members[m], m == 0 ? layouts[b].gain : 1.0));
         if (target != parallel)
             parallel->pushAlgo(target);
     }
@@ -56,7 +56,7 @@ AlgoRef<SoundAlgoComposite> summedBranches(const std::vector<BranchSpec>& specs,
         *parallelOut = parallel;
     AlgoRef<SoundAlgoComposite> graph(new SoundAlgoComposite(QStringLiteral("graph")));
     graph->pushAlgo(parallel);
-    graph->pushAlgo(new SoundAlgoAdd(int(specs.size())));
+    graph->pushAlgo(new SoundAlgoAdd(int(layouts.size())));
     return graph;
 }
 
@@ -69,18 +69,18 @@ Geometry geometry(unsigned int in, unsigned int delay, unsigned int out)
 }
 
 // Checks a summed-branches run against the sum computed directly.
-void expectAlignedSum(const std::vector<BranchSpec>& specs, unsigned int frames, unsigned int block)
+void expectAlignedSum(const std::vector<BranchSpec>& layouts, unsigned int frames, unsigned int block)
 {
     DefaultBlockSize size(block);
     unsigned int delay = 0;
-    for (const auto& spec : specs) {
+    for (const auto& layout : layouts) {
         unsigned int branchDelay = 0;
-        for (const auto& g : spec.members)
+        for (const auto& g : layout.members)
             branchDelay += g.delay;
         delay = std::max(delay, branchDelay);
     }
     GeneratorReader reader(frames, kRate, wave);
-    auto graph = summedBranches(specs);
+    auto graph = summedBranches(layouts);
     const RunResult run = runGraph(*graph, reader);
     ASSERT_EQ(run.status, SoundTools::Ok) << "block " << block;
     ASSERT_GE(run.frames(), size_t(frames) + delay) << "block " << block;
@@ -88,8 +88,8 @@ void expectAlignedSum(const std::vector<BranchSpec>& specs, unsigned int frames,
         for (unsigned int c = 0; c < 2; ++c) {
             const long long source = (long long)t - delay;
             double want = 0;
-            for (const auto& spec : specs)
-                want += source >= 0 && source < frames ? spec.gain * wave(int(source), int(c)) : 0.0;
+            for (const auto& layout : layouts)
+                want += source >= 0 && source < frames ? layout.gain * wave(int(source), int(c)) : 0.0;
             ASSERT_NEAR(run.at(t, c), want, 1e-12) << "frame " << t << " channel " << c << " block " << block;
         }
 }
@@ -202,16 +202,16 @@ TEST(CompositeStreams, BranchesOfDifferentGeometriesStaySampleAligned)
     const unsigned int delays[] = { 0, 3, 50 };
     const unsigned int outs[] = { 0, 2, 31 };
     for (int graph = 0; graph < 40; ++graph) {
-        std::vector<BranchSpec> specs(2 + next(2));
-        for (auto& spec : specs) {
-            spec.gain = 0.25 * (1 + next(7));
-            spec.nested = next(4) == 0;
+        std::vector<BranchSpec> layouts(2 + next(2));
+        for (auto& layout : layouts) {
+            layout.gain = 0.25 * (1 + next(7));
+            layout.nested = next(4) == 0;
             for (unsigned int m = 1 + next(3); m > 0; --m)
-                spec.members.push_back(geometry(overlaps[next(4)], delays[next(3)], outs[next(3)]));
+                layout.members.push_back(geometry(overlaps[next(4)], delays[next(3)], outs[next(3)]));
         }
         for (unsigned int block : { 16u, 1024u }) {
             SCOPED_TRACE("random graph " + std::to_string(graph));
-            expectAlignedSum(specs, 2500, block);
+            expectAlignedSum(layouts, 2500, block);
             if (HasFatalFailure())
                 return;
         }

@@ -215,8 +215,8 @@ struct SideSynth::State {
     }
 };
 
-SideSynth::SideSynth(SideSpec spec)
-    : mSpec(std::move(spec))
+SideSynth::SideSynth(SideSpec layout)
+    : mSpec(std::move(layout))
 {
     const unsigned int rate = mSpec.sampleRate;
     double t = mSpec.digitalSilenceSeconds + mSpec.leadInSeconds;
@@ -354,11 +354,11 @@ unsigned int SideSynth::render(unsigned int count, double* out)
     return n;
 }
 
-Side synthesizeSide(const SideSpec& spec)
+Side synthesizeSide(const SideSpec& layout)
 {
     Side side;
-    side.spec = spec;
-    SideSynth synth(spec);
+    side.layout = layout;
+    SideSynth synth(layout);
     side.truth = synth.truth();
     side.samples.resize(size_t(side.truth.frames) * 2);
     synth.render(static_cast<unsigned int>(side.truth.frames), side.samples.data());
@@ -392,8 +392,8 @@ SideSpec typicalSide()
     return side;
 }
 
-SideReader::SideReader(const SideSpec& spec)
-    : mSynth(spec)
+SideReader::SideReader(const SideSpec& layout)
+    : mSynth(layout)
 {
 }
 
@@ -474,12 +474,12 @@ void WavFileSink::finish()
     mFile = nullptr;
 }
 
-bool writeSideWav(const SideSpec& spec, const std::string& path)
+bool writeSideWav(const SideSpec& layout, const std::string& path)
 {
-    WavFileSink sink(path, spec.sampleRate);
+    WavFileSink sink(path, layout.sampleRate);
     if (!sink.ok())
         return false;
-    SideSynth synth(spec);
+    SideSynth synth(layout);
     std::vector<double> block(2 * 65536);
     while (unsigned int n = synth.render(65536, block.data()))
         sink.write(block.data(), n);

@@ -73,12 +73,12 @@ struct SideTruth {
 // The side as a stream: renders consecutive frames on demand.
 class SideSynth {
 public:
-    explicit SideSynth(SideSpec spec);
+    explicit SideSynth(SideSpec layout);
     ~SideSynth();
     SideSynth(const SideSynth&) = delete;
     SideSynth& operator=(const SideSynth&) = delete;
 
-    const SideSpec& spec() const { return mSpec; }
+    const SideSpec& layout() const { return mSpec; }
     const SideTruth& truth() const { return mTruth; }
     // Renders the next `count` frames (interleaved stereo) and returns how
     // many there were before the end of the side.
@@ -95,13 +95,13 @@ private:
 };
 
 struct Side {
-    SideSpec spec;
+    SideSpec layout;
     SideTruth truth;
     std::vector<double> samples; // interleaved stereo
 };
 
 // Renders the whole side in memory.
-Side synthesizeSide(const SideSpec& spec);
+Side synthesizeSide(const SideSpec& layout);
 
 // Four tracks: a plain one, one with a quiet passage 20 dB down, one followed
 // by a gap holding a short noise burst, and a last one ending in a slow
@@ -111,12 +111,12 @@ SideSpec typicalSide();
 // Reads a side without holding it: any length at constant memory.
 class SideReader : public SoundReader {
 public:
-    explicit SideReader(const SideSpec& spec);
+    explicit SideReader(const SideSpec& layout);
 
     SoundTools::Status open(QString fileName) override;
     void close() override {}
     unsigned int getFrameNB() const override { return static_cast<unsigned int>(mSynth.truth().frames); }
-    unsigned int getSampleRate() const override { return mSynth.spec().sampleRate; }
+    unsigned int getSampleRate() const override { return mSynth.layout().sampleRate; }
     void rewind() override;
     SoundTools::SoundFormat getInputFormat() const override { return SoundTools::Float64; }
     const SideTruth& truth() const { return mSynth.truth(); }
@@ -146,7 +146,7 @@ private:
 };
 
 // Renders a side to a 16-bit WAV file at constant memory.
-bool writeSideWav(const SideSpec& spec, const std::string& path);
+bool writeSideWav(const SideSpec& layout, const std::string& path);
 
 // Owning handle for algorithms, which are released rather than deleted.
 struct ReleaseAlgo {

@@ -65,12 +65,12 @@ bool librarySplit(const QString& in, const QString& out)
     return ok;
 }
 
-void expectSameSplit(const splitsignals::SideSpec& spec, const char* what)
+void expectSameSplit(const splitsignals::SideSpec& layout, const char* what)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString side = dir.filePath(QStringLiteral("side.wav"));
-    ASSERT_TRUE(splitsignals::writeSideWav(spec, side.toStdString()));
+    ASSERT_TRUE(splitsignals::writeSideWav(layout, side.toStdString()));
     QDir(dir.path()).mkdir(QStringLiteral("tool"));
     QDir(dir.path()).mkdir(QStringLiteral("library"));
 
@@ -79,10 +79,10 @@ void expectSameSplit(const splitsignals::SideSpec& spec, const char* what)
     ASSERT_TRUE(librarySplit(side, dir.filePath(QStringLiteral("library/side.flac")))) << what;
 
     // One file per true track, each within half a second of the truth.
-    const splitsignals::SideTruth truth = splitsignals::SideSynth(spec).truth();
+    const splitsignals::SideTruth truth = splitsignals::SideSynth(layout).truth();
     const std::vector<Found> found = parseTable(run.out);
     ASSERT_EQ(found.size(), truth.tracks.size()) << what << "\n" << run.out.toStdString();
-    const double rate = spec.sampleRate;
+    const double rate = layout.sampleRate;
     for (size_t i = 0; i < found.size(); ++i) {
         EXPECT_NEAR(found[i].start, truth.tracks[i].begin / rate, 0.5) << what << ", track " << i + 1;
         EXPECT_NEAR(found[i].end, truth.tracks[i].end / rate, 0.5) << what << ", track " << i + 1;
@@ -109,25 +109,25 @@ TEST(ToolSplitSide, TypicalSideGivesTheLibrarysFiles)
 
 TEST(ToolSplitSide, GapsOfOneSecond)
 {
-    splitsignals::SideSpec spec = splitsignals::typicalSide();
-    spec.gapSeconds = { 1.0, 1.5, 1.0 };
-    spec.bursts.clear();
-    expectSameSplit(spec, "short gaps");
+    splitsignals::SideSpec layout = splitsignals::typicalSide();
+    layout.gapSeconds = { 1.0, 1.5, 1.0 };
+    layout.bursts.clear();
+    expectSameSplit(layout, "short gaps");
 }
 
 TEST(ToolSplitSide, NoisierSideWithDigitalSilenceAndLongGaps)
 {
     // A worn pressing after a digital lead-in: the hiss 13 dB higher, four
     // times the crackle, and gaps of 5 s.
-    splitsignals::SideSpec spec = splitsignals::typicalSide();
-    spec.surfaceNoiseDb = -45.0;
-    spec.clicksPerSecond = 8.0;
-    spec.clickPeakMinDb = -40.0;
-    spec.clickPeakMaxDb = -30.0;
-    spec.digitalSilenceSeconds = 1.0;
-    spec.gapSeconds = { 5.0, 5.0, 5.0 };
-    spec.bursts.clear();
-    expectSameSplit(spec, "noisy side");
+    splitsignals::SideSpec layout = splitsignals::typicalSide();
+    layout.surfaceNoiseDb = -45.0;
+    layout.clicksPerSecond = 8.0;
+    layout.clickPeakMinDb = -40.0;
+    layout.clickPeakMaxDb = -30.0;
+    layout.digitalSilenceSeconds = 1.0;
+    layout.gapSeconds = { 5.0, 5.0, 5.0 };
+    layout.bursts.clear();
+    expectSameSplit(layout, "noisy side");
 }
 
 TEST(ToolSplitSide, DefaultsHandleNoiseFloorsFromMinus45ToMinus65Dbfs)
@@ -137,13 +137,13 @@ TEST(ToolSplitSide, DefaultsHandleNoiseFloorsFromMinus45ToMinus65Dbfs)
     // the tail of its fade-out kept (expectSameSplit checks both ends of
     // every track against the truth).
     for (const double noiseDb : { -45.0, -50.0, -58.0, -65.0 }) {
-        splitsignals::SideSpec spec = splitsignals::typicalSide();
-        spec.surfaceNoiseDb = noiseDb;
-        expectSameSplit(spec, (std::to_string(int(noiseDb)) + " dBFS, fade-out").c_str());
+        splitsignals::SideSpec layout = splitsignals::typicalSide();
+        layout.surfaceNoiseDb = noiseDb;
+        expectSameSplit(layout, (std::to_string(int(noiseDb)) + " dBFS, fade-out").c_str());
     }
     // A last track that simply stops, on the noisiest surface.
-    splitsignals::SideSpec spec = splitsignals::typicalSide();
-    spec.surfaceNoiseDb = -45.0;
-    spec.tracks.back().fadeOutSeconds = 0.0;
-    expectSameSplit(spec, "-45 dBFS, normal ending");
+    splitsignals::SideSpec layout = splitsignals::typicalSide();
+    layout.surfaceNoiseDb = -45.0;
+    layout.tracks.back().fadeOutSeconds = 0.0;
+    expectSameSplit(layout, "-45 dBFS, normal ending");
 }

@@ -148,15 +148,15 @@ TEST(ToolSplit, EvenLoudnessBringsEveryTrackToTheTargetAndKeepsItsDynamics)
     QTemporaryDir dir;
     // Tracks 3 to 9 dB apart; the second has a passage 20 dB down, the last
     // fades out over 10 s.
-    splitsignals::SideSpec spec = splitsignals::typicalSide();
+    splitsignals::SideSpec layout = splitsignals::typicalSide();
     const double levels[] = { -12.0, -18.0, -15.0, -21.0 };
     for (int k = 0; k < 4; ++k)
-        spec.tracks[k].levelDb = levels[k];
-    spec.tracks[1].quietLevelDb = -38.0;
-    ASSERT_EQ(spec.tracks[1].quietAtSeconds, 20.0);
-    ASSERT_EQ(spec.tracks[3].fadeOutSeconds, 10.0);
+        layout.tracks[k].levelDb = levels[k];
+    layout.tracks[1].quietLevelDb = -38.0;
+    ASSERT_EQ(layout.tracks[1].quietAtSeconds, 20.0);
+    ASSERT_EQ(layout.tracks[3].fadeOutSeconds, 10.0);
     const QString side = dir.filePath("side.wav");
-    ASSERT_TRUE(splitsignals::writeSideWav(spec, side.toStdString()));
+    ASSERT_TRUE(splitsignals::writeSideWav(layout, side.toStdString()));
 
     const double target = -20.0;
     const ToolRun run = tulv({ "split", side, dir.filePath("even.wav"), "--even-loudness", "--target", QString::number(target),

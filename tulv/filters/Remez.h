@@ -5,7 +5,7 @@
 
 namespace SoundTools {
 
-// One band of a linear-phase FIR specification: edges in cycles per sample
+// One band of a linear-phase FIR design: edges in cycles per sample
 // (0 … 0.5), the amplitude wanted inside and the weight of its error.
 struct RemezBand {
     double low;
@@ -19,7 +19,7 @@ struct RemezBand {
 // weighted error over the bands. Bands must be ascending, inside [0, 0.5],
 // of non-negative width and not overlapping; an even `taps` cannot ask for
 // anything but 0 at half the sample rate. Returns false (and leaves
-// `h` empty) when the specification cannot be designed; a design that does
+// `h` empty) when the bands cannot be designed; a design that does
 // not converge within the iteration limit is reported on standard error and
 // still returned.
 bool remez(unsigned int taps, const std::vector<RemezBand>& bands, std::vector<double>& h);

@@ -33,9 +33,9 @@ public:
     SoundTools::Status process() override;
 
     // Number of taps the design will have at this sample rate, 0 when the
-    // specification cannot be designed.
+    // bands cannot be designed.
     unsigned int getLength(unsigned int sampleRate) const;
-    // The band specification the designer receives (after InitStaticParams).
+    // The bands the designer receives (after InitStaticParams).
     std::vector<SoundTools::RemezBand> getBands() const;
     // The taps of the present run, in convolution order; empty between runs.
     const std::vector<double>& getCoefficients() const { return coeffs; }
