@@ -106,9 +106,6 @@ TEST(DetectorJson, MissingOrMistypedKeysAreRefused)
         mistyped.insert(key, QJsonArray());
         EXPECT_FALSE(DetectorPtr(RMSStepDetector::createFromJSon(mistyped))) << key;
     }
-    QJsonObject otherClass = good;
-    otherClass.insert("Class", "SoundAlgoStats");
-    EXPECT_FALSE(DetectorPtr(RMSStepDetector::createFromJSon(otherClass)));
     // An output mode that does not exist would leave the output undefined.
     QJsonObject badMode = good;
     badMode.insert("OutputMode", 7);

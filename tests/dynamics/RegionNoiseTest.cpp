@@ -44,7 +44,7 @@ double loudness(const Region& r)
 
 } // namespace
 
-TEST(RegionNoiseClassification, RelativeToTheRegionWithTheLoudestWeakerChannel)
+TEST(RegionNoiseClassification, RelativeToTheLoudestWeakerChannelOrAbsoluteInRealTime)
 {
     // C has the largest weaker channel (1e-2): -30 dB puts the threshold at 1e-5.
     DetectorPtr detector = detectorFromRegions({ region(0, 100, 1e-6, 1e-6), region(100, 200, 1e-1, 1e-3),
@@ -58,14 +58,12 @@ TEST(RegionNoiseClassification, RelativeToTheRegionWithTheLoudestWeakerChannel)
     // A lower level gives noise regions back to the signal.
     EXPECT_TRUE(detector->applyNoise(-60.0));
     EXPECT_EQ(flags(*detector), (std::vector<bool> { false, false, false, false }));
-}
 
-TEST(RegionNoiseClassification, AbsoluteInRealTimeMode)
-{
-    DetectorPtr detector = detectorFromRegions(
+    // In real-time mode the level is absolute.
+    DetectorPtr live = detectorFromRegions(
         { region(0, 100, 1e-6, 1e-6), region(100, 100, 2e-6, 1e-7), region(200, 100, 1e-2, 1e-2) }, kRate, true);
-    EXPECT_TRUE(detector->applyNoise(-60.0));
-    EXPECT_EQ(flags(*detector), (std::vector<bool> { true, false, false }));
+    EXPECT_TRUE(live->applyNoise(-60.0));
+    EXPECT_EQ(flags(*live), (std::vector<bool> { true, false, false }));
 }
 
 TEST(RegionNoiseEstimate, FromTheQuietestRegionsAboveTheFloor)
@@ -114,18 +112,15 @@ TEST(RegionNoiseSplit, AQuietGapInsideALongRunBecomesNoise)
     detector->split(600.0, 20.0, 30.0);
     EXPECT_EQ(flags(*detector), (std::vector<bool> { false, false, true, false, false, false, true }));
     EXPECT_EQ(detector->getSegmentsNumber(), 2);
-}
 
-TEST(RegionNoiseSplit, RunsNoLongerThanTheMinimumAreLeftAlone)
-{
-    DetectorPtr detector = detectorFromRegions({ region(0, 900, 1e-2, 1e-2), region(900, 100, 1e-7, 1e-7),
-                                                 region(1000, 1000, 1e-2, 1e-2), region(2000, 1, 0, 0, true) },
-                                               kRate);
-    // The run is 20 s long: not more than the minimum.
-    detector->split(600.0, 20.0, 30.0);
-    EXPECT_EQ(flags(*detector), (std::vector<bool> { false, false, false, true }));
-    detector->split(600.0, 19.0, 30.0);
-    EXPECT_EQ(flags(*detector), (std::vector<bool> { false, true, false, true }));
+    // A run no longer than the minimum (20 s here) is left alone.
+    DetectorPtr shorter = detectorFromRegions({ region(0, 900, 1e-2, 1e-2), region(900, 100, 1e-7, 1e-7),
+                                                region(1000, 1000, 1e-2, 1e-2), region(2000, 1, 0, 0, true) },
+                                              kRate);
+    shorter->split(600.0, 20.0, 30.0);
+    EXPECT_EQ(flags(*shorter), (std::vector<bool> { false, false, false, true }));
+    shorter->split(600.0, 19.0, 30.0);
+    EXPECT_EQ(flags(*shorter), (std::vector<bool> { false, true, false, true }));
 }
 
 TEST(RegionNoiseFromSnr, TheLoudestWeakerChannelMinusTheRatio)
