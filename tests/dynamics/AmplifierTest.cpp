@@ -71,6 +71,25 @@ int expectedRampFrames(double changeDb, double maxRamp)
     return int(std::floor((x * (maxRamp - 1.0) + 1.0) * kRate + 0.5));
 }
 
+// A recording made of `specs`, through an amplifier following the regions
+// they describe: the input, the output and the gain of every frame.
+struct RegionRun {
+    std::vector<RMSStepDetector::Region> regions;
+    std::vector<double> in, out, gain;
+};
+RegionRun runRegions(const std::vector<RegionSpec>& specs, double target, double maxRamp = 3.0, int smoothing = 0,
+                     double range = 30.0, double maxGain = 20.0)
+{
+    RegionRun r;
+    r.regions = regionsOf(specs, kRate);
+    r.in = recordingOf(specs, kRate);
+    auto amp = amplifier(target, detectorWith(r.regions, kRate), maxRamp, smoothing, range, maxGain);
+    r.out = runThrough(*amp, r.in, 0, kRate);
+    EXPECT_EQ(r.out.size(), r.in.size());
+    r.gain = gains(r.in, r.out);
+    return r;
+}
+
 // A 220 Hz tone whose RMS follows `levelDb(t)`, t in seconds.
 std::vector<double> toneAt(unsigned int frames, const std::function<double(double)>& levelDb)
 {
@@ -183,67 +202,40 @@ TEST(AmplifierRegions, RampLengthsFollowTheScale)
     // seconds, 8 dB the maximum ramp time.
     const double maxRamp = 4.0;
     for (double change : { 0.5, 3.0, -3.0, 8.0 }) {
-        const std::vector<RegionSpec> specs = { { 2.0, -20.0 }, { 6.0, -20.0 - change } };
-        const std::vector<RMSStepDetector::Region> regions = regionsOf(specs, kRate);
-        const std::vector<double> in = recordingOf(specs, kRate);
-        auto amp = amplifier(-20.0, detectorWith(regions, kRate), maxRamp);
-        const std::vector<double> out = runThrough(*amp, in, 0, kRate);
-        ASSERT_EQ(out.size(), in.size());
-        const std::vector<double> g = gains(in, out);
-        const double finalGain = fromDb(change);
+        const RegionRun r = runRegions({ { 2.0, -20.0 }, { 6.0, -20.0 - change } }, -20.0, maxRamp);
         int reached = -1;
-        for (size_t i = size_t(regions[1].begin); i < g.size() && reached < 0; ++i)
-            if (std::fabs(g[i] - finalGain) < 1e-12)
-                reached = int(i) - regions[1].begin;
-        const int expected = expectedRampFrames(change, maxRamp);
+        for (size_t i = size_t(r.regions[1].begin); i < r.gain.size() && reached < 0; ++i)
+            if (std::fabs(r.gain[i] - fromDb(change)) < 1e-12)
+                reached = int(i) - r.regions[1].begin;
         // The frame of the region change keeps the coefficient; the ramp
         // runs over the frames after it.
-        EXPECT_NEAR(reached, expected, 1) << "change " << change << " dB";
+        EXPECT_NEAR(reached, expectedRampFrames(change, maxRamp), 1) << "change " << change << " dB";
     }
 }
 
 TEST(AmplifierRegions, GainNeverExceedsTheMaximumAndQuietRegionsReachTheFloor)
 {
     // −50 dB would need +35 dB to reach −15 dB: the maximum of 20 dB holds.
-    {
-        const std::vector<RegionSpec> specs = { { 2.0, -50.0 } };
-        const std::vector<double> in = recordingOf(specs, kRate);
-        auto amp = amplifier(-15.0, detectorWith(regionsOf(specs, kRate), kRate), 3.0, 0, 30.0, 20.0);
-        const std::vector<double> out = runThrough(*amp, in, 0, kRate);
-        ASSERT_EQ(out.size(), in.size());
-        for (double gain : gains(in, out))
-            ASSERT_LE(gain, fromDb(20.0) * (1 + 1e-12));
-        EXPECT_NEAR(rmsDb(out, 0, frameCount(in)), -30.0, 0.5);
-    }
+    const RegionRun capped = runRegions({ { 2.0, -50.0 } }, -15.0, 3.0, 0, 30.0, 20.0);
+    for (double gain : capped.gain)
+        ASSERT_LE(gain, fromDb(20.0) * (1 + 1e-12));
+    EXPECT_NEAR(rmsDb(capped.out, 0, frameCount(capped.in)), -30.0, 0.5);
     // With a pull of 1/2 towards the loudest level (−25 dB for a detector
     // that never ran) the region would come out at −34 dB; the floor of
     // 10 dB under the target raises it to −25 dB, which the maximum allows.
-    {
-        const std::vector<RegionSpec> specs = { { 2.0, -50.0 } };
-        const std::vector<double> in = recordingOf(specs, kRate);
-        auto amp = amplifier(-15.0, detectorWith(regionsOf(specs, kRate), kRate), 3.0, 2, 10.0, 30.0);
-        const std::vector<double> out = runThrough(*amp, in, 0, kRate);
-        ASSERT_EQ(out.size(), in.size());
-        EXPECT_NEAR(dB(gains(in, out)[500]), 25.0, 1e-9);
-    }
+    EXPECT_NEAR(dB(runRegions({ { 2.0, -50.0 } }, -15.0, 3.0, 2, 10.0, 30.0).gain[500]), 25.0, 1e-9);
 }
 
 TEST(AmplifierRegions, NoiseIsNeverBroughtUp)
 {
     // A recording that starts and ends in noise: the gain there is unity,
     // and it never rises while the noise lasts.
-    const std::vector<RegionSpec> specs = { { 1.5, -60.0, true }, { 3.0, -30.0 }, { 2.0, -62.0, true } };
-    const std::vector<RMSStepDetector::Region> regions = regionsOf(specs, kRate);
-    const std::vector<double> in = recordingOf(specs, kRate);
-    auto amp = amplifier(-15.0, detectorWith(regions, kRate));
-    const std::vector<double> out = runThrough(*amp, in, 0, kRate);
-    ASSERT_EQ(out.size(), in.size());
-    for (int i = 0; i < regions[1].begin; ++i)
-        ASSERT_EQ(out[2 * i], in[2 * i]) << "frame " << i;
-    const std::vector<double> g = gains(in, out);
-    const double before = g[size_t(regions[2].begin - 1)];
-    for (size_t i = size_t(regions[2].begin); i < g.size(); ++i)
-        ASSERT_NEAR(g[i], before, 1e-12) << "frame " << i;
+    const RegionRun r = runRegions({ { 1.5, -60.0, true }, { 3.0, -30.0 }, { 2.0, -62.0, true } }, -15.0);
+    for (int i = 0; i < r.regions[1].begin; ++i)
+        ASSERT_EQ(r.out[2 * i], r.in[2 * i]) << "frame " << i;
+    const double before = r.gain[size_t(r.regions[2].begin - 1)];
+    for (size_t i = size_t(r.regions[2].begin); i < r.gain.size(); ++i)
+        ASSERT_NEAR(r.gain[i], before, 1e-12) << "frame " << i;
 }
 
 TEST(AmplifierLevel, GetLevelReadsTheRegionsAndSearchesOnlyForward)
