@@ -18,11 +18,9 @@ namespace {
 
 Frames noiseFrames(size_t count, unsigned int seed)
 {
-    const std::vector<double> l = filtertest::noise(count, seed), r = filtertest::noise(count, seed + 1);
-    Frames f(count);
-    for (size_t i = 0; i < count; ++i)
-        f[i] = { l[i], r[i] };
-    return f;
+    const std::vector<double> s = filtertest::stereoNoise(count, seed);
+    return Frames(reinterpret_cast<const StereoFrame<double>*>(s.data()),
+                  reinterpret_cast<const StereoFrame<double>*>(s.data()) + count);
 }
 
 bool sameBits(const Frames& x, const Frames& y)

@@ -217,9 +217,6 @@ TEST(FirFiltering, ImpulseComesOutWhereTheDeclaredDelaySays)
             peak = n;
     EXPECT_EQ(peak, at + fir->getDelay(44100));
     EXPECT_EQ(out[2 * peak + 1], -out[2 * peak]);
-    // Symmetric around the peak: the phase is linear.
-    for (size_t k = 1; k <= 17; ++k)
-        EXPECT_NEAR(out[2 * (peak - k)], out[2 * (peak + k)], 1e-15);
 }
 
 TEST(FirFiltering, OutputGainTakesEffect)
