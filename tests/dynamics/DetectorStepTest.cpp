@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <cmath>
 #include <vector>
 
@@ -73,35 +72,49 @@ double db(double power)
     return 10.0 * std::log10(power);
 }
 
+// The region that holds the frame at `seconds`; a default region if none.
+Region regionAt(const RMSStepDetector& detector, double seconds)
+{
+    for (const Region& region : detector.getRegions())
+        if (region.begin <= frames(seconds) && region.begin + region.length > frames(seconds))
+            return region;
+    ADD_FAILURE() << "no region at " << seconds << " s";
+    return Region();
+}
+
 } // namespace
 
-TEST(DetectorSteps, LessThanOneDecibelNeverMakesARegion)
+TEST(DetectorSteps, SmallStepsNeedALongRegionBeforeThemLargeOnesLess)
 {
-    DetectorPtr detector = run(tones({ { 12.0, -20.0 }, { 12.0, -19.1 }, { 12.0, -20.0 } }));
-    EXPECT_EQ(content(*detector).size(), 1u);
-}
-
-TEST(DetectorSteps, OneAndAHalfDecibelsNeedTheRegionToHaveLastedTenSeconds)
-{
-    DetectorPtr early = run(tones({ { 5.0, -20.0 }, { 20.0, -18.5 } }));
-    EXPECT_EQ(content(*early).size(), 1u);
-
-    DetectorPtr late = run(tones({ { 12.0, -20.0 }, { 20.0, -18.5 } }));
-    const std::vector<Region> regions = content(*late);
-    ASSERT_EQ(regions.size(), 2u);
-    EXPECT_NEAR(regions[1].begin, frames(12.0), kWindow);
-    EXPECT_NEAR(db(regions[0].level0), -20.0, 0.1);
-    EXPECT_NEAR(db(regions[1].level0), -18.5, 0.1);
-}
-
-TEST(DetectorSteps, SixDecibelsCloseARegionAfterTwoSeconds)
-{
-    DetectorPtr detector = run(tones({ { 2.5, -20.0 }, { 6.0, -14.0 }, { 15.0, -14.0 } }));
-    const std::vector<Region> regions = content(*detector);
-    ASSERT_EQ(regions.size(), 2u);
-    EXPECT_NEAR(regions[1].begin, frames(2.5), kWindow);
-    // Consecutive regions tile the stream.
-    EXPECT_EQ(regions[0].begin + regions[0].length, regions[1].begin);
+    // Under 1 dB never; 1.5 dB once the region has lasted 10 s; 6 dB after
+    // 2 s; a rise in the last 10 s (the fade zone) still starts a region.
+    struct Case {
+        const char* name;
+        std::vector<Piece> pieces;
+        double secondBegins; // -1: one region only
+    };
+    const Case cases[] = {
+        { "0.9 dB", { { 12.0, -20.0 }, { 12.0, -19.1 }, { 12.0, -20.0 } }, -1 },
+        { "1.5 dB after 5 s", { { 5.0, -20.0 }, { 20.0, -18.5 } }, -1 },
+        { "1.5 dB after 12 s", { { 12.0, -20.0 }, { 20.0, -18.5 } }, 12.0 },
+        { "6 dB after 2.5 s", { { 2.5, -20.0 }, { 6.0, -14.0 }, { 15.0, -14.0 } }, 2.5 },
+        { "rise in the fade zone", { { 15.0, -20.0 }, { 5.0, -14.0 } }, 15.0 },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        DetectorPtr detector = run(tones(c.pieces));
+        const std::vector<Region> regions = content(*detector);
+        ASSERT_EQ(regions.size(), c.secondBegins < 0 ? 1u : 2u);
+        if (c.secondBegins < 0)
+            continue;
+        EXPECT_NEAR(regions[1].begin, frames(c.secondBegins), kWindow);
+        // Consecutive regions tile the stream; a long region has its own level.
+        EXPECT_EQ(regions[0].begin + regions[0].length, regions[1].begin);
+        if (c.secondBegins >= 10.0) {
+            EXPECT_NEAR(db(regions[0].level0), c.pieces[0].rmsDb, 0.1);
+            EXPECT_NEAR(db(regions[1].level0), c.pieces.back().rmsDb, 0.1);
+        }
+    }
 }
 
 TEST(DetectorSteps, ALongQuietStretchAfterAShortRegionStandsOnItsOwn)
@@ -109,16 +122,10 @@ TEST(DetectorSteps, ALongQuietStretchAfterAShortRegionStandsOnItsOwn)
     // A region that begins 1.5 s before the sound stops: the 4 s of near
     // silence after it must not be averaged into it.
     DetectorPtr detector = run(tones({ { 12.0, -20.0 }, { 1.5, -14.0 }, { 4.0, -70.0 }, { 12.0, -20.0 } }));
-    const std::vector<Region> regions = content(*detector);
-    bool found = false;
-    for (const Region& region : regions)
-        if (region.begin <= frames(15.5) && region.begin + region.length > frames(15.5)) {
-            found = true;
-            EXPECT_LT(db(std::max(region.level0, region.level1)), -60.0);
-            EXPECT_NEAR(region.begin, frames(13.5), kWindow);
-            EXPECT_NEAR(region.length, frames(4.0), 2 * kWindow);
-        }
-    EXPECT_TRUE(found);
+    const Region gap = regionAt(*detector, 15.5);
+    EXPECT_LT(db(std::max(gap.level0, gap.level1)), -60.0);
+    EXPECT_NEAR(gap.begin, frames(13.5), kWindow);
+    EXPECT_NEAR(gap.length, frames(4.0), 2 * kWindow);
 }
 
 TEST(DetectorSteps, ClicksInAGapBelowTheNoiseLevelDoNotBreakItUp)
@@ -135,16 +142,10 @@ TEST(DetectorSteps, ClicksInAGapBelowTheNoiseLevelDoNotBreakItUp)
         const int k = (i - gapBegin) % frames(0.3);
         return hiss + (k < 8 ? 0.03 * std::exp(-k / 2.0) : 0.0);
     });
-    DetectorPtr detector = run(reader);
-    bool found = false;
-    for (const Region& region : detector->getRegions())
-        if (region.begin <= frames(13.5) && region.begin + region.length > frames(13.5)) {
-            found = true;
-            EXPECT_LE(region.begin, gapBegin + kWindow);
-            EXPECT_GE(region.begin + region.length, gapEnd - kWindow);
-            EXPECT_TRUE(region.noise);
-        }
-    EXPECT_TRUE(found);
+    const Region gap = regionAt(*run(reader), 13.5);
+    EXPECT_LE(gap.begin, gapBegin + kWindow);
+    EXPECT_GE(gap.begin + gap.length, gapEnd - kWindow);
+    EXPECT_TRUE(gap.noise);
 }
 
 TEST(DetectorLeadingSilence, TheFirstRegionBeginsWhereTheWindowFirstHoldsSound)
@@ -211,28 +212,14 @@ TEST(DetectorSlopes, AFadeInTheMiddleIsASlopeWithTheRegionThatEndsIt)
     EXPECT_EQ(detector->getSlopeRegion(frames(5.0), 0, out), nullptr);
 }
 
-TEST(DetectorFadeZone, ARiseInTheZoneStillStartsARegion)
-{
-    DetectorPtr detector = run(tones({ { 15.0, -20.0 }, { 5.0, -14.0 } }));
-    const std::vector<Region> regions = content(*detector);
-    ASSERT_EQ(regions.size(), 2u);
-    EXPECT_NEAR(regions[1].begin, frames(15.0), kWindow);
-}
-
 TEST(DetectorFadeZone, LeadOutNoiseAfterTheLastTrackIsARegionOfItsOwn)
 {
     DetectorPtr detector = run(tones({ { 15.0, -14.0 }, { 5.0, -70.0 } }));
-    const std::vector<Region> regions = detector->getRegions();
-    auto at = [&](double seconds) {
-        for (const Region& region : regions)
-            if (region.begin <= frames(seconds) && region.begin + region.length > frames(seconds))
-                return region;
-        return Region();
-    };
-    EXPECT_FALSE(at(14.0).noise);
-    EXPECT_TRUE(at(16.0).noise);
-    EXPECT_NEAR(at(16.0).begin, frames(15.0), kWindow);
-    EXPECT_GE(at(16.0).begin + at(16.0).length, frames(19.5));
+    EXPECT_FALSE(regionAt(*detector, 14.0).noise);
+    const Region leadOut = regionAt(*detector, 16.0);
+    EXPECT_TRUE(leadOut.noise);
+    EXPECT_NEAR(leadOut.begin, frames(15.0), kWindow);
+    EXPECT_GE(leadOut.begin + leadOut.length, frames(19.5));
 }
 
 TEST(DetectorEnd, TheLastRegionIsASilentMarkerAtTheEndPosition)
@@ -264,71 +251,28 @@ TEST(DetectorEnd, PositionsStayAbsoluteWhenTheReaderStartsLater)
     EXPECT_EQ(regions.back().begin, total);
 }
 
-TEST(DetectorOutput, WindowPowerGivesMeanSquaresThatChangeOncePerWindow)
+TEST(DetectorOutput, WindowPowerRegionLevelAndPassThrough)
 {
-    testsupport::CapturingWriter writer(kRate);
-    DetectorPtr detector = run(tones({ { 4.0, -20.0 } }), RMSStepDetector::WindowPower, &writer);
-    ASSERT_GE(writer.frames(), size_t(frames(4.0)));
-    const double expected = std::pow(10.0, -20.0 / 10.0); // mean square of a sine at -20 dB RMS
+    // Window power: mean squares that change once per window.
+    testsupport::CapturingWriter power(kRate), level(kRate), copy(kRate);
+    run(tones({ { 4.0, -20.0 } }), RMSStepDetector::WindowPower, &power);
+    ASSERT_GE(power.frames(), size_t(frames(4.0)));
+    const double meanSquare = std::pow(10.0, -20.0 / 10.0); // of a sine at -20 dB RMS
     int changes = 0;
     for (size_t i = 1; i < size_t(frames(3.0)); ++i) {
-        if (writer.at(i, 0) != writer.at(i - 1, 0))
-            ++changes;
-        EXPECT_NEAR(writer.at(i, 0), expected, expected * 0.01) << "frame " << i;
+        changes += power.at(i, 0) != power.at(i - 1, 0);
+        ASSERT_NEAR(power.at(i, 0), meanSquare, meanSquare * 0.01) << "frame " << i;
     }
     EXPECT_LE(changes, frames(3.0) / kWindow + 1);
     EXPECT_GE(changes, frames(3.0) / kWindow - 2);
-}
-
-TEST(DetectorOutput, PassThroughAndRegionLevel)
-{
-    testsupport::CapturingWriter copy(kRate);
-    run(tones({ { 3.0, -20.0 } }), RMSStepDetector::PassThrough, &copy);
-    ASSERT_GE(copy.frames(), size_t(frames(3.0)));
-    testsupport::CapturingWriter level(kRate);
+    // Region level: the region's RMS.
     run(tones({ { 3.0, -20.0 } }), RMSStepDetector::RegionLevel, &level);
     const double rms = std::pow(10.0, -20.0 / 20.0);
     for (int i = frames(0.5); i < frames(2.5); ++i)
         ASSERT_NEAR(level.at(size_t(i), 1), rms, rms * 0.01) << "frame " << i;
-    // The pass-through copy is the tone itself.
-    const double amplitude = std::sqrt(2.0) * rms;
+    // Pass-through: the tone itself.
+    run(tones({ { 3.0, -20.0 } }), RMSStepDetector::PassThrough, &copy);
+    ASSERT_GE(copy.frames(), size_t(frames(3.0)));
     for (int i = 0; i < frames(3.0); i += 97)
-        ASSERT_DOUBLE_EQ(copy.at(size_t(i), 0), amplitude * std::sin(2.0 * kPi * 441.0 * i / kRate));
-}
-
-TEST(DetectorQueries, AnEmptyDetectorAnswersNeutralValues)
-{
-    DetectorPtr detector(new RMSStepDetector);
-    EXPECT_EQ(detector->getSignalStart(1.0), INT_MAX);
-    EXPECT_EQ(detector->getSignalEnd(1.0), 0);
-    EXPECT_EQ(detector->getSegmentsNumber(), 0);
-    EXPECT_EQ(detector->getFullLength(), 0u);
-    EXPECT_EQ(detector->size(false), 0);
-    EXPECT_EQ(detector->size(true), 0);
-    EXPECT_EQ(detector->getCurrentMax(), 0.0);
-}
-
-TEST(SlopeDetector, ASteadyFallIsFoundAndARiseEndsIt)
-{
-    SoundRMSSlopeDetector slopes(1.0);
-    slopes.init(100); // slopes of at least 100 frames
-    int position = 0;
-    for (int i = 0; i < 10; ++i, position += 10)
-        slopes.addValue(1.0, 1.0, position);
-    const int fallStart = position - 10;
-    double level = 1.0;
-    for (int i = 0; i < 30; ++i, position += 10) {
-        level *= 0.9;
-        slopes.addValue(level, level, position);
-    }
-    const int fallEnd = position - 10;
-    // A level that holds still still follows a fall; a rise stalls it.
-    for (int i = 0; i < 30; ++i, position += 10)
-        slopes.addValue(4 * level, 4 * level, position);
-    ASSERT_EQ(slopes.getSlopes().size(), 1u);
-    EXPECT_EQ(slopes.getSlopes()[0].start, fallStart);
-    EXPECT_EQ(slopes.getSlopes()[0].end, fallEnd);
-    const SoundRMSSlopeDetector::Region* found = slopes.find(fallStart + 50);
-    ASSERT_NE(found, nullptr);
-    EXPECT_EQ(found->end, fallEnd);
+        ASSERT_DOUBLE_EQ(copy.at(size_t(i), 0), std::sqrt(2.0) * rms * std::sin(2.0 * kPi * 441.0 * i / kRate));
 }

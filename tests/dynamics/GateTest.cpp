@@ -36,6 +36,15 @@ std::vector<double> windowRms(const std::vector<double>& signal, int W)
     return rms;
 }
 
+// The first frame whose window is (`above`) or is not above the threshold of −35 dB.
+int firstFrame(const std::vector<double>& rms, bool above)
+{
+    for (size_t i = 0; i < rms.size(); ++i)
+        if ((rms[i] >= std::pow(10.0, -35.0 / 20.0)) == above)
+            return int(i);
+    return -1;
+}
+
 AlgoPtr<SoundAlgoNoiseGate> makeGate()
 {
     return AlgoPtr<SoundAlgoNoiseGate>(new SoundAlgoNoiseGate(-35.0, 0.005, 0.1));
@@ -48,12 +57,7 @@ TEST(GateRelease, ToneAtMinus30PassesThenFadesOverTheRelease)
     // A sine whose RMS is −30 dB, for one second, then silence.
     const double amplitude = std::pow(10.0, -30.0 / 20.0) * std::sqrt(2.0);
     const std::vector<double> in = sine(44100, 440.0, amplitude) + constant(22050, 0.0);
-    const double threshold = std::pow(10.0, -35.0 / 20.0);
-    const std::vector<double> rms = windowRms(in, kW);
-    int closing = -1;
-    for (size_t i = 0; i < rms.size() && closing < 0; ++i)
-        if (rms[i] < threshold)
-            closing = int(i);
+    const int closing = firstFrame(windowRms(in, kW), false);
     ASSERT_GT(closing, 44100 - kW);
     ASSERT_LT(closing, 44100);
 
@@ -75,12 +79,7 @@ TEST(GateOpening, OpensAtOnceWhenSignalEntersTheWindow)
 {
     const double amplitude = std::pow(10.0, -20.0 / 20.0);
     const std::vector<double> in = constant(20000, 0.0) + sine(20000, 1000.0, amplitude);
-    const double threshold = std::pow(10.0, -35.0 / 20.0);
-    const std::vector<double> rms = windowRms(in, kW);
-    int opening = -1;
-    for (size_t i = 0; i < rms.size() && opening < 0; ++i)
-        if (rms[i] >= threshold)
-            opening = int(i);
+    const int opening = firstFrame(windowRms(in, kW), true);
     ASSERT_GT(opening, 20000 - kW);
     ASSERT_LT(opening, 20000);
     auto gate = makeGate();

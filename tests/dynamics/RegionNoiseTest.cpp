@@ -44,7 +44,7 @@ double loudness(const Region& r)
 
 } // namespace
 
-TEST(RegionNoiseClassification, RelativeToTheRegionWithTheLoudestWeakerChannel)
+TEST(RegionNoiseClassification, RelativeToTheLoudestWeakerChannelOrAbsoluteInRealTime)
 {
     // C has the largest weaker channel (1e-2): -30 dB puts the threshold at 1e-5.
     DetectorPtr detector = detectorFromRegions({ region(0, 100, 1e-6, 1e-6), region(100, 200, 1e-1, 1e-3),
@@ -58,14 +58,12 @@ TEST(RegionNoiseClassification, RelativeToTheRegionWithTheLoudestWeakerChannel)
     // A lower level gives noise regions back to the signal.
     EXPECT_TRUE(detector->applyNoise(-60.0));
     EXPECT_EQ(flags(*detector), (std::vector<bool> { false, false, false, false }));
-}
 
-TEST(RegionNoiseClassification, AbsoluteInRealTimeMode)
-{
-    DetectorPtr detector = detectorFromRegions(
+    // In real-time mode the level is absolute.
+    DetectorPtr live = detectorFromRegions(
         { region(0, 100, 1e-6, 1e-6), region(100, 100, 2e-6, 1e-7), region(200, 100, 1e-2, 1e-2) }, kRate, true);
-    EXPECT_TRUE(detector->applyNoise(-60.0));
-    EXPECT_EQ(flags(*detector), (std::vector<bool> { true, false, false }));
+    EXPECT_TRUE(live->applyNoise(-60.0));
+    EXPECT_EQ(flags(*live), (std::vector<bool> { true, false, false }));
 }
 
 TEST(RegionNoiseEstimate, FromTheQuietestRegionsAboveTheFloor)
@@ -81,16 +79,6 @@ TEST(RegionNoiseEstimate, FromTheQuietestRegionsAboveTheFloor)
     EXPECT_EQ(flags(*detector), (std::vector<bool> { true, false, true }));
 }
 
-TEST(RegionNoiseEstimate, ABudgetFirstReachedAtTheLoudestGivesMinusTheRatio)
-{
-    // The -60 dB region lies below the 30 dB floor and is passed over; the
-    // 0.5 s at -40 dB do not fill the 1 s budget, so it is reached at the
-    // loudest region.
-    DetectorPtr detector = detectorFromRegions(
-        { region(0, 300, 1e-6, 1e-6), region(300, 50, 1e-4, 1e-4), region(350, 6000, 1e-2, 1e-2) }, kRate);
-    EXPECT_EQ(detector->estimateNoise(1.0, 30.0), -30.0);
-}
-
 TEST(RegionNoiseEstimate, NothingToMeasureGivesMinusTheRatio)
 {
     DetectorPtr empty(new RMSStepDetector);
@@ -99,6 +87,12 @@ TEST(RegionNoiseEstimate, NothingToMeasureGivesMinusTheRatio)
     // to: the answer stays finite.
     DetectorPtr oneSided = detectorFromRegions({ region(0, 300, 1e-6, 0.0), region(300, 6000, 1e-2, 0.0) }, kRate);
     EXPECT_EQ(oneSided->estimateNoise(1.0, 60.0), -60.0);
+    // The -60 dB region lies below the 30 dB floor and is passed over; the
+    // 0.5 s at -40 dB do not fill the 1 s budget, so it is reached at the
+    // loudest region, which is nothing to measure either.
+    DetectorPtr loudest = detectorFromRegions(
+        { region(0, 300, 1e-6, 1e-6), region(300, 50, 1e-4, 1e-4), region(350, 6000, 1e-2, 1e-2) }, kRate);
+    EXPECT_EQ(loudest->estimateNoise(1.0, 30.0), -30.0);
 }
 
 TEST(RegionNoiseSplit, AQuietGapInsideALongRunBecomesNoise)
@@ -114,18 +108,15 @@ TEST(RegionNoiseSplit, AQuietGapInsideALongRunBecomesNoise)
     detector->split(600.0, 20.0, 30.0);
     EXPECT_EQ(flags(*detector), (std::vector<bool> { false, false, true, false, false, false, true }));
     EXPECT_EQ(detector->getSegmentsNumber(), 2);
-}
 
-TEST(RegionNoiseSplit, RunsNoLongerThanTheMinimumAreLeftAlone)
-{
-    DetectorPtr detector = detectorFromRegions({ region(0, 900, 1e-2, 1e-2), region(900, 100, 1e-7, 1e-7),
-                                                 region(1000, 1000, 1e-2, 1e-2), region(2000, 1, 0, 0, true) },
-                                               kRate);
-    // The run is 20 s long: not more than the minimum.
-    detector->split(600.0, 20.0, 30.0);
-    EXPECT_EQ(flags(*detector), (std::vector<bool> { false, false, false, true }));
-    detector->split(600.0, 19.0, 30.0);
-    EXPECT_EQ(flags(*detector), (std::vector<bool> { false, true, false, true }));
+    // A run no longer than the minimum (20 s here) is left alone.
+    DetectorPtr shorter = detectorFromRegions({ region(0, 900, 1e-2, 1e-2), region(900, 100, 1e-7, 1e-7),
+                                                region(1000, 1000, 1e-2, 1e-2), region(2000, 1, 0, 0, true) },
+                                              kRate);
+    shorter->split(600.0, 20.0, 30.0);
+    EXPECT_EQ(flags(*shorter), (std::vector<bool> { false, false, false, true }));
+    shorter->split(600.0, 19.0, 30.0);
+    EXPECT_EQ(flags(*shorter), (std::vector<bool> { false, true, false, true }));
 }
 
 TEST(RegionNoiseFromSnr, TheLoudestWeakerChannelMinusTheRatio)

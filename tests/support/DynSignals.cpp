@@ -4,7 +4,12 @@
 
 #include "tests/support/MemoryIO.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
 #include <cmath>
 
 namespace dyntest {
@@ -12,6 +17,38 @@ namespace dyntest {
 void releaseAlgo(SoundAlgo* algo)
 {
     algo->release();
+}
+
+std::vector<double> runWhilePoked(SoundAlgo& algo, SoundReader& reader, const std::function<void()>& poke,
+                                  int pauseUs)
+{
+    reader.open(QString());
+    testsupport::CapturingWriter writer(reader.getSampleRate());
+    writer.setRange(0, int(reader.getFrameNB()));
+    std::atomic<bool> done { false };
+    std::thread ui([&] {
+        while (!done.load()) {
+            poke();
+            std::this_thread::sleep_for(std::chrono::microseconds(pauseUs));
+        }
+    });
+    std::atomic<int> status { -1 };
+    std::thread worker([&] {
+        status = algo.processAll(reader, &writer);
+        done = true;
+    });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (!done.load() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const bool finished = done.load();
+    if (!finished)
+        algo.pleaseStop();
+    worker.join();
+    done = true;
+    ui.join();
+    EXPECT_TRUE(finished) << "the run missed its deadline";
+    EXPECT_EQ(status.load(), int(SoundTools::Ok));
+    return writer.samples();
 }
 
 BlockSizeGuard::BlockSizeGuard(unsigned int frames)

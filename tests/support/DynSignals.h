@@ -3,7 +3,9 @@
 
 #include "tulv/core/SoundAlgo.h"
 #include "tulv/core/SoundBuffer.h"
+#include "tulv/io/SoundReader.h"
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -35,6 +37,13 @@ private:
 // block (0 keeps the present one) and returns the frames written.
 std::vector<double> runThrough(SoundAlgo& algo, const std::vector<double>& input, unsigned int block = 0,
                                unsigned int sampleRate = 44100);
+
+// Runs `algo` from `reader` (opened here) into a writer of its whole range on
+// a worker thread while another thread calls `poke` every `pauseUs`
+// microseconds, as a user interface would. Fails the test rather than hangs
+// (deadline 120 s). Returns the frames written.
+std::vector<double> runWhilePoked(SoundAlgo& algo, SoundReader& reader, const std::function<void()>& poke,
+                                  int pauseUs);
 
 // A sine of `amplitude` (both channels; the right one shifted by `phase`
 // radians) at `frequency` Hz.

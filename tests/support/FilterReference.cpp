@@ -1,8 +1,12 @@
 #include "tests/support/FilterReference.h"
+#include "tests/support/MemoryIO.h"
+
+#include <gtest/gtest.h>
 
 #include <QtGlobal>
 
 #include <cmath>
+#include <cstring>
 #include <random>
 
 namespace filtertest {
@@ -163,6 +167,24 @@ std::vector<double> interleave(const std::vector<double>& left, const std::vecto
         v[2 * i + 1] = right[i];
     }
     return v;
+}
+
+std::vector<double> stereoNoise(size_t frames, unsigned int seed)
+{
+    return interleave(noise(frames, seed), noise(frames, seed + 100));
+}
+
+std::vector<double> runThrough(SoundAlgo& algo, const std::vector<double>& interleaved, unsigned int rate)
+{
+    testsupport::VectorReader reader(interleaved, rate);
+    testsupport::CapturingWriter writer(rate);
+    EXPECT_EQ(algo.processAll(reader, &writer), SoundTools::Ok);
+    return writer.samples();
+}
+
+bool sameBits(const std::vector<double>& a, const std::vector<double>& b)
+{
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
 }
 
 std::vector<double> channel(const std::vector<double>& interleaved, int which)

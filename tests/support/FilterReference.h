@@ -5,12 +5,14 @@
 // (analog prototypes mapped by the bilinear transform, analytic Butterworth
 // magnitudes, direct convolution), never from the library's designers.
 
+#include "tulv/core/SoundAlgo.h"
 #include "tulv/core/SoundTools.h"
 
 #include <QStringList>
 #include <QtGlobal>
 
 #include <complex>
+#include <memory>
 #include <valarray>
 #include <vector>
 
@@ -50,6 +52,20 @@ std::vector<double> noise(size_t count, unsigned int seed, double amplitude = 0.
 // Interleaved stereo from two channels.
 std::vector<double> interleave(const std::vector<double>& left, const std::vector<double>& right);
 std::vector<double> channel(const std::vector<double>& interleaved, int which);
+
+// Interleaved stereo white noise, the channels independent.
+std::vector<double> stereoNoise(size_t frames, unsigned int seed);
+
+// An algorithm is released, never deleted.
+struct Release {
+    void operator()(SoundAlgo* a) const { a->release(); }
+};
+template <typename T>
+using AlgoPtr = std::unique_ptr<T, Release>;
+
+// The whole of `interleaved` through the algorithm's block loop; what it wrote.
+std::vector<double> runThrough(SoundAlgo& algo, const std::vector<double>& interleaved, unsigned int rate = 44100);
+bool sameBits(const std::vector<double>& a, const std::vector<double>& b);
 
 // Qt messages logged while it lives, as "W:", "C:" or "O:" followed by the text.
 class MessageCapture {
