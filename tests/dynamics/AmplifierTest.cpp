@@ -71,18 +71,18 @@ int expectedRampFrames(double changeDb, double maxRamp)
     return int(std::floor((x * (maxRamp - 1.0) + 1.0) * kRate + 0.5));
 }
 
-// A recording made of `specs`, through an amplifier following the regions
+// A recording made of `layouts`, through an amplifier following the regions
 // they describe: the input, the output and the gain of every frame.
 struct RegionRun {
     std::vector<RMSStepDetector::Region> regions;
     std::vector<double> in, out, gain;
 };
-RegionRun runRegions(const std::vector<RegionSpec>& specs, double target, double maxRamp = 3.0, int smoothing = 0,
+RegionRun runRegions(const std::vector<RegionSpec>& layouts, double target, double maxRamp = 3.0, int smoothing = 0,
                      double range = 30.0, double maxGain = 20.0)
 {
     RegionRun r;
-    r.regions = regionsOf(specs, kRate);
-    r.in = recordingOf(specs, kRate);
+    r.regions = regionsOf(layouts, kRate);
+    r.in = recordingOf(layouts, kRate);
     auto amp = amplifier(target, detectorWith(r.regions, kRate), maxRamp, smoothing, range, maxGain);
     r.out = runThrough(*amp, r.in, 0, kRate);
     EXPECT_EQ(r.out.size(), r.in.size());
@@ -158,10 +158,10 @@ TEST(AmplifierPlainGain, BalanceRaisesTheQuieterChannelAndOutlivesTheRun)
 TEST(AmplifierRegions, EachSignalRegionReachesTheTargetAfterItsRamp)
 {
     // Quiet passage, a pause, a loud passage and a moderate one.
-    const std::vector<RegionSpec> specs
+    const std::vector<RegionSpec> layouts
         = { { 3.0, -25.0 }, { 2.0, -55.0, true }, { 6.0, -8.0 }, { 5.0, -17.0 } };
-    const std::vector<RMSStepDetector::Region> regions = regionsOf(specs, kRate);
-    const std::vector<double> in = recordingOf(specs, kRate);
+    const std::vector<RMSStepDetector::Region> regions = regionsOf(layouts, kRate);
+    const std::vector<double> in = recordingOf(layouts, kRate);
     const double target = -15.0;
     const double maxRamp = 3.0;
     std::vector<double> reference;
@@ -240,8 +240,8 @@ TEST(AmplifierRegions, NoiseIsNeverBroughtUp)
 
 TEST(AmplifierLevel, GetLevelReadsTheRegionsAndSearchesOnlyForward)
 {
-    const std::vector<RegionSpec> specs = { { 2.0, -25.0 }, { 1.0, -60.0, true }, { 2.0, -10.0 } };
-    auto amp = amplifier(-15.0, detectorWith(regionsOf(specs, kRate), kRate));
+    const std::vector<RegionSpec> layouts = { { 2.0, -25.0 }, { 1.0, -60.0, true }, { 2.0, -10.0 } };
+    auto amp = amplifier(-15.0, detectorWith(regionsOf(layouts, kRate), kRate));
     EXPECT_NEAR(amp->getLevel(0.5), 10.0, 1e-9);
     EXPECT_EQ(amp->getLevel(2.5), 0.0);
     EXPECT_NEAR(amp->getLevel(4.0), -5.0, 1e-9);
@@ -329,9 +329,9 @@ TEST(AmplifierSlopes, FollowingADetectorThatRunsInTheSamePassStaysBounded)
 
 TEST(AmplifierThreaded, SetLevelFromAnotherThreadDuringARun)
 {
-    const std::vector<RegionSpec> specs = { { 10.0, -25.0 }, { 3.0, -60.0, true }, { 12.0, -8.0 }, { 10.0, -17.0 } };
-    const std::vector<double> in = recordingOf(specs, kRate);
-    auto amp = amplifier(-15.0, detectorWith(regionsOf(specs, kRate), kRate));
+    const std::vector<RegionSpec> layouts = { { 10.0, -25.0 }, { 3.0, -60.0, true }, { 12.0, -8.0 }, { 10.0, -17.0 } };
+    const std::vector<double> in = recordingOf(layouts, kRate);
+    auto amp = amplifier(-15.0, detectorWith(regionsOf(layouts, kRate), kRate));
     testsupport::VectorReader reader(in, kRate);
     double level = -20.0;
     int levelsSet = 0;

@@ -166,9 +166,10 @@ TEST(SoundAlgoFilterThreaded, PlayerThreadChangesFiltersDuringARun)
     std::atomic<bool> started { false };
     QObject::connect(eq.get(), &SoundAlgo::notifyBegin, [&started](unsigned int) { started = true; });
     const std::vector<double> out = dyntest::runWhilePoked(*eq, reader, [&] {
-        if (!started)
-            return; // a player changes what plays, once it plays
+        // Levels change from the start, while the run designs its filters.
         eq->SetLevel(unsigned(changes % 9), double(changes % 7) - 3.0);
+        if (!started)
+            return;
         eq->setFilter(unsigned((changes + 4) % 9), replacement.buildFilter(44100));
         gainsKept = gainsKept && eq->getFilterGain(3) == 1.0 && eq->hasFilters();
         eq->resetFilterGain(8);

@@ -1,6 +1,6 @@
-// The Parks–McClellan FIR equaliser: tap counts, valid band specifications
+// The Parks–McClellan FIR equaliser: tap counts, valid bands
 // (including the cases whose edges used to cross), the designed response
-// against its own specification, the convolution against a direct one, its
+// against its own bands, the convolution against a direct one, its
 // timing, and thread independence.
 #include "tests/support/FilterReference.h"
 #include "tests/support/GraphAlgos.h"
@@ -102,7 +102,7 @@ TEST(FirDesign, ValidBandsMetWithEqualRipple)
         ASSERT_FALSE(d.taps.empty()) << c.type << " " << c.f1 << "-" << c.f2;
         const std::string what = std::to_string(c.type) + " " + std::to_string(c.f1) + "-" + std::to_string(c.f2)
             + " @" + std::to_string(c.rate) + " L=" + std::to_string(d.taps.size());
-        // Every specification ascending inside half the sample rate, no band of negative width.
+        // Every band set ascending inside half the sample rate, no band of negative width.
         double edge = 0.0;
         for (const RemezBand& band : d.bands) {
             EXPECT_GE(band.low, edge) << what;
@@ -159,7 +159,7 @@ TEST(FirDesign, ValidBandsMetWithEqualRipple)
     }
 }
 
-TEST(FirDesign, ImpossibleSpecificationsFailWithAReason)
+TEST(FirDesign, ImpossibleBandsFailWithAReason)
 {
     for (auto params : { std::make_tuple(LowPass, 0.0, 0.0), std::make_tuple(HighPass, -5.0, 0.0),
                          std::make_tuple(BandPass, 4000.0, 1000.0), std::make_tuple(HighPass, 0.01, 0.0) }) {

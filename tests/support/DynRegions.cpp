@@ -14,17 +14,17 @@ int framesOf(double seconds, unsigned int sampleRate)
 }
 } // namespace
 
-std::vector<RMSStepDetector::Region> regionsOf(const std::vector<RegionSpec>& specs, unsigned int sampleRate)
+std::vector<RMSStepDetector::Region> regionsOf(const std::vector<RegionSpec>& layouts, unsigned int sampleRate)
 {
     std::vector<RMSStepDetector::Region> regions;
     int begin = 0;
-    for (const RegionSpec& spec : specs) {
+    for (const RegionSpec& layout : layouts) {
         RMSStepDetector::Region region;
         region.begin = begin;
-        region.length = framesOf(spec.seconds, sampleRate);
-        region.level0 = region.level1 = std::pow(10.0, spec.rmsDb / 10.0);
+        region.length = framesOf(layout.seconds, sampleRate);
+        region.level0 = region.level1 = std::pow(10.0, layout.rmsDb / 10.0);
         region.weight = 100;
-        region.noise = spec.noise;
+        region.noise = layout.noise;
         regions.push_back(region);
         begin += region.length;
     }
@@ -61,13 +61,13 @@ RMSStepDetector* detectorWith(const std::vector<RMSStepDetector::Region>& region
     return RMSStepDetector::createFromJSon(detector);
 }
 
-std::vector<double> recordingOf(const std::vector<RegionSpec>& specs, unsigned int sampleRate)
+std::vector<double> recordingOf(const std::vector<RegionSpec>& layouts, unsigned int sampleRate)
 {
     std::vector<double> out;
     long long index = 0;
-    for (const RegionSpec& spec : specs) {
-        const int frames = framesOf(spec.seconds, sampleRate);
-        const double amplitude = std::pow(10.0, spec.rmsDb / 20.0) * std::sqrt(2.0);
+    for (const RegionSpec& layout : layouts) {
+        const int frames = framesOf(layout.seconds, sampleRate);
+        const double amplitude = std::pow(10.0, layout.rmsDb / 20.0) * std::sqrt(2.0);
         for (int i = 0; i < frames; ++i, ++index) {
             const double v = amplitude * std::sin(2.0 * M_PI * 1000.0 * double(index) / sampleRate + 0.1);
             out.push_back(v);

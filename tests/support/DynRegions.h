@@ -16,17 +16,17 @@ struct RegionSpec {
     bool noise = false;
 };
 
-// The regions that tile the specs in order from frame 0 (levels as mean
+// The regions that tile the layouts in order from frame 0 (levels as mean
 // squares), with the end marker a finished run leaves behind.
-std::vector<RMSStepDetector::Region> regionsOf(const std::vector<RegionSpec>& specs, unsigned int sampleRate);
+std::vector<RMSStepDetector::Region> regionsOf(const std::vector<RegionSpec>& layouts, unsigned int sampleRate);
 
 // A detector (reference count 1) holding `regions` and their backup, as
 // restored from its JSON form.
 RMSStepDetector* detectorWith(const std::vector<RMSStepDetector::Region>& regions, unsigned int sampleRate);
 
-// The recording the specs describe: a 1 kHz sine per region at its RMS,
+// The recording the layouts describe: a 1 kHz sine per region at its RMS,
 // both channels; noise regions hold a sine at their own level.
-std::vector<double> recordingOf(const std::vector<RegionSpec>& specs, unsigned int sampleRate);
+std::vector<double> recordingOf(const std::vector<RegionSpec>& layouts, unsigned int sampleRate);
 
 } // namespace dyntest
 

@@ -85,8 +85,12 @@ void SoundAlgoFilter::initFilter(int i)
     const unsigned int rate = mDesignRate.load();
     if (i < 0 || size_t(i) >= builders.size() || !builders[size_t(i)] || rate == 0)
         return;
-    // Design outside the lock: only the swap has to wait for the block.
-    std::shared_ptr<SoundTools::Filter> fresh = builders[size_t(i)]->buildFilter(rate);
+    // Design under a read lock: the block goes on, only the swap waits for it.
+    std::shared_ptr<SoundTools::Filter> fresh;
+    {
+        tulvdetail::FilterReadGuard lock(filterLock);
+        fresh = builders[size_t(i)]->buildFilter(rate);
+    }
     tulvdetail::FilterWriteGuard lock(filterLock);
     if (size_t(i) < filters.size()) {
         // The output gain belongs to the last stage; a rebuilt last stage keeps it.

@@ -1,5 +1,7 @@
 #include "tulv/filters/SoundAlgoFilterBiquad.h"
 
+#include "tulv/filters/FilterLockGuard.h"
+
 SoundAlgoFilterBiquad::SoundAlgoFilterBiquad() = default;
 
 SoundAlgoFilterBiquad::SoundAlgoFilterBiquad(SoundTools::FilterType type, double freq, double width, double gain)
@@ -22,7 +24,12 @@ SoundTools::BiquadEqBuilder* SoundAlgoFilterBiquad::section(unsigned int i) cons
 void SoundAlgoFilterBiquad::SetFreq(unsigned int i, double freq)
 {
     if (SoundTools::BiquadEqBuilder* builder = section(i)) {
-        builder->setFreq(freq);
+        {
+            // A run starting on another thread designs its filters from the
+            // same builders.
+            tulvdetail::FilterWriteGuard lock(filterLock);
+            builder->setFreq(freq);
+        }
         initFilter(int(i));
     }
 }
@@ -30,7 +37,12 @@ void SoundAlgoFilterBiquad::SetFreq(unsigned int i, double freq)
 void SoundAlgoFilterBiquad::SetLevel(unsigned int i, double gainDb)
 {
     if (SoundTools::BiquadEqBuilder* builder = section(i)) {
-        builder->setGain(gainDb);
+        {
+            // A run starting on another thread designs its filters from the
+            // same builders.
+            tulvdetail::FilterWriteGuard lock(filterLock);
+            builder->setGain(gainDb);
+        }
         initFilter(int(i));
     }
 }
@@ -38,7 +50,12 @@ void SoundAlgoFilterBiquad::SetLevel(unsigned int i, double gainDb)
 void SoundAlgoFilterBiquad::SetWidth(unsigned int i, double width)
 {
     if (SoundTools::BiquadEqBuilder* builder = section(i)) {
-        builder->setWidth(width);
+        {
+            // A run starting on another thread designs its filters from the
+            // same builders.
+            tulvdetail::FilterWriteGuard lock(filterLock);
+            builder->setWidth(width);
+        }
         initFilter(int(i));
     }
 }
