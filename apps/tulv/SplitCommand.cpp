@@ -11,6 +11,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -26,8 +27,8 @@ lasts at least --min-track to its own numbered file named after OUT:
   side.flac     ->  001-side.flac, 002-side.flac, ...
   01 Track.mp3  ->  01 Track.mp3, 02 Track.mp3, ...
 The container follows OUT's extension. Each file is tagged with the tags of
-IN and the --tag values; the title gets the track number (" 01") and the
-track tag is set.
+IN and the --tag values; the title (OUT's name when IN has none) gets the
+track number (" 01") and the track tag is set.
 
 Options (defaults chosen for a typical record side: tracks of 1 to 10
 minutes, gaps of 1 to 5 s of surface noise with clicks, a noise floor of
@@ -271,6 +272,13 @@ int runSplitJob(const SplitJobRequest& request, SplitOutcome& outcome)
     SoundIDTag tags;
     reader->getTags(tags);
     tags.track.clear();
+    // Every track is titled "<title> NN": without a title from IN, OUT's name
+    // (less any track number it starts with) keeps that from reading " 02".
+    if (tags.title.empty()) {
+        QString base = QFileInfo(request.out).completeBaseName();
+        base.remove(QRegularExpression(QStringLiteral("^[0-9]+[ ._-]*")));
+        tags.title = (base.isEmpty() ? QFileInfo(request.out).completeBaseName() : base).toStdString();
+    }
     applyTagOverrides(request.tagItems, false, tags, reason);
     const SoundTools::SoundFormat format = request.formatGiven ? request.format : reader->getInputFormat();
     const QString before = SoundDebuggableClass::getError();
