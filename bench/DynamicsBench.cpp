@@ -1,6 +1,7 @@
 // Throughput of the dynamics algorithms over a 10-minute stereo stream at
 // 44100 Hz, read from memory and written nowhere, so that what is measured is
 // the algorithm and the loop around it.
+#include "bench/BenchStreams.h"
 #include "tulv/core/SoundRefCounted.h"
 
 #include "tests/support/MemoryIO.h"
@@ -22,82 +23,37 @@ namespace {
 constexpr unsigned int kRate = 44100;
 constexpr unsigned int kTenMinutes = 10 * 60 * kRate;
 
-// A sink that touches what it is given and keeps nothing.
-class NullWriter : public SoundWriter {
-public:
-    NullWriter()
-        : SoundWriter(kRate)
-    {
-    }
-    SoundTools::Status open(QString) override { return SoundTools::Ok; }
-    void close() override {}
-    double sum = 0;
-    unsigned int written = 0;
-
-protected:
-    unsigned int write(unsigned int count, double* frames) override
-    {
-        sum += frames[0] + frames[2 * (count - 1) + 1];
-        written += count;
-        return count;
-    }
-};
-
 // Music-like material repeated from a 3-second pattern: a chord whose
 // loudness swells and falls by 20 dB, with drum-like bursts that go past full
 // scale once the make-up gain is applied.
-class PatternReader : public SoundReader {
-public:
-    explicit PatternReader(unsigned int frames)
-        : mFrames(frames)
-        , mPattern(2 * size_t(kPattern))
-    {
-        for (unsigned int i = 0; i < kPattern; ++i) {
-            const double t = double(i) / kRate;
-            const double swell = std::pow(10.0, -1.0 + std::sin(2 * M_PI * t / 3.0));
-            double chord = 0.3 * std::sin(2 * M_PI * 220.0 * t) + 0.2 * std::sin(2 * M_PI * 277.2 * t)
-                + 0.15 * std::sin(2 * M_PI * 329.6 * t);
-            if (i % 22050 < 300)
-                chord += 0.8 * std::exp(-double(i % 22050) / 60.0) * (int(i % 7) - 3) / 3.0;
-            mPattern[2 * i] = swell * chord;
-            mPattern[2 * i + 1] = swell * chord * 0.8;
-        }
+std::vector<double> buildMusicPattern()
+{
+    constexpr unsigned int kPattern = 3 * kRate;
+    std::vector<double> pattern(2 * size_t(kPattern));
+    for (unsigned int i = 0; i < kPattern; ++i) {
+        const double t = double(i) / kRate;
+        const double swell = std::pow(10.0, -1.0 + std::sin(2 * M_PI * t / 3.0));
+        double chord = 0.3 * std::sin(2 * M_PI * 220.0 * t) + 0.2 * std::sin(2 * M_PI * 277.2 * t)
+            + 0.15 * std::sin(2 * M_PI * 329.6 * t);
+        if (i % 22050 < 300)
+            chord += 0.8 * std::exp(-double(i % 22050) / 60.0) * (int(i % 7) - 3) / 3.0;
+        pattern[2 * i] = swell * chord;
+        pattern[2 * i + 1] = swell * chord * 0.8;
     }
-    SoundTools::Status open(QString) override { return SoundTools::Ok; }
-    void close() override {}
-    unsigned int getFrameNB() const override { return mFrames; }
-    unsigned int getSampleRate() const override { return kRate; }
-    void rewind() override { mOffset = 0; }
-    SoundTools::SoundFormat getInputFormat() const override { return SoundTools::Float64; }
+    return pattern;
+}
 
-protected:
-    unsigned int read(unsigned int count, double* dest) override
-    {
-        // The position runs past the end once the flush of the overlap has
-        // been padded behind the last frame.
-        const long long left = (long long)mFrames - mOffset;
-        const unsigned int n = static_cast<unsigned int>(std::clamp<long long>(left, 0, count));
-        unsigned int done = 0;
-        while (done < n) {
-            const unsigned int at = (static_cast<unsigned int>(mOffset) + done) % kPattern;
-            const unsigned int chunk = std::min(n - done, kPattern - at);
-            std::memcpy(dest + 2 * done, mPattern.data() + 2 * size_t(at), sizeof(double) * 2 * chunk);
-            done += chunk;
-        }
-        return n;
-    }
-
-private:
-    static constexpr unsigned int kPattern = 3 * kRate;
-    unsigned int mFrames;
-    std::vector<double> mPattern;
-};
+const std::vector<double>& musicPattern()
+{
+    static const std::vector<double> pattern = buildMusicPattern();
+    return pattern;
+}
 
 void runOver(benchmark::State& state, SoundAlgo& algo)
 {
     for (auto _ : state) {
-        PatternReader reader(kTenMinutes);
-        NullWriter writer;
+        benchstreams::RepeatingReader reader(kTenMinutes, musicPattern(), kRate);
+        benchstreams::NullWriter writer(kRate);
         writer.setRange(0, int(kTenMinutes));
         if (algo.processAll(reader, &writer) != SoundTools::Ok || writer.written != kTenMinutes)
             state.SkipWithError("the run did not process the whole stream");
@@ -123,7 +79,7 @@ void BM_LimiterTenMinutes(benchmark::State& state)
 RMSStepDetector* detectRegions()
 {
     auto* detector = new RMSStepDetector(-40.0, 0.2, 1.0, RMSStepDetector::NoOutput, false);
-    PatternReader reader(kTenMinutes);
+    benchstreams::RepeatingReader reader(kTenMinutes, musicPattern(), kRate);
     detector->processAll(reader, nullptr);
     return detector;
 }

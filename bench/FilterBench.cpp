@@ -2,6 +2,7 @@
 // stereo frame per biquad section) and the FIR equaliser (frames per second
 // by taps and threads). With TULV_BENCH_WAV set, the equaliser also runs on
 // that file, for a comparison with SoX's equalizer effects on it.
+#include "bench/BenchStreams.h"
 #include "tulv/filters/BiquadEqBuilder.h"
 #include "tulv/filters/SoundAlgoEqFIR.h"
 #include "tulv/filters/SoundAlgoFilterBiquad.h"
@@ -23,43 +24,21 @@ const double kBandFreqs[9] = { 60, 120, 250, 500, 1000, 2000, 4000, 8000, 15000 
 const double kPopGains[9] = { -1, 0, 2, 4, 4, 2, 0, -1, -2 };
 constexpr unsigned int kRate = 44100;
 
-// Noise from a precomputed period, copied in as a file reader would hand
-// decoded frames over (noise keeps the recursions out of denormals).
-class NoiseReader : public SoundReader {
-public:
-    explicit NoiseReader(unsigned int frames)
-        : mFrames(frames)
-        , mPeriod(2 * kPeriod)
-    {
-        std::mt19937 generator(1);
-        for (double& v : mPeriod)
-            v = double(generator()) / 4294967295.0 - 0.5;
-    }
-    SoundTools::Status open(QString) override { return SoundTools::Ok; }
-    void close() override {}
-    unsigned int getFrameNB() const override { return mFrames; }
-    unsigned int getSampleRate() const override { return kRate; }
-    void rewind() override { mOffset = 0; }
-    SoundTools::SoundFormat getInputFormat() const override { return SoundTools::Float64; }
+// Noise (it keeps the recursions out of denormals), 8192 frames repeated.
+std::vector<double> buildNoise()
+{
+    std::mt19937 generator(1);
+    std::vector<double> period(2 * 8192);
+    for (double& v : period)
+        v = double(generator()) / 4294967295.0 - 0.5;
+    return period;
+}
 
-protected:
-    unsigned int read(unsigned int count, double* dest) override
-    {
-        const unsigned int n = std::min<unsigned int>(count, mFrames - static_cast<unsigned int>(mOffset));
-        unsigned int done = 0;
-        while (done < n) {
-            const unsigned int chunk = std::min(n - done, kPeriod);
-            std::memcpy(dest + 2 * done, mPeriod.data(), sizeof(double) * 2 * chunk);
-            done += chunk;
-        }
-        return n;
-    }
-
-private:
-    static constexpr unsigned int kPeriod = 8192;
-    unsigned int mFrames;
-    std::vector<double> mPeriod;
-};
+const std::vector<double>& noise()
+{
+    static const std::vector<double> pattern = buildNoise();
+    return pattern;
+}
 
 // Lets an algorithm go through its reference count. Hiding its exact type
 // from the optimiser keeps GCC from a false alarm about the base-class
@@ -69,27 +48,6 @@ void letGo(SoundAlgo* algo)
     benchmark::DoNotOptimize(algo);
     algo->release();
 }
-
-class NullWriter : public SoundWriter {
-public:
-    NullWriter()
-        : SoundWriter(kRate)
-    {
-    }
-    SoundTools::Status open(QString) override { return SoundTools::Ok; }
-    void close() override {}
-    double sum = 0;
-    size_t written = 0;
-
-protected:
-    unsigned int write(unsigned int count, double* frames) override
-    {
-        sum += frames[0] + frames[2 * (count - 1) + 1];
-        written += count;
-        return count;
-    }
-};
-
 // The nine-band equaliser through processAll, 60 s of 44.1 kHz stereo.
 void BM_NineBandEqualiser(benchmark::State& state)
 {
@@ -98,8 +56,8 @@ void BM_NineBandEqualiser(benchmark::State& state)
     for (int k = 0; k < 9; ++k)
         eq->pushFilter(SoundTools::BandEq, kBandFreqs[k], 1.9, kPopGains[k]);
     for (auto _ : state) {
-        NoiseReader reader(frames);
-        NullWriter writer;
+        benchstreams::RepeatingReader reader(frames, noise(), kRate);
+        benchstreams::NullWriter writer(kRate);
         if (eq->processAll(reader, &writer) != SoundTools::Ok || writer.written != frames)
             state.SkipWithError("the equaliser did not process the whole stream");
         benchmark::DoNotOptimize(writer.sum);
@@ -131,7 +89,7 @@ void runFromFile(benchmark::State& state, bool withBands)
             break;
         }
         frames = reader->getFrameNB();
-        NullWriter writer;
+        benchstreams::NullWriter writer(kRate);
         if (eq->processAll(*reader, &writer) != SoundTools::Ok)
             state.SkipWithError("the run failed");
         benchmark::DoNotOptimize(writer.sum);
@@ -209,8 +167,8 @@ void BM_FirEqualiser(benchmark::State& state)
     if (fir->getLength(kRate) != unsigned(state.range(0)))
         state.SkipWithError("unexpected tap count");
     for (auto _ : state) {
-        NoiseReader reader(frames);
-        NullWriter writer;
+        benchstreams::RepeatingReader reader(frames, noise(), kRate);
+        benchstreams::NullWriter writer(kRate);
         if (fir->processAll(reader, &writer) != SoundTools::Ok)
             state.SkipWithError("the FIR run failed");
         benchmark::DoNotOptimize(writer.sum);

@@ -1,10 +1,9 @@
 // Throughput of algorithm graphs: the adder over several inputs and a
 // two-branch composite with a heavy member in each branch, on one and on two
 // OpenMP threads.
+#include "bench/BenchStreams.h"
 #include "tulv/core/SoundAlgoComposite.h"
 #include "tulv/core/SoundAlgoElementary.h"
-#include "tulv/io/SoundReader.h"
-#include "tulv/io/SoundWriter.h"
 
 #include <benchmark/benchmark.h>
 
@@ -14,6 +13,21 @@
 #include <vector>
 
 namespace {
+
+// A saw-tooth period of 977 frames around zero.
+std::vector<double> buildSawTooth()
+{
+    std::vector<double> period(2 * 8192);
+    for (size_t i = 0; i < period.size(); ++i)
+        period[i] = double(i % 977) / 977.0 - 0.5;
+    return period;
+}
+
+const std::vector<double>& sawTooth()
+{
+    static const std::vector<double> pattern = buildSawTooth();
+    return pattern;
+}
 
 // Hands out its one input as every one of its outputs, without copying, so
 // that what a graph after it costs is the adder alone.
@@ -77,69 +91,13 @@ private:
     std::vector<double> mCoefficients;
 };
 
-// A sink that touches what it is given and keeps nothing.
-class NullWriter : public SoundWriter {
-public:
-    NullWriter()
-        : SoundWriter(44100)
-    {
-    }
-    SoundTools::Status open(QString) override { return SoundTools::Ok; }
-    void close() override {}
-    double sum = 0;
-
-protected:
-    unsigned int write(unsigned int count, double* frames) override
-    {
-        sum += frames[0] + frames[2 * (count - 1) + 1];
-        return count;
-    }
-};
-
-// Fills blocks by memcpy from a precomputed period, as a file reader hands
-// decoded frames over.
-class PeriodicReader : public SoundReader {
-public:
-    explicit PeriodicReader(unsigned int frames)
-        : mFrames(frames)
-        , mPeriod(2 * kPeriod)
-    {
-        for (size_t i = 0; i < mPeriod.size(); ++i)
-            mPeriod[i] = double(i % 977) / 977.0 - 0.5;
-    }
-    SoundTools::Status open(QString) override { return SoundTools::Ok; }
-    void close() override {}
-    unsigned int getFrameNB() const override { return mFrames; }
-    unsigned int getSampleRate() const override { return 44100; }
-    void rewind() override { mOffset = 0; }
-    SoundTools::SoundFormat getInputFormat() const override { return SoundTools::Float64; }
-
-protected:
-    unsigned int read(unsigned int count, double* dest) override
-    {
-        const unsigned int n = std::min<unsigned int>(count, mFrames - static_cast<unsigned int>(mOffset));
-        unsigned int done = 0;
-        while (done < n) {
-            const unsigned int chunk = std::min(n - done, kPeriod);
-            std::memcpy(dest + 2 * done, mPeriod.data(), sizeof(double) * 2 * chunk);
-            done += chunk;
-        }
-        return n;
-    }
-
-private:
-    static constexpr unsigned int kPeriod = 8192;
-    unsigned int mFrames;
-    std::vector<double> mPeriod;
-};
-
 void runGraph(benchmark::State& state, SoundAlgo* graph, unsigned int frames, int threads)
 {
     const int saved = omp_get_max_threads();
     omp_set_num_threads(threads);
     for (auto _ : state) {
-        PeriodicReader reader(frames);
-        NullWriter writer;
+        benchstreams::RepeatingReader reader(frames, sawTooth());
+        benchstreams::NullWriter writer;
         if (graph->processAll(reader, &writer) != SoundTools::Ok)
             state.SkipWithError("graph failed");
         benchmark::DoNotOptimize(writer.sum);

@@ -1,6 +1,6 @@
 // Throughput of the block loop itself: a copying algorithm over an in-memory
 // source, so that what is measured is the loop's bookkeeping and copies.
-#include "tests/support/MemoryIO.h"
+#include "bench/BenchStreams.h"
 #include "tulv/core/SoundAlgo.h"
 
 #include <benchmark/benchmark.h>
@@ -21,63 +21,20 @@ public:
     }
 };
 
-// A sink that touches what it is given and keeps nothing.
-class NullWriter : public SoundWriter {
-public:
-    NullWriter()
-        : SoundWriter(44100)
-    {
-    }
-    SoundTools::Status open(QString) override { return SoundTools::Ok; }
-    void close() override {}
-    double sum = 0;
-    size_t written = 0;
+// A saw-tooth period of 977 frames.
+std::vector<double> buildRamp()
+{
+    std::vector<double> period(2 * 8192);
+    for (size_t i = 0; i < period.size(); ++i)
+        period[i] = double(i % 977) / 977.0;
+    return period;
+}
 
-protected:
-    unsigned int write(unsigned int count, double* frames) override
-    {
-        sum += frames[0] + frames[2 * (count - 1) + 1];
-        written += count;
-        return count;
-    }
-};
-
-// A source that fills blocks with memcpy from a precomputed period, the way a
-// file reader hands decoded frames over.
-class PeriodicReader : public SoundReader {
-public:
-    explicit PeriodicReader(unsigned int frames)
-        : mFrames(frames)
-        , mPeriod(2 * kPeriod)
-    {
-        for (size_t i = 0; i < mPeriod.size(); ++i)
-            mPeriod[i] = double(i % 977) / 977.0;
-    }
-    SoundTools::Status open(QString) override { return SoundTools::Ok; }
-    void close() override {}
-    unsigned int getFrameNB() const override { return mFrames; }
-    unsigned int getSampleRate() const override { return 44100; }
-    void rewind() override { mOffset = 0; }
-    SoundTools::SoundFormat getInputFormat() const override { return SoundTools::Float64; }
-
-protected:
-    unsigned int read(unsigned int count, double* dest) override
-    {
-        const unsigned int n = std::min<unsigned int>(count, mFrames - static_cast<unsigned int>(mOffset));
-        unsigned int done = 0;
-        while (done < n) {
-            const unsigned int chunk = std::min(n - done, kPeriod);
-            std::memcpy(dest + 2 * done, mPeriod.data(), sizeof(double) * 2 * chunk);
-            done += chunk;
-        }
-        return n;
-    }
-
-private:
-    static constexpr unsigned int kPeriod = 8192;
-    unsigned int mFrames;
-    std::vector<double> mPeriod;
-};
+const std::vector<double>& ramp()
+{
+    static const std::vector<double> pattern = buildRamp();
+    return pattern;
+}
 
 void BM_LoopCopy(benchmark::State& state)
 {
@@ -86,8 +43,8 @@ void BM_LoopCopy(benchmark::State& state)
     const unsigned int frames = 10 * 1000 * 1000;
     auto* algo = new CopyAlgo;
     for (auto _ : state) {
-        PeriodicReader reader(frames);
-        NullWriter writer;
+        benchstreams::RepeatingReader reader(frames, ramp());
+        benchstreams::NullWriter writer;
         if (algo->processAll(reader, &writer) != SoundTools::Ok || writer.written != frames)
             state.SkipWithError("the loop did not copy the whole stream");
         benchmark::DoNotOptimize(writer.sum);
