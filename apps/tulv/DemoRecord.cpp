@@ -1,11 +1,14 @@
 #include "DemoRecord.h"
 
+#include "MusicSynth.h"
+
 #include <algorithm>
 #include <cmath>
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
+using namespace musicsynth;
+
 constexpr double kHissDb = -58.0;          // RMS of the surface hiss, under the music too
 constexpr double kClicksPerSecond = 4.0;   // crackle
 constexpr double kClickPeakMinDb = -52.0;
@@ -17,169 +20,22 @@ constexpr std::uint64_t kSeed = 1;
 
 double fromDb(double db)
 {
-    return std::pow(10.0, db / 20.0);
+    return dbToAmplitude(db);
 }
 
 int frames(double seconds)
 {
-    return int(std::floor(seconds * DemoRecordReader::kRate + 0.5));
+    return toFrames(seconds, DemoRecordReader::kRate);
 }
-
-// splitmix64: small, fast and the same on every platform.
-struct Random {
-    std::uint64_t state;
-    explicit Random(std::uint64_t seed)
-        : state(seed * 0x9E3779B97F4A7C15ull + 0x632BE59BD9B4E019ull)
-    {
-    }
-    std::uint64_t next()
-    {
-        std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
-    double uniform() { return double(next() >> 11) * (1.0 / 9007199254740992.0); }
-    double bipolar() { return 2.0 * uniform() - 1.0; }
-    double between(double low, double high) { return low + (high - low) * uniform(); }
-};
-
-// A sine by rotation of a phasor: four multiplications a frame.
-struct Oscillator {
-    double c = 1.0, s = 0.0, wc = 1.0, ws = 0.0;
-    void setFrequency(double hz)
-    {
-        wc = std::cos(2.0 * kPi * hz / DemoRecordReader::kRate);
-        ws = std::sin(2.0 * kPi * hz / DemoRecordReader::kRate);
-    }
-    double step()
-    {
-        const double nc = c * wc - s * ws;
-        s = c * ws + s * wc;
-        c = nc;
-        return s;
-    }
-    // Rounding slowly changes the phasor's length; pull it back now and then.
-    void renormalise()
-    {
-        const double r = std::sqrt(c * c + s * s);
-        c /= r;
-        s /= r;
-    }
-};
-
-// Semitones of a pentatonic scale over two octaves.
-const int kScale[] = { 0, 2, 4, 7, 9, 12, 14, 16, 19, 21, 24 };
-
-// A monophonic voice of harmonic notes: short attack, exponential decay.
-struct Voice {
-    Oscillator harmonics[3];
-    double weights[3] = { 1.0, 0.5, 0.25 };
-    double envelope = 0.0, attackStep = 0.0, decay = 1.0;
-    bool attacking = false;
-    int remaining = 0;
-    double baseHz = 220.0, minSeconds = 0.2, maxSeconds = 0.5, decaySeconds = 0.3;
-
-    void start(Random& random)
-    {
-        const int step = kScale[random.next() % (sizeof(kScale) / sizeof(kScale[0]))];
-        const double hz = baseHz * std::pow(2.0, step / 12.0);
-        for (int h = 0; h < 3; ++h)
-            harmonics[h].setFrequency(hz * (h + 1));
-        remaining = frames(random.between(minSeconds, maxSeconds));
-        attacking = true;
-        attackStep = (1.0 - envelope) / (0.005 * DemoRecordReader::kRate);
-        decay = std::exp(-1.0 / (decaySeconds * DemoRecordReader::kRate));
-    }
-    double next(Random& random)
-    {
-        if (remaining-- <= 0)
-            start(random);
-        if (attacking) {
-            envelope += attackStep;
-            if (envelope >= 1.0) {
-                envelope = 1.0;
-                attacking = false;
-            }
-        } else {
-            envelope *= decay;
-        }
-        double value = 0.0;
-        for (int h = 0; h < 3; ++h)
-            value += weights[h] * harmonics[h].step();
-        return envelope * value;
-    }
-};
-
-// The body of a track at unit scale: melody, bass, a pad chord that changes
-// every two seconds and a percussive noise hit every half second.
-struct Body {
-    Random random;
-    Voice melody, bass;
-    Oscillator pad[2];
-    int padRemaining = 0;
-    double hit = 0.0;
-    double hitDecay = std::exp(-1.0 / (0.04 * DemoRecordReader::kRate));
-    int hitRemaining = 0;
-    int sinceRenormalise = 0;
-
-    explicit Body(std::uint64_t seed)
-        : random(seed)
-    {
-        melody.baseHz = 330.0;
-        bass.baseHz = 82.5;
-        bass.minSeconds = 0.5;
-        bass.maxSeconds = 1.0;
-        bass.decaySeconds = 0.6;
-        bass.weights[2] = 0.0;
-    }
-
-    void next(double& left, double& right)
-    {
-        if (padRemaining-- <= 0) {
-            const double root = 110.0 * std::pow(2.0, kScale[random.next() % 5] / 12.0);
-            pad[0].setFrequency(root);
-            pad[1].setFrequency(root * 1.5);
-            padRemaining = frames(2.0);
-        }
-        if (hitRemaining-- <= 0) {
-            hit = 1.0;
-            hitRemaining = frames(random.between(0.45, 0.55));
-        }
-        const double m = melody.next(random);
-        const double b = bass.next(random);
-        const double p = 0.5 * (pad[0].step() + pad[1].step());
-        const double h = hit * random.bipolar();
-        hit *= hitDecay;
-        if (++sinceRenormalise == 4096) {
-            sinceRenormalise = 0;
-            for (Oscillator* o : { &pad[0], &pad[1], &melody.harmonics[0], &melody.harmonics[1], &melody.harmonics[2],
-                                   &bass.harmonics[0], &bass.harmonics[1], &bass.harmonics[2] })
-                o->renormalise();
-        }
-        left = 0.8 * m + 0.5 * b + 0.6 * p + 0.5 * h;
-        right = 0.5 * m + 0.8 * b + 0.6 * p + 0.5 * h;
-    }
-};
 
 std::uint64_t trackSeed(size_t track)
 {
-    return kSeed * 1000003ull + track * 7919ull + 17ull;
+    return musicsynth::trackSeed(kSeed, track);
 }
 
-// Mean power of a body at unit scale over its first 20 seconds: the scale
-// that puts a track at its level.
 double bodyPower(std::uint64_t seed)
 {
-    Body body(seed);
-    const int n = frames(20.0);
-    double sum = 0.0;
-    for (int i = 0; i < n; ++i) {
-        double l, r;
-        body.next(l, r);
-        sum += 0.5 * (l * l + r * r);
-    }
-    return sum / n;
+    return musicsynth::bodyPower(seed, DemoRecordReader::kRate);
 }
 
 struct TrackSpec {
@@ -318,7 +174,7 @@ unsigned int DemoRecordReader::read(unsigned int count, double* out)
         if (s.track < mPlan.size() && p >= mPlan[s.track].begin) {
             const TrackPlan& plan = mPlan[s.track];
             if (!s.body)
-                s.body = std::make_unique<Body>(trackSeed(s.track));
+                s.body = std::make_unique<Body>(trackSeed(s.track), DemoRecordReader::kRate);
             double l, r;
             s.body->next(l, r);
             double gain = plan.scale;
