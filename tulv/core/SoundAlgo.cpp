@@ -174,6 +174,16 @@ unsigned int SoundAlgo::getOutFrameNb() const
     return smallest > 0 ? static_cast<unsigned int>(smallest) : 0;
 }
 
+SoundAlgo::StereoBlock SoundAlgo::stereoBlock() const
+{
+    StereoBlock block { getOutOrigin(), static_cast<int>(std::min(getOutFrameNb(), getInFrameNb())), nullptr, nullptr };
+    if (block.frames > 0 && !mInBuffers.empty() && !mOutBuffers.empty() && mInBuffers[0] && mOutBuffers[0]) {
+        block.in = mInBuffers[0]->getStereoFrame(block.first);
+        block.out = mOutBuffers[0]->getStereoFrame(block.first);
+    }
+    return block;
+}
+
 SoundTools::Status SoundAlgo::useInputs(SoundAlgo* other)
 {
     const unsigned int n = getInputNumber();

@@ -154,6 +154,18 @@ protected:
     // Reads the same input buffers as `other` (parallel branches).
     SoundTools::Status useInputs(SoundAlgo* other);
 
+    // One block of a stereo algorithm with one input and one output whose
+    // output frame t is computed from input frame t onwards (no delay, no
+    // output overlap): the frames to compute from `first`, and both ports
+    // there (null when a port cannot be addressed; not set when frames is 0).
+    struct StereoBlock {
+        int first;
+        int frames;
+        const SoundTools::StereoFrame<double>* in;
+        SoundTools::StereoFrame<double>* out;
+    };
+    StereoBlock stereoBlock() const;
+
     bool isStopRequested() const { return mStop.load(std::memory_order_relaxed); }
 
     std::vector<std::shared_ptr<SoundBuffer>> mInBuffers;

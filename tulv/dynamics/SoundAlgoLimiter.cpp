@@ -184,15 +184,12 @@ double SoundAlgoLimiter::boundByAttackTarget(double coeff) const
 SoundTools::Status SoundAlgoLimiter::process()
 {
     std::unique_lock<std::shared_mutex> locker(mLock);
-    const int first = getOutOrigin();
-    const int N = static_cast<int>(std::min(getOutFrameNb(), getInFrameNb()));
+    const auto [first, N, in, out] = stereoBlock();
     if (N <= 0)
         return SoundTools::Ok;
-    // The input holds A + R frames beyond the last output frame of the block.
-    const SoundTools::StereoFrame<double>* in = mInBuffers[0]->getStereoFrame(first);
-    SoundTools::StereoFrame<double>* out = mOutBuffers[0]->getStereoFrame(first);
     if (!in || !out)
         return SoundTools::Error;
+    // The input holds A + R frames beyond the last output frame of the block.
     const int A = mLookAheadFrames;
     const int inAvailable = static_cast<int>(getInFrameNb());
     double* gain = mDiagnosticBuffer && N <= static_cast<int>(mDiagnosticBuffer->getFrameNBAllocated())

@@ -31,12 +31,9 @@ SoundTools::Status SoundAlgoNoiseGate::initProcess(const LoopContext& context, S
 
 SoundTools::Status SoundAlgoNoiseGate::process()
 {
-    const int first = getOutOrigin();
-    const int N = static_cast<int>(std::min(getOutFrameNb(), getInFrameNb()));
+    const auto [first, N, in, out] = stereoBlock();
     if (N <= 0)
         return SoundTools::Ok;
-    const SoundTools::StereoFrame<double>* in = mInBuffers[0]->getStereoFrame(first);
-    SoundTools::StereoFrame<double>* out = mOutBuffers[0]->getStereoFrame(first);
     if (!in || !out)
         return SoundTools::Error;
     const int W = static_cast<int>(getInOverlap(mSampleRate));

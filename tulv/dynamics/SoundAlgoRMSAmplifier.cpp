@@ -294,12 +294,9 @@ void SoundAlgoRMSAmplifier::debugAmplification(int position)
 SoundTools::Status SoundAlgoRMSAmplifier::process()
 {
     std::unique_lock<std::shared_mutex> locker(mLock);
-    const int first = getOutOrigin();
-    const int N = static_cast<int>(std::min(getOutFrameNb(), getInFrameNb()));
+    const auto [first, N, in, out] = stereoBlock();
     if (N <= 0)
         return SoundTools::Ok;
-    const SoundTools::StereoFrame<double>* in = mInBuffers[0]->getStereoFrame(first);
-    SoundTools::StereoFrame<double>* out = mOutBuffers[0]->getStereoFrame(first);
     if (!in || !out)
         return SoundTools::Error;
     initCoeffFromRegionManager(first);
