@@ -103,6 +103,27 @@ QStringList Arguments::values(const char* name) const
     return mValues.value(QLatin1String(name));
 }
 
+namespace {
+
+// Stores `parsed` in `out` when it lies in [low, high]; otherwise the error
+// names the option and the range.
+template <typename T>
+bool storeInRange(const char* name, const QString& text, T parsed, T low, T high, T& out, QString& error)
+{
+    if (parsed < low || parsed > high) {
+        error = QStringLiteral("option '--%1' must lie between %2 and %3, not %4")
+                    .arg(QLatin1String(name))
+                    .arg(low)
+                    .arg(high)
+                    .arg(text);
+        return false;
+    }
+    out = parsed;
+    return true;
+}
+
+} // namespace
+
 bool Arguments::number(const char* name, double& out, double low, double high)
 {
     if (!mValues.contains(QLatin1String(name)))
@@ -114,16 +135,7 @@ bool Arguments::number(const char* name, double& out, double low, double high)
         mError = QStringLiteral("option '--%1' needs a number, not '%2'").arg(QLatin1String(name), text);
         return false;
     }
-    if (parsed < low || parsed > high) {
-        mError = QStringLiteral("option '--%1' must lie between %2 and %3, not %4")
-                     .arg(QLatin1String(name))
-                     .arg(low)
-                     .arg(high)
-                     .arg(text);
-        return false;
-    }
-    out = parsed;
-    return true;
+    return storeInRange(name, text, parsed, low, high, out, mError);
 }
 
 bool Arguments::integer(const char* name, int& out, int low, int high)
@@ -137,16 +149,7 @@ bool Arguments::integer(const char* name, int& out, int low, int high)
         mError = QStringLiteral("option '--%1' needs a whole number, not '%2'").arg(QLatin1String(name), text);
         return false;
     }
-    if (parsed < low || parsed > high) {
-        mError = QStringLiteral("option '--%1' must lie between %2 and %3, not %4")
-                     .arg(QLatin1String(name))
-                     .arg(low)
-                     .arg(high)
-                     .arg(text);
-        return false;
-    }
-    out = parsed;
-    return true;
+    return storeInRange(name, text, parsed, low, high, out, mError);
 }
 
 int Arguments::usageError(const QString& message) const

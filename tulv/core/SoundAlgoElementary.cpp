@@ -26,6 +26,24 @@ inline double* blockStart(const std::shared_ptr<SoundBuffer>& buffer, int first)
     return buffer ? buffer->getFrame(first) : nullptr;
 }
 
+// Output value = map(input value) for every channel of the `n` frames of the
+// block, the input read from its origin and the output written from its own.
+template <typename Map>
+SoundTools::Status mapBlock(const std::shared_ptr<SoundBuffer>& in, int inFirst,
+                            const std::shared_ptr<SoundBuffer>& out, int outFirst, unsigned int n, Map map)
+{
+    if (n == 0)
+        return SoundTools::Ok;
+    const double* source = blockStart(in, inFirst);
+    double* target = blockStart(out, outFirst);
+    if (!source || !target)
+        return SoundTools::Error;
+    const size_t values = kStereo * size_t(n);
+    for (size_t v = 0; v < values; ++v)
+        target[v] = map(source[v]);
+    return SoundTools::Ok;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------- Multi
@@ -234,22 +252,13 @@ SoundAlgoAbs::~SoundAlgoAbs() = default;
 
 SoundTools::Status SoundAlgoAbs::process()
 {
-    const unsigned int n = getOutFrameNb();
-    if (n == 0)
-        return SoundTools::Ok;
-    const double* in = blockStart(mInBuffers[0], getInOrigin());
-    double* out = blockStart(mOutBuffers[0], getOutOrigin());
-    if (!in || !out)
-        return SoundTools::Error;
-    const size_t values = kStereo * n;
     if (mAddSignal) {
-        for (size_t v = 0; v < values; ++v)
-            out[v] = in[v] + mFactor * std::fabs(in[v]);
-    } else {
-        for (size_t v = 0; v < values; ++v)
-            out[v] = std::fabs(in[v]);
+        const double factor = mFactor;
+        return mapBlock(mInBuffers[0], getInOrigin(), mOutBuffers[0], getOutOrigin(), getOutFrameNb(),
+                        [factor](double x) { return x + factor * std::fabs(x); });
     }
-    return SoundTools::Ok;
+    return mapBlock(mInBuffers[0], getInOrigin(), mOutBuffers[0], getOutOrigin(), getOutFrameNb(),
+                    [](double x) { return std::fabs(x); });
 }
 
 // ---------------------------------------------------------------- Scale
@@ -263,17 +272,9 @@ SoundAlgoScale::~SoundAlgoScale() = default;
 
 SoundTools::Status SoundAlgoScale::process()
 {
-    const unsigned int n = getOutFrameNb();
-    if (n == 0)
-        return SoundTools::Ok;
-    const double* in = blockStart(mInBuffers[0], getInOrigin());
-    double* out = blockStart(mOutBuffers[0], getOutOrigin());
-    if (!in || !out)
-        return SoundTools::Error;
-    const size_t values = kStereo * n;
-    for (size_t v = 0; v < values; ++v)
-        out[v] = mFactor * in[v];
-    return SoundTools::Ok;
+    const double factor = mFactor;
+    return mapBlock(mInBuffers[0], getInOrigin(), mOutBuffers[0], getOutOrigin(), getOutFrameNb(),
+                    [factor](double x) { return factor * x; });
 }
 
 // ---------------------------------------------------------------- Bypass
