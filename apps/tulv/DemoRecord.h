@@ -34,7 +34,7 @@ public:
 
     std::vector<Track> tracks() const;
 
-    static const unsigned int kRate = 44100;
+    static constexpr unsigned int kRate = 44100;
 
 protected:
     unsigned int read(unsigned int count, double* dest) override;
