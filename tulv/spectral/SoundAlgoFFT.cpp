@@ -187,6 +187,9 @@ SoundTools::Status SoundAlgoFFTDirectCompute::initInputBuffer(const LoopContext&
     // Zero beyond the transformed frames, once: only the first half is
     // written with overlap.
     scratch.assign(2 * size_t(fftSize), 0.0);
+    // A source that miscounts its frames costs only time: past this point
+    // silent hops are the flush, any other is still transformed.
+    streamEnd = context.startFrame + static_cast<int>(context.frameNBToProcess);
     return SoundAlgo::initInputBuffer(context);
 }
 
@@ -207,6 +210,17 @@ void SoundAlgoFFTDirectCompute::setOutOrigin()
     readyEnd = nextHop;
 }
 
+bool SoundAlgoFFTDirectCompute::isFlush(const double* frames, int at) const
+{
+    if (at < streamEnd)
+        return false;
+    const size_t values = 2 * size_t(getHop());
+    for (size_t j = 0; j < values; ++j)
+        if (frames[j] != 0.0)
+            return false;
+    return true;
+}
+
 SoundTools::Status SoundAlgoFFTDirectCompute::process()
 {
     const std::shared_ptr<SoundBuffer>& in = mInBuffers[0];
@@ -215,7 +229,13 @@ SoundTools::Status SoundAlgoFFTDirectCompute::process()
     const int hop = static_cast<int>(getHop());
     // Every complete hop not transformed yet; the frames of an incomplete
     // one stay in the input overlap until the next block completes them.
-    const int count = nextHop + hop <= inEnd ? (inEnd - nextHop) / hop : 0;
+    // Hops of silence after the end of the stream (the flush) are not
+    // transformed: downstream they are the same as no spectrum at all, and
+    // a measurement must not count them.
+    const int complete = nextHop + hop <= inEnd ? (inEnd - nextHop) / hop : 0;
+    int count = complete;
+    while (count > 0 && isFlush(in->getFrame(nextHop + (count - 1) * hop), nextHop + (count - 1) * hop))
+        --count;
     origin = nextHop;
     out->setOrigin(origin);
     out->setFrameNB(static_cast<unsigned int>(count));
@@ -240,6 +260,8 @@ SoundTools::Status SoundAlgoFFTDirectCompute::process()
             engine.forwardStereo(scratch.data(), spectrum);
         }
     }
+    // Flush hops are passed over: the next block starts after them.
+    nextHop += (complete - count) * hop;
     readyEnd = inEnd - hop;
     return SoundTools::Ok;
 }
@@ -303,8 +325,25 @@ void SoundAlgoFFTInverseCompute::updateOutput(unsigned int advance)
     mOutBuffers[0]->setFrameNB(0);
 }
 
+void SoundAlgoFFTInverseCompute::flushTo(int end)
+{
+    // Whole hops, as silent spectra would give: with overlap-add the second
+    // half of the last result, then nothing.
+    const size_t half = fftSize / 2;
+    const size_t hop = getHop();
+    while (pendingStart + static_cast<int>(pending.size() / 2) < end) {
+        const size_t first = pending.size() / 2;
+        pending.resize(2 * (first + hop), 0.0);
+        if (mode == 1) {
+            std::memcpy(pending.data() + 2 * first, tail.data() + 2 * half, sizeof(double) * 2 * half);
+            std::fill(tail.begin(), tail.end(), 0.0);
+        }
+    }
+}
+
 void SoundAlgoFFTInverseCompute::inverseOne(const double* spectrum, int at)
 {
+    flushTo(at);
     const size_t n = fftSize;
     const size_t half = n / 2;
     const size_t hop = getHop();
@@ -355,7 +394,9 @@ SoundTools::Status SoundAlgoFFTInverseCompute::process()
         inverseOne(in->getRelFrame(static_cast<int>(i)), origin + static_cast<int>(i) * hop);
 
     // The window of this block: from outStart to readyEnd. Everything in it
-    // has been computed (the direct transform keeps at most one hop back).
+    // has been computed (the direct transform keeps at most one hop back),
+    // except after the end of the stream, where no spectrum comes.
+    flushTo(readyEnd);
     const int frames = std::max(readyEnd - outStart, 0);
     out->setOrigin(outStart);
     out->setFrameNB(static_cast<unsigned int>(frames));
