@@ -117,6 +117,7 @@ void SoundAlgoFFT::setOutOrigin()
 
 void SoundAlgoFFT::updateOutput(unsigned int /*advance*/)
 {
+    readyEnd = upstreamReadyEnd(readyEnd);
     // Spectra are made anew every block: nothing carries over.
     for (auto& buffer : mOutBuffers)
         buffer->setFrameNB(0);
@@ -127,7 +128,6 @@ unsigned int SoundAlgoFFT::beginSpectralBlock()
     const std::shared_ptr<SoundBuffer>& in = mInBuffers[0];
     const unsigned int n = in->getFrameNB();
     updateOrigin();
-    readyEnd = upstreamReadyEnd(readyEnd);
     for (auto& buffer : mOutBuffers) {
         buffer->setFrameNB(n);
         buffer->setOrigin(origin);
@@ -203,6 +203,14 @@ SoundTools::Status SoundAlgoFFTDirectCompute::initOutputBuffer(const LoopContext
     return SoundTools::Ok;
 }
 
+void SoundAlgoFFTDirectCompute::updateOutput(unsigned int advance)
+{
+    // The input of the block is in place: what the block will complete is
+    // known before anything runs.
+    readyEnd = getInOrigin() + static_cast<int>(getInFrameNb()) - static_cast<int>(getHop());
+    SoundAlgoFFT::updateOutput(advance);
+}
+
 void SoundAlgoFFTDirectCompute::setOutOrigin()
 {
     nextHop = getInOrigin();
@@ -262,7 +270,6 @@ SoundTools::Status SoundAlgoFFTDirectCompute::process()
     }
     // Flush hops are passed over: the next block starts after them.
     nextHop += (complete - count) * hop;
-    readyEnd = inEnd - hop;
     return SoundTools::Ok;
 }
 
@@ -320,9 +327,12 @@ void SoundAlgoFFTInverseCompute::setOutOrigin()
 
 void SoundAlgoFFTInverseCompute::updateOutput(unsigned int advance)
 {
+    // Sized before any algorithm of the block runs, as the algorithms after
+    // this one size their outputs from it.
     outStart += static_cast<int>(advance);
+    readyEnd = upstreamReadyEnd(readyEnd);
     mOutBuffers[0]->setOrigin(outStart);
-    mOutBuffers[0]->setFrameNB(0);
+    mOutBuffers[0]->setFrameNB(mode == -1 ? 0 : static_cast<unsigned int>(std::max(readyEnd - outStart, 0)));
 }
 
 void SoundAlgoFFTInverseCompute::flushTo(int end)
@@ -385,7 +395,6 @@ SoundTools::Status SoundAlgoFFTInverseCompute::process()
     const std::shared_ptr<SoundBuffer>& in = mInBuffers[0];
     const std::shared_ptr<SoundBuffer>& out = mOutBuffers[0];
     origin = in->getOrigin();
-    readyEnd = upstreamReadyEnd(readyEnd);
     if (mode == -1)
         return SoundTools::Ok;
     const unsigned int count = in->getFrameNB();

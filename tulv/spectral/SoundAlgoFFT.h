@@ -106,6 +106,7 @@ protected:
     SoundTools::Status initInputBuffer(const LoopContext& context) override;
     SoundTools::Status initOutputBuffer(const LoopContext& context) override;
     void setOutOrigin() override;
+    void updateOutput(unsigned int advance) override;
 
 private:
     // True for a hop of silence after the end of the stream.
