@@ -15,7 +15,7 @@ constexpr int kTileBits = 3;
 
 // Butterflies of one stage over the two halves (a, b) of a block:
 // a ± W·b with W = (wr + i·wi), h of them.
-void oneStage(double* __restrict ar, double* __restrict ai, double* __restrict br, double* __restrict bi,
+inline __attribute__((always_inline)) void oneStage(double* __restrict ar, double* __restrict ai, double* __restrict br, double* __restrict bi,
               const double* __restrict wr, const double* __restrict wi, int h)
 {
     for (int k = 0; k < h; ++k) {
@@ -31,20 +31,13 @@ void oneStage(double* __restrict ar, double* __restrict ai, double* __restrict b
 // Two stages (lengths 2h and 4h) over one block of 4h values: the quarters
 // x0 … x3 first pair up as (x0, x1), (x2, x3) with W_2h^k, then as (x0, x2)
 // with W_4h^k and (x1, x3) with W_4h^(k+h) = −i·W_4h^k.
-void pairOfStages(double* re, double* im, int h, const double* tw)
+inline __attribute__((always_inline)) void quarters(double* __restrict r0, double* __restrict r1,
+                                                     double* __restrict r2, double* __restrict r3,
+                                                     double* __restrict i0, double* __restrict i1,
+                                                     double* __restrict i2, double* __restrict i3,
+                                                     const double* __restrict ar, const double* __restrict ai,
+                                                     const double* __restrict br, const double* __restrict bi, int h)
 {
-    double* __restrict r0 = re;
-    double* __restrict r1 = re + h;
-    double* __restrict r2 = re + 2 * h;
-    double* __restrict r3 = re + 3 * h;
-    double* __restrict i0 = im;
-    double* __restrict i1 = im + h;
-    double* __restrict i2 = im + 2 * h;
-    double* __restrict i3 = im + 3 * h;
-    const double* __restrict ar = tw;
-    const double* __restrict ai = tw + h;
-    const double* __restrict br = tw + 2 * h;
-    const double* __restrict bi = tw + 3 * h;
     for (int k = 0; k < h; ++k) {
         const double t1r = r1[k] * ar[k] - i1[k] * ai[k], t1i = r1[k] * ai[k] + i1[k] * ar[k];
         const double t3r = r3[k] * ar[k] - i3[k] * ai[k], t3i = r3[k] * ai[k] + i3[k] * ar[k];
@@ -62,6 +55,12 @@ void pairOfStages(double* re, double* im, int h, const double* tw)
         r3[k] = a1r - vi;
         i3[k] = a1i + vr;
     }
+}
+
+inline __attribute__((always_inline)) void pairOfStages(double* re, double* im, int h, const double* tw)
+{
+    quarters(re, re + h, re + 2 * h, re + 3 * h, im, im + h, im + 2 * h, im + 3 * h, tw, tw + h, tw + 2 * h,
+             tw + 3 * h, h);
 }
 
 } // namespace
@@ -128,11 +127,20 @@ void FFTARadix2::setSize(int n)
     }
 }
 
-void FFTARadix2::transform()
+// The butterfly passes, compiled once for the baseline instruction set and
+// once for AVX2 with FMA (four doubles a vector); the loader picks the one
+// the processor runs.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+#define TULV_VECTOR_CLONES __attribute__((target_clones("arch=haswell", "default")))
+#else
+#define TULV_VECTOR_CLONES
+#endif
+
+namespace {
+
+TULV_VECTOR_CLONES
+void runStages(double* __restrict re, double* __restrict im, int n, const double* tw)
 {
-    const int n = size;
-    double* __restrict re = work;
-    double* __restrict im = work + n + kPad;
     if (n == 2) {
         const double r0 = re[0], i0 = im[0];
         re[0] = r0 + re[1];
@@ -161,7 +169,6 @@ void FFTARadix2::transform()
     // The later stages, two per pass: n/4 radix-2² butterflies a pass, their
     // twiddles read in order, so the inner loops run on whole vectors;
     // ⌈(log2(n) − 2)/2⌉ passes over the data.
-    const double* tw = stageTwiddles.data();
     for (int len = 8; len <= n;) {
         const int h = len / 2;
         if (2 * len <= n) {
@@ -176,6 +183,13 @@ void FFTARadix2::transform()
             len *= 2;
         }
     }
+}
+
+} // namespace
+
+void FFTARadix2::transform()
+{
+    runStages(work, work + size + kPad, size, stageTwiddles.data());
 }
 
 void FFTARadix2::loadBitReversed(const double* values, bool realOnly)
