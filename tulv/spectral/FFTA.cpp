@@ -1,5 +1,6 @@
 #include "tulv/spectral/FFTA.h"
 
+#include <array>
 #include <cmath>
 #include <cstdlib>
 
@@ -11,7 +12,7 @@ namespace {
 constexpr size_t kPad = 8;
 // Bits of the tiles of the bit-reversal copy: 8 × 8 values, eight cache
 // lines read and eight written per tile.
-constexpr int kTileBits = 3;
+constexpr int kTileBits = 2;
 
 // Butterflies of one stage over the two halves (a, b) of a block:
 // a ± W·b with W = (wr + i·wi), h of them.
@@ -131,7 +132,7 @@ void FFTARadix2::setSize(int n)
 // once for AVX2 with FMA (four doubles a vector); the loader picks the one
 // the processor runs.
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
-#define TULV_VECTOR_CLONES __attribute__((target_clones("arch=haswell", "default")))
+#define TULV_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define TULV_VECTOR_CLONES
 #endif
@@ -139,7 +140,7 @@ void FFTARadix2::setSize(int n)
 namespace {
 
 TULV_VECTOR_CLONES
-void runStages(double* __restrict re, double* __restrict im, int n, const double* tw)
+void runStages(double* __restrict re, double* __restrict im, int n, const double* tw, bool firstPass)
 {
     if (n == 2) {
         const double r0 = re[0], i0 = im[0];
@@ -151,7 +152,7 @@ void runStages(double* __restrict re, double* __restrict im, int n, const double
     }
     // The stages of length 2 and 4 together: their twiddles are 1 and −i,
     // so they need no multiplication. One pass over the data instead of two.
-    for (int s = 0; s < n; s += 4) {
+    for (int s = 0; firstPass && s < n; s += 4) {
         const double r0 = re[s] + re[s + 1], i0 = im[s] + im[s + 1];
         const double r1 = re[s] - re[s + 1], i1 = im[s] - im[s + 1];
         const double r2 = re[s + 2] + re[s + 3], i2 = im[s + 2] + im[s + 3];
@@ -187,9 +188,43 @@ void runStages(double* __restrict re, double* __restrict im, int n, const double
 
 } // namespace
 
-void FFTARadix2::transform()
+void FFTARadix2::transform(const double* values, bool realOnly)
 {
-    runStages(work, work + size + kPad, size, stageTwiddles.data());
+    const int n = size;
+    double* re = work;
+    double* im = work + n + kPad;
+    if (n < 8) {
+        loadBitReversed(values, realOnly);
+        runStages(re, im, n, stageTwiddles.data(), true);
+        return;
+    }
+    // The bit-reversal copy and the stages of length 2 and 4 in one pass:
+    // work values s … s+3 come from the input at bitReverse[s] plus 0, N/2,
+    // N/4 and 3N/4. Gathering reads where a copy would scatter writes.
+    const int* order = &bitReverse[0];
+    const int step = realOnly ? 1 : 2;
+    const int offsets[4] = { 0, n / 2, n / 4, 3 * n / 4 };
+    for (int s = 0; s < n; s += 4) {
+        const double* from = values + step * order[s];
+        double xr[4], xi[4];
+        for (int c = 0; c < 4; ++c) {
+            xr[c] = from[step * offsets[c]];
+            xi[c] = realOnly ? 0.0 : from[step * offsets[c] + 1];
+        }
+        const double r0 = xr[0] + xr[1], i0 = xi[0] + xi[1];
+        const double r1 = xr[0] - xr[1], i1 = xi[0] - xi[1];
+        const double r2 = xr[2] + xr[3], i2 = xi[2] + xi[3];
+        const double r3 = xr[2] - xr[3], i3 = xi[2] - xi[3];
+        re[s] = r0 + r2;
+        im[s] = i0 + i2;
+        re[s + 2] = r0 - r2;
+        im[s + 2] = i0 - i2;
+        re[s + 1] = r1 + i3;
+        im[s + 1] = i1 - r3;
+        re[s + 3] = r1 - i3;
+        im[s + 3] = i1 + r3;
+    }
+    runStages(re, im, n, stageTwiddles.data(), false);
 }
 
 void FFTARadix2::loadBitReversed(const double* values, bool realOnly)
@@ -211,15 +246,21 @@ void FFTARadix2::loadBitReversed(const double* values, bool realOnly)
     // consecutive rev a, where a plain loop would write one value per
     // cache line, to lines a power of two apart.
     constexpr int tile = 1 << kTileBits;
-    static const int kRev[tile] = { 0, 4, 2, 6, 1, 5, 3, 7 };
+    static const auto kRev = [] {
+        std::array<int, tile> r {};
+        for (int i = 0; i < tile; ++i)
+            for (int b = 0; b < kTileBits; ++b)
+                r[size_t(i)] |= ((i >> b) & 1) << (kTileBits - 1 - b);
+        return r;
+    }();
     const int high = bits - kTileBits;
     for (int m = 0; m < (n >> (2 * kTileBits)); ++m) {
         const int middle = order[m << kTileBits];
         for (int a = 0; a < tile; ++a) {
             const int from = (a << high) | (m << kTileBits);
-            const int to = middle | kRev[a];
+            const int to = middle | kRev[size_t(a)];
             for (int c = 0; c < tile; ++c) {
-                const int j = to | (kRev[c] << high);
+                const int j = to | (kRev[size_t(c)] << high);
                 re[j] = values[step * (from + c)];
                 im[j] = realOnly ? 0.0 : values[2 * (from + c) + 1];
             }
@@ -232,8 +273,7 @@ void FFTARadix2::forwardStereo(const double* block, double* spectrum)
     const int n = size;
     const double* re = work;
     const double* im = work + n + kPad;
-    loadBitReversed(block, false);
-    transform();
+    transform(block, false);
     const int h = n / 2;
     double* left = spectrum;
     double* right = spectrum + n + 2;
@@ -279,8 +319,7 @@ void FFTARadix2::inverseStereo(const double* spectrum, double* block)
         v[2 * (n - k)] = rr - li;
         v[2 * (n - k) + 1] = ri + lr;
     }
-    loadBitReversed(v, false);
-    transform();
+    transform(v, false);
     const double scale = 1.0 / n;
     for (int i = 0; i < n; ++i) {
         block[2 * i] = im[i] * scale;
@@ -293,8 +332,7 @@ void FFTARadix2::forwardReal(const double* samples, double* spectrum)
     const int n = size;
     const double* re = work;
     const double* im = work + n + kPad;
-    loadBitReversed(samples, true);
-    transform();
+    transform(samples, true);
     for (int k = 0; k <= n / 2; ++k) {
         spectrum[2 * k] = re[k];
         spectrum[2 * k + 1] = im[k];

@@ -52,8 +52,9 @@ private:
     // Puts n complex values (interleaved, or real ones) into the split work
     // area in bit-reversed order.
     void loadBitReversed(const double* values, bool realOnly);
-    // Runs every butterfly stage on the bit-reversed split work area.
-    void transform();
+    // The transform of n complex values (interleaved, or real ones) into the
+    // split work area, in natural order.
+    void transform(const double* values, bool realOnly);
 
     std::valarray<double> cosTable; // cos(2πk/N), k < N/2
     std::valarray<double> sinTable; // sin(2πk/N), k < N/2
