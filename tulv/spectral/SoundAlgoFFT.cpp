@@ -1,5 +1,6 @@
 #include "tulv/spectral/SoundAlgoFFT.h"
 
+#include "tulv/core/SoundAlgoComposite.h"
 #include "tulv/spectral/SoundFFTAutocorrel.h"
 
 #include <algorithm>
@@ -68,7 +69,12 @@ bool SoundAlgoFFT::readFromJSon(QJsonObject& object)
 
 SoundAlgoFFT* SoundAlgoFFT::upstreamFFT() const
 {
-    return dynamic_cast<SoundAlgoFFT*>(mPrevious);
+    // Through composites: a spectral stream may come out of a chain or of
+    // branches, whose last member made it.
+    SoundAlgo* upstream = mPrevious;
+    while (auto* composite = dynamic_cast<SoundAlgoComposite*>(upstream))
+        upstream = composite->getLastAlgo();
+    return dynamic_cast<SoundAlgoFFT*>(upstream);
 }
 
 int SoundAlgoFFT::upstreamReadyEnd(int otherwise) const
@@ -289,7 +295,7 @@ SoundTools::Status SoundAlgoFFTInverseCompute::onInitInputBuffer()
     if (!isPowerOfTwo(fftSize))
         return SoundTools::Error;
     engine.setSize(static_cast<int>(fftSize));
-    if (dynamic_cast<SoundFFTAutocorrel*>(mPrevious))
+    if (dynamic_cast<SoundFFTAutocorrel*>(upstreamFFT()))
         mode = 2;
     else
         mode = overlap ? 1 : 0;
