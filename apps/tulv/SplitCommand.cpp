@@ -141,6 +141,14 @@ AlgoRef<RMSStepDetector> loadRegions(const QString& fileName, const SoundReader&
     return detector;
 }
 
+QString tableText(const SplitOutcome& outcome)
+{
+    QString text = trackTable(outcome.tracks, outcome.sampleRate);
+    for (const QString& note : outcome.notes)
+        text += note + QLatin1Char('\n');
+    return text;
+}
+
 } // namespace
 
 int runSplit(const QStringList& arguments)
@@ -251,22 +259,31 @@ int runSplitJob(const SplitJobRequest& request, SplitOutcome& outcome)
             return ExitFailed;
         }
     }
+    SoundTrackFinder finder(finderSettings(settings));
+    // Regions loaded from a file are split as they are classified there: an
+    // edited "IsNoise" moves a split.
+    const bool found = request.loadRegions.isEmpty() ? finder.find(*detector) : finder.findAsClassified(*detector);
     if (!request.saveRegions.isEmpty() && !saveRegions(*detector, request.saveRegions, reason)) {
         printError(QStringLiteral("cannot write '%1': %2").arg(request.saveRegions, reason));
         return ExitFailed;
     }
-
-    outcome.tracks = tracksOf(*detector, settings.minTrack);
+    if (!found) {
+        printError(QStringLiteral("no track found in '%1': %2").arg(request.in, finder.reason()));
+        return ExitFailed;
+    }
+    outcome.tracks = rowsOf(finder.tracks());
+    outcome.notes.clear();
+    if (!finder.reason().isEmpty())
+        outcome.notes << finder.reason();
+    const double rate = outcome.sampleRate ? outcome.sampleRate : 44100.0;
+    if (finder.leadIn() > 0 || finder.leadOut() > 0)
+        outcome.notes << QStringLiteral("left out: %1 s before the first track, %2 s after the last")
+                             .arg(finder.leadIn() / rate, 0, 'f', 2)
+                             .arg(finder.leadOut() / rate, 0, 'f', 2);
     if (request.dryRun) {
         if (request.printTable)
-            printOut(trackTable(outcome.tracks, outcome.sampleRate));
+            printOut(tableText(outcome));
         return ExitOk;
-    }
-    if (outcome.tracks.empty()) {
-        printError(QStringLiteral("no track found in '%1': no run of sound lasts %2 s or more between noise (see --min-track)")
-                       .arg(request.in)
-                       .arg(settings.minTrack));
-        return ExitFailed;
     }
 
     SoundIDTag tags;
@@ -282,8 +299,8 @@ int runSplitJob(const SplitJobRequest& request, SplitOutcome& outcome)
     applyTagOverrides(request.tagItems, false, tags, reason);
     const SoundTools::SoundFormat format = request.formatGiven ? request.format : reader->getInputFormat();
     const QString before = SoundDebuggableClass::getError();
-    const PassResult result = writeTracks(*reader, *detector, settings, staged.path(), QFileInfo(request.out).fileName(),
-                                          format, request.bitrate, tags, request.quiet);
+    const PassResult result = writeTracks(*reader, detector.get(), outcome.tracks, settings, staged.path(),
+                                          QFileInfo(request.out).fileName(), format, request.bitrate, tags, request.quiet);
     if (result == PassResult::Interrupted) {
         staged.discard();
         printError(QStringLiteral("interrupted; no track written"));
@@ -304,6 +321,6 @@ int runSplitJob(const SplitJobRequest& request, SplitOutcome& outcome)
             outcome.tracks[i].file = QFileInfo(files.at(int(i))).fileName();
     outcome.files = files;
     if (request.printTable)
-        printOut(trackTable(outcome.tracks, outcome.sampleRate));
+        printOut(tableText(outcome));
     return ExitOk;
 }

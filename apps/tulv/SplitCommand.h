@@ -25,6 +25,7 @@ struct SplitJobRequest {
 struct SplitOutcome {
     std::vector<TrackRow> tracks;
     QStringList files;
+    QStringList notes; // what the user should know: lead-in and lead-out left out, fewer tracks than asked
     unsigned int sampleRate = 0;
 };
 
