@@ -13,6 +13,11 @@ constexpr double kRunQuietSeconds = 600.0;
 // noise: when the quiet budget reaches into the music (a short side whose
 // gaps are short), the estimate would otherwise land on the music itself.
 constexpr double kMinGlobalDepthDb = 20.0;
+// The quietest parts of the gaps of a side lie within this of one another
+// (crackle lifts some); a stretch taken for a gap whose quietest part lies
+// higher than the typical gap's is soft music.
+constexpr double kGapAboveFloorDb = 5.0;
+constexpr double kMinJudgedGapSeconds = 3.0;
 // A side whose loud stretches stand less than this above its quiet ones
 // holds no music to split: hiss, hum or dither throughout.
 constexpr double kMinSpreadDb = 10.0;
@@ -34,30 +39,20 @@ double powerDb(double meanSquare)
     return meanSquare <= 1e-20 ? -100.0 : 10.0 * std::log10(meanSquare);
 }
 
-// The level of the quietest stretch that makes up a tenth of the side, and
-// of the loudest: what a side's spread is measured between.
+// The levels of the quietest and of the loudest region: what a side's spread
+// is measured between. A side of noise only keeps within a few decibels
+// (crackle included); music, with its gaps, spans tens.
 void spread(const std::vector<RMSStepDetector::Region>& regions, double& quietDb, double& loudDb)
 {
-    std::vector<const RMSStepDetector::Region*> sorted;
-    long long total = 0;
+    double quiet = -1.0;
+    double loud = 0.0;
     for (const RMSStepDetector::Region& region : regions)
         if (region.length > 1) {
-            sorted.push_back(&region);
-            total += region.length;
+            quiet = quiet < 0.0 ? loudness(region) : std::min(quiet, loudness(region));
+            loud = std::max(loud, loudness(region));
         }
-    quietDb = loudDb = -100.0;
-    if (sorted.empty())
-        return;
-    std::sort(sorted.begin(), sorted.end(), [](auto* a, auto* b) { return loudness(*a) < loudness(*b); });
-    loudDb = powerDb(loudness(*sorted.back()));
-    long long seen = 0;
-    for (const RMSStepDetector::Region* region : sorted) {
-        seen += region->length;
-        if (seen * 10 >= total) {
-            quietDb = powerDb(loudness(*region));
-            return;
-        }
-    }
+    quietDb = powerDb(std::max(quiet, 0.0));
+    loudDb = powerDb(loud);
 }
 
 } // namespace
@@ -76,6 +71,68 @@ void SoundTrackFinder::classify(RMSStepDetector& detector) const
     const double side = detector.estimateNoise(mSettings.quietSeconds, mSettings.globalSnrDb);
     detector.applyNoise(std::min(side, -kMinGlobalDepthDb));
     detector.split(kRunQuietSeconds, mSettings.minRunSeconds, mSettings.runSnrDb);
+    keepQuietPassages(detector);
+}
+
+void SoundTrackFinder::keepQuietPassages(RMSStepDetector& detector) const
+{
+    const std::vector<RMSStepDetector::Region> regions = detector.getRegions();
+    const long long minFrames =
+        std::max(1LL, (long long)std::floor(mSettings.minTrackSeconds * detector.getSampleRate() + 0.5));
+    // The stretches of noise around the tracks (lead-in, gaps, lead-out),
+    // each with the level of its quietest region: where it is down to the
+    // surface. Bursts too short to be tracks belong to their stretch.
+    struct Stretch {
+        size_t first, last; // region indices [first, last)
+        double quietest;
+    };
+    std::vector<size_t> bounds { 0 }; // stretch, track, stretch, ... as region indices
+    for (size_t i = 0; i < regions.size();) {
+        if (regions[i].noise) {
+            ++i;
+            continue;
+        }
+        size_t j = i;
+        long long frames = 0;
+        for (; j < regions.size() && !regions[j].noise; ++j)
+            frames += regions[j].length;
+        if (frames >= minFrames) {
+            bounds.push_back(i);
+            bounds.push_back(j);
+        }
+        i = j;
+    }
+    bounds.push_back(regions.size());
+    std::vector<Stretch> stretches;
+    for (size_t k = 0; k + 1 < bounds.size(); k += 2) {
+        Stretch stretch { bounds[k], bounds[k + 1], -1.0 };
+        for (size_t r = stretch.first; r < stretch.last; ++r)
+            if (regions[r].length > 1 && loudness(regions[r]) > 1e-20)
+                stretch.quietest = stretch.quietest < 0.0 ? loudness(regions[r]) : std::min(stretch.quietest, loudness(regions[r]));
+        stretches.push_back(stretch);
+    }
+    const long long minJudged = (long long)std::floor(kMinJudgedGapSeconds * detector.getSampleRate() + 0.5);
+    std::vector<double> levels;
+    for (const Stretch& stretch : stretches)
+        if (stretch.quietest > 0.0)
+            levels.push_back(stretch.quietest);
+    if (levels.size() < 2)
+        return;
+    std::nth_element(levels.begin(), levels.begin() + levels.size() / 2, levels.end());
+    const double limit = levels[levels.size() / 2] * std::pow(10.0, kGapAboveFloorDb / 10.0);
+    // A stretch between two tracks whose quietest part stays well above the
+    // surface that the other stretches come down to is soft music.
+    for (const Stretch& stretch : stretches) {
+        const bool inside = stretch.first > 0 && stretch.last < regions.size();
+        // A short gap may hold no region free of the tails of the music
+        // around it: only a stretch long enough to come down to the surface
+        // is judged by how far it stays above it.
+        if (!inside || !(stretch.quietest > limit)
+            || regions[stretch.last].begin - regions[stretch.first].begin < minJudged)
+            continue;
+        for (size_t k = stretch.first; k < stretch.last; ++k)
+            detector.setNoise(int(k), false);
+    }
 }
 
 void SoundTrackFinder::collect(const std::vector<RMSStepDetector::Region>& regions, unsigned int rate)

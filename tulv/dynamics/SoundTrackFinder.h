@@ -65,6 +65,7 @@ private:
     };
 
     void classify(RMSStepDetector& detector) const;
+    void keepQuietPassages(RMSStepDetector& detector) const;
     // Runs of signal of at least the minimum length; the stretches between
     // them are the gaps.
     void collect(const std::vector<RMSStepDetector::Region>& regions, unsigned int rate);
