@@ -17,6 +17,10 @@ struct SplitJobRequest {
     QStringList tagItems; // "KEY=VALUE", already checked
     QString saveRegions;
     QString loadRegions;
+    QString labels;     // Audacity labels of the tracks to write
+    QString cue;        // cue sheet of the tracks to write
+    QString loadLabels; // tracks taken from Audacity labels instead of the detection
+    bool json = false;  // the table as JSON
     bool dryRun = false;
     bool quiet = false;
     bool printTable = false;

@@ -99,31 +99,30 @@ PassResult writeTracks(SoundReader& reader, RMSStepDetector* detector, std::vect
     if (writer.open(QDir(directory).filePath(outName)) != SoundTools::Ok)
         return PassResult::Failed;
     const bool even = settings.evenLoudness && detector;
-    if (even) {
-        // Every region of a track takes the level of the track's loudest one,
-        // so the gain that follows the regions is one gain per track: tracks
-        // come out even, while each keeps its quiet passages and its fade.
-        detector->compressDynamic(kEvenLoudnessRatio);
-    }
     AlgoRef<SoundAlgo> stage(even ? buildEvenLoudnessStage(detector, settings.target)
                                   : buildOutputStage(0.0, false, 0.0));
-    if (even) {
-        // The table shows each track at the level the gain brought it to:
-        // the gain of a track is the one its loudest region asks for.
-        const std::vector<RMSStepDetector::Region> regions = detector->getRegions();
-        for (TrackRow& row : rows) {
-            double loudest = 0.0;
-            for (const RMSStepDetector::Region& region : regions)
-                if (!region.noise && region.begin >= row.begin && region.begin < row.end)
-                    loudest = std::max({ loudest, region.level0, region.level1 });
-            row.gainDb = evenLoudnessGainDb(powerDb(loudest), settings.target);
-            row.levelDb += row.gainDb;
-        }
-    }
     reader.rewind();
     const PassResult result = runPass(QStringLiteral("writing"), *stage, reader, &writer, reader.getFrameNB(), quiet);
     writer.close();
     return result;
+}
+
+void levelTracks(RMSStepDetector& detector, std::vector<TrackRow>& rows, double targetDb)
+{
+    // Every region of a track takes the level of the track's loudest one,
+    // so the gain that follows the regions is one gain per track: tracks
+    // come out even, while each keeps its quiet passages and its fade.
+    detector.compressDynamic(kEvenLoudnessRatio);
+    // The gain of a track is the one its loudest region asks for.
+    const std::vector<RMSStepDetector::Region> regions = detector.getRegions();
+    for (TrackRow& row : rows) {
+        double loudest = 0.0;
+        for (const RMSStepDetector::Region& region : regions)
+            if (!region.noise && region.begin >= row.begin && region.begin < row.end)
+                loudest = std::max({ loudest, region.level0, region.level1 });
+        row.gainDb = evenLoudnessGainDb(powerDb(loudest), targetDb);
+        row.levelDb += row.gainDb;
+    }
 }
 
 QString trackTable(const std::vector<TrackRow>& rows, unsigned int sampleRate)

@@ -54,6 +54,10 @@ PassResult writeTracks(SoundReader& reader, RMSStepDetector* detector, std::vect
                        const SplitSettings& settings, const QString& directory, const QString& outName,
                        SoundTools::SoundFormat format, unsigned int bitrate, const SoundIDTag& tags, bool quiet);
 
+// Prepares `detector` for the gain of --even-loudness and notes in `rows`
+// the gain each track gets and the level it is brought to.
+void levelTracks(RMSStepDetector& detector, std::vector<TrackRow>& rows, double targetDb);
+
 // The track table: number, start, end, duration, level, and the file when known.
 QString trackTable(const std::vector<TrackRow>& rows, unsigned int sampleRate);
 

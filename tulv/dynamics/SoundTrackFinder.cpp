@@ -164,17 +164,19 @@ void SoundTrackFinder::collect(const std::vector<RMSStepDetector::Region>& regio
         runs.emplace_back(first, i);
     }
     // Every stretch between two tracks is a gap, short bursts inside it
-    // included; the quieter and the longer, the likelier a real one.
+    // included. The quieter its quietest region (a thump does not count
+    // against it) and the longer, the likelier a real one.
     for (size_t k = 1; k < runs.size(); ++k) {
         Gap gap { runs[k - 1].second, runs[k].first, 0.0 };
-        double energy = 0.0;
+        double quietest = -1.0;
         long long frames = 0;
         for (size_t j = gap.first; j < gap.last; ++j) {
-            energy += loudness(regions[j]) * regions[j].length;
+            if (regions[j].length > 1)
+                quietest = quietest < 0.0 ? loudness(regions[j]) : std::min(quietest, loudness(regions[j]));
             frames += regions[j].length;
         }
         const double seconds = std::max(1.0, double(frames)) / rate;
-        gap.score = powerDb(frames ? energy / double(frames) : 0.0) - 10.0 * std::log10(seconds);
+        gap.score = powerDb(std::max(quietest, 0.0)) - 10.0 * std::log10(seconds);
         mGaps.push_back(gap);
     }
 }
