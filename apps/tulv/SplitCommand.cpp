@@ -5,13 +5,15 @@
 #include "OpenInput.h"
 #include "SplitCommand.h"
 #include "SplitJob.h"
-#include "StagedOutput.h"
+#include "Outputs.h"
 
 #include <tulv/tulv.h>
 
 #include <QFile>
+#include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -115,6 +117,8 @@ minutes, gaps of 1 to 5 s of surface noise with clicks, a noise floor of
           "one written by --labels and edited) instead of detecting" },
         { "json", nullptr,
           "print the track table as JSON" },
+        { "force", nullptr,
+          "replace files that bear the names of the tracks (never IN)" },
         { "dry-run", nullptr,
           "print the track table and write nothing" },
         { "q,quiet", nullptr,
@@ -126,7 +130,10 @@ Nothing between the start of the first track and the end of the last is
 lost: each gap is divided between the files of its two tracks. What comes
 before the first and after the last track is left out, and said so.
 Files are written to a hidden directory next to OUT and moved into
-place when all are complete: an error or Ctrl-C leaves none behind.
+place when all are complete: an error or Ctrl-C leaves none behind. OUT's
+directory is created when missing. Files already under the names of the
+tracks are not replaced without --force; a second split into the same
+directory refuses while the first runs.
 )",
 };
 
@@ -135,27 +142,24 @@ const unsigned int kDefaultBitrate = 192;
 // Writes `bytes` to `fileName` whole or not at all.
 bool writeTextFile(const QString& fileName, const QByteArray& bytes, QString& reason)
 {
-    StagedFile staged(fileName);
-    if (!staged.check(reason))
-        return false;
-    QFile file(staged.tempPath());
-    if (!file.open(QIODevice::WriteOnly)) {
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
         reason = file.errorString();
         return false;
     }
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
-        reason = file.errorString();
-        return false;
-    }
-    file.close();
-    return staged.commit(reason);
+    return true;
 }
 
 bool saveRegions(const RMSStepDetector& detector, const QString& fileName, QString& reason)
 {
     QJsonObject object;
     detector.writeToJSon(object);
-    return writeTextFile(fileName, QJsonDocument(object).toJson(), reason);
+    // Text whatever the name: the file is meant to be read and edited.
+    if (!Utilities::writeJSONToFile(QJsonDocument(object), fileName, false)) {
+        reason = QStringLiteral("the regions could not be saved");
+        return false;
+    }
+    return true;
 }
 
 QString trackTitle(int number)
@@ -245,10 +249,9 @@ AlgoRef<RMSStepDetector> loadRegions(const QString& fileName, const SoundReader&
         reason = file.errorString();
         return nullptr;
     }
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
+    const QJsonDocument document = Utilities::readJSONFromFile(fileName, false);
     if (document.isNull()) {
-        reason = QStringLiteral("not valid JSON: %1 at offset %2").arg(error.errorString()).arg(error.offset);
+        reason = QStringLiteral("not valid JSON");
         return nullptr;
     }
     if (!document.isObject()) {
@@ -370,11 +373,45 @@ int runSplit(const QStringList& arguments)
     request.loadLabels = args.value("load-labels");
     request.json = args.has("json");
     request.dryRun = dryRun;
+    request.force = args.has("force");
     request.quiet = args.has("quiet");
     request.printTable = true;
     SplitOutcome outcome;
     return runSplitJob(request, outcome);
 }
+
+namespace {
+
+// Refuses a split that would write over its input or, without --force, over
+// any file; with --force, returns in `left` the files of the same pattern
+// beyond the new last track (an earlier split's), which stay.
+bool checkTrackNames(const SplitJobRequest& request, int tracks, QStringList& left, QString& reason)
+{
+    for (int number = 1; number <= tracks; ++number) {
+        const QString name = trackFileName(request.out, number);
+        if (sameFile(name, request.in)) {
+            reason = QStringLiteral("track %1 would be written over the input '%2'; choose another OUT")
+                         .arg(number)
+                         .arg(request.in);
+            return false;
+        }
+        if (!request.force && QFileInfo::exists(name)) {
+            reason = QStringLiteral("'%1' exists; use --force to replace it").arg(name);
+            return false;
+        }
+    }
+    const QDir directory(directoryOf(request.out));
+    const QRegularExpression leadingNumber(QStringLiteral("^(\\d+)"));
+    for (const QString& entry : directory.entryList(QDir::Files, QDir::Name)) {
+        const QRegularExpressionMatch match = leadingNumber.match(entry);
+        const int number = match.hasMatch() ? match.captured(1).toInt() : 0;
+        if (number > tracks && QFileInfo(trackFileName(request.out, number)).fileName() == entry)
+            left << entry;
+    }
+    return true;
+}
+
+} // namespace
 
 int runSplitJob(const SplitJobRequest& request, SplitOutcome& outcome)
 {
@@ -388,10 +425,21 @@ int runSplitJob(const SplitJobRequest& request, SplitOutcome& outcome)
     outcome.sampleRate = reader->getSampleRate();
 
     // Everything that can be checked before an hour of work is checked first.
-    StagedDirectory staged(directoryOf(request.out));
-    if (!request.dryRun && !staged.create(reason)) {
-        printError(QStringLiteral("cannot write '%1': %2").arg(request.out, reason));
+    if (!request.saveRegions.isEmpty() && !checkOutput(request.saveRegions, request.in, false, reason)) {
+        printError(QStringLiteral("cannot write '%1': %2").arg(request.saveRegions, reason));
         return ExitFailed;
+    }
+    TrackSet trackSet(directoryOf(request.out));
+    if (!request.dryRun) {
+        if (sameFile(trackFileName(request.out, 1), request.in)) {
+            printError(QStringLiteral("cannot write '%1': track 1 would be written over the input '%2'; choose another OUT")
+                           .arg(request.out, request.in));
+            return ExitFailed;
+        }
+        if (!trackSet.open(reason)) {
+            printError(QStringLiteral("cannot write '%1': %2").arg(request.out, reason));
+            return ExitFailed;
+        }
     }
 
     AlgoRef<RMSStepDetector> detector;
@@ -465,6 +513,11 @@ int runSplitJob(const SplitJobRequest& request, SplitOutcome& outcome)
             printOut(tableText(outcome, request.json));
         return ExitOk;
     }
+    QStringList left;
+    if (!checkTrackNames(request, int(outcome.tracks.size()), left, reason)) {
+        printError(QStringLiteral("cannot write '%1': %2").arg(request.out, reason));
+        return ExitFailed;
+    }
 
     SoundIDTag tags;
     reader->getTags(tags);
@@ -479,21 +532,19 @@ int runSplitJob(const SplitJobRequest& request, SplitOutcome& outcome)
     applyTagOverrides(request.tagItems, false, tags, reason);
     const SoundTools::SoundFormat format = request.formatGiven ? request.format : reader->getInputFormat();
     const QString before = SoundDebuggableClass::getError();
-    const PassResult result = writeTracks(*reader, detector.get(), outcome.tracks, settings, staged.path(),
+    const PassResult result = writeTracks(*reader, detector.get(), outcome.tracks, settings, trackSet.scratch(),
                                           QFileInfo(request.out).fileName(), format, request.bitrate, tags, request.quiet);
     if (result == PassResult::Interrupted) {
-        staged.discard();
         printError(QStringLiteral("interrupted; no track written"));
         return interrupt::exitCode();
     }
     if (result == PassResult::Failed) {
-        staged.discard();
         printError(QStringLiteral("cannot write '%1': %2").arg(request.out, libraryReason(before, QStringLiteral("writing the tracks failed"))));
         return ExitFailed;
     }
     QStringList files;
-    if (!staged.commit(files, reason)) {
-        printError(QStringLiteral("cannot write '%1': %2").arg(request.out, reason));
+    if (!trackSet.commit(files, reason)) {
+        printError(QStringLiteral("cannot write '%1': %2; no track written").arg(request.out, reason));
         return ExitFailed;
     }
     if (files.size() == int(outcome.tracks.size()))
@@ -502,5 +553,8 @@ int runSplitJob(const SplitJobRequest& request, SplitOutcome& outcome)
     outcome.files = files;
     if (request.printTable)
         printOut(tableText(outcome, request.json));
+    if (!left.isEmpty())
+        printError(QStringLiteral("warning: older files of the same pattern were left in '%1': %2")
+                       .arg(directoryOf(request.out), left.join(QStringLiteral(", "))));
     return ExitOk;
 }

@@ -22,6 +22,7 @@ struct SplitJobRequest {
     QString loadLabels; // tracks taken from Audacity labels instead of the detection
     bool json = false;  // the table as JSON
     bool dryRun = false;
+    bool force = false; // replace files under the tracks' names
     bool quiet = false;
     bool printTable = false;
 };

@@ -58,6 +58,9 @@ PassResult writeTracks(SoundReader& reader, RMSStepDetector* detector, std::vect
 // the gain each track gets and the level it is brought to.
 void levelTracks(RMSStepDetector& detector, std::vector<TrackRow>& rows, double targetDb);
 
+// The name the multi-file writer gives track `number` of a split into `out`.
+QString trackFileName(const QString& out, int number);
+
 // The track table: number, start, end, duration, level, and the file when known.
 QString trackTable(const std::vector<TrackRow>& rows, unsigned int sampleRate);
 
