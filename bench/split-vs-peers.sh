@@ -87,7 +87,8 @@ for rate in 44100 22050; do
 
   rm -rf "$WORK/mp3splt" && mkdir "$WORK/mp3splt"
   sox "$side" "$WORK/side.flac"
-  mp3splt -q -s -d "$WORK/mp3splt" "$WORK/side.flac" > /dev/null
+  # mp3splt leaves a log in the directory it runs in.
+  (cd "$WORK" && mp3splt -q -s -d "$WORK/mp3splt" "$WORK/side.flac" > /dev/null)
   locate "$WORK/side.raw" "$rate" $(ls "$WORK"/mp3splt/*.flac | sort) > "$WORK/mp3splt.txt"
   report mp3splt "$WORK/mp3splt.txt" "$WORK/truth.txt"
 done
