@@ -44,6 +44,7 @@ bench: deps $(BUILD)/CMakeCache.txt
 	$(BUILD)/bench/tulv_bench
 	@if [ -x bench/compare-peers.sh ]; then bench/compare-peers.sh $(BUILD); fi
 	@if [ -x bench/tool-vs-sox.sh ]; then bench/tool-vs-sox.sh $(BUILD); fi
+	bench/split-vs-peers.sh $(BUILD)
 
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
