@@ -160,13 +160,54 @@ TEST(IoBadInput, FileCutWhileReadingEndsTheStreamAndSaysWhatIsMissing)
     EXPECT_TRUE(error.contains("60000 frames missing")) << error.toStdString();
 }
 
-TEST(IoBadInput, SourcesBeyondThirtyOneBitFramesAreRefused)
+TEST(IoBadInput, HeaderLimitsHoldAtTheirEdges)
 {
-    // The data chunk is all there, so only the length can make it fail.
+    // 8-bit mono WAV headers over sparse data: only the declared length or
+    // rate can make them fail.
+    struct Case {
+        const char* name;
+        long long frames;
+        quint32 rate;
+        const char* refusal; // null: the file reads to its end
+    };
+    const Case cases[] = {
+        { "longest", SoundReader::kMaxFrames, 44100, nullptr },
+        { "one frame too long", SoundReader::kMaxFrames + 1, 44100, "at most" },
+        { "beyond 31 bits", 0x80000000LL + 100, 44100, "at most" },
+        { "lowest rate", 4000, 1000, nullptr },
+        { "1 Hz", 4000, 1, "1 Hz" },
+        { "800 kHz", 4000, 800000, "800000 Hz" },
+        { "2^31-1 Hz", 4000, 2147483647u, "2147483647 Hz" },
+    };
     QTemporaryDir dir;
-    const QString name = dir.filePath("long.wav");
-    ASSERT_TRUE(writeSparseWav(name, 0x80000000u + 100, 44100));
-    expectRefused(name, "2147483647");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString name = dir.filePath(QString::fromLatin1(c.name) + ".wav");
+        ASSERT_TRUE(writeSparseWav(name, quint32(c.frames), c.rate));
+        if (c.refusal) {
+            expectRefused(name, QString::fromLatin1(c.refusal));
+            continue;
+        }
+        // The last 3000 frames through a window keeping an 8192-frame
+        // overlap, as a long analysis window does: the padding behind the
+        // last frame must not run the positions past the 32-bit range.
+        SoundReaderSndfile reader;
+        ASSERT_EQ(reader.open(name), SoundTools::Ok);
+        const long long start = std::max(0LL, c.frames - 3000);
+        reader.setStartPoint(double(start) / c.rate);
+        reader.rewind();
+        ASSERT_EQ(reader.getOffset(), start);
+        auto buffer = SoundBuffer::createNew(c.rate);
+        buffer->alloc(16384, 2, 1, 1);
+        long long got = 0;
+        for (int block = 0; block < 8 && !reader.atEnd(); ++block) {
+            got += reader.stereoRead(buffer, 8192);
+            EXPECT_GE(buffer->getOrigin(), start - 8192);
+        }
+        EXPECT_TRUE(reader.atEnd());
+        EXPECT_EQ(got, c.frames - start);
+        EXPECT_GE(reader.getOffset(), c.frames);
+    }
 }
 
 TEST(IoBadInput, UnwritableOutputsFailAtOpenAndLeaveNothing)

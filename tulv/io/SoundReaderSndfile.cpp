@@ -108,6 +108,10 @@ SoundTools::Status SoundReaderSndfile::open(QString fileName)
     }
     if (mChannels < 1 || mInfoSampleRate < 1)
         return fail(fileName, QStringLiteral("The file declares no channels or no sample rate."));
+    if (!checkSampleRate(mInfoSampleRate, fileName)) {
+        close();
+        return SoundTools::Error;
+    }
     if (mFrames > kMaxFrames)
         return fail(fileName, QStringLiteral("The sound is %1 frames long; at most %2 frames (about %3 hours at "
                                              "%4 Hz) can be processed.")
