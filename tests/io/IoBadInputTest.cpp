@@ -210,6 +210,48 @@ TEST(IoBadInput, HeaderLimitsHoldAtTheirEdges)
     }
 }
 
+TEST(IoBadInput, JoinedRecordingsAreReadWholeOrRefusedAtTheJoin)
+{
+    // Two one-second recordings joined end to end, as `cat` joins them.
+    struct Case {
+        const char* name;
+        const char* ext;
+        int secondRate;
+        int secondChannels;
+        const char* refusal; // null: both parts are read
+    };
+    const Case cases[] = {
+        { "mp3, mono after stereo", "mp3", 44100, 1, nullptr },
+        { "mp3, 22050 Hz after 44100 Hz", "mp3", 22050, 1, "changes from 44100 Hz to 22050 Hz at 00:00:01" },
+        { "ogg, 22050 Hz after 44100 Hz", "ogg", 22050, 1, "second Ogg stream (22050 Hz, mono) begins at 00:00:01.000" },
+        { "ogg, same format", "ogg", 44100, 2, "second Ogg stream (44100 Hz, 2 channels) begins at 00:00:01.000" },
+    };
+    QTemporaryDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QByteArray joined;
+        for (int part = 0; part < 2; ++part) {
+            const QString wav = dir.filePath(QStringLiteral("part%1.wav").arg(part));
+            const QString coded = dir.filePath(QStringLiteral("part%1.").arg(part) + c.ext);
+            ASSERT_TRUE(runTool("sox", { "-n", "-r", QString::number(part ? c.secondRate : 44100), "-c",
+                                         QString::number(part ? c.secondChannels : 2), wav, "synth", "1", "sine",
+                                         "440" }));
+            ASSERT_TRUE(QString(c.ext) == "mp3" ? runTool("lame", { "--quiet", wav, coded })
+                                                : runTool("sox", { wav, coded }));
+            joined += bytesOf(coded);
+        }
+        const QString name = dir.filePath(QStringLiteral("joined.") + c.ext);
+        ASSERT_TRUE(writeBytes(name, joined));
+        if (c.refusal) {
+            expectRefused(name, QString::fromLatin1(c.refusal));
+            continue;
+        }
+        Samples samples;
+        ASSERT_TRUE(readFile(name, samples));
+        EXPECT_NEAR(samples.size() / 2.0, 2 * 44100.0, 3 * 1152.0);
+    }
+}
+
 TEST(IoBadInput, UnwritableOutputsFailAtOpenAndLeaveNothing)
 {
     QTemporaryDir dir;

@@ -1,5 +1,6 @@
 #include "tulv/io/SoundReaderSndfile.h"
 
+#include "tulv/core/TimeText.h"
 #include "tulv/io/SoundTags.h"
 
 #include <QFile>
@@ -62,6 +63,44 @@ long long declaredWavFrames(const QString& fileName)
     return -1;
 }
 
+// Where a second logical stream begins in an Ogg file: files joined end to
+// end make a chain of streams, of which libsndfile reads only the first.
+// Returns the byte offset of that stream's first page (0: a single stream)
+// and its rate and channels when it carries Vorbis. Only page headers are
+// read, one seek per page.
+qint64 chainedOggStream(const QString& fileName, int& rate, int& channels)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    bool pastHeaders = false;
+    for (qint64 at = 0;;) {
+        unsigned char page[27 + 255];
+        if (!file.seek(at) || file.read(reinterpret_cast<char*>(page), 27) != 27 || std::memcmp(page, "OggS", 4) != 0)
+            return 0;
+        const int segments = page[26];
+        if (file.read(reinterpret_cast<char*>(page + 27), segments) != segments)
+            return 0;
+        qint64 body = 0;
+        for (int i = 0; i < segments; ++i)
+            body += page[27 + i];
+        // Streams multiplexed side by side all begin on the first pages;
+        // a beginning after other pages is a stream that follows.
+        const bool begins = page[5] & 0x02;
+        if (begins && pastHeaders) {
+            unsigned char id[16];
+            rate = channels = 0;
+            if (file.read(reinterpret_cast<char*>(id), 16) == 16 && std::memcmp(id, "\x01vorbis", 7) == 0) {
+                channels = id[11];
+                rate = int(le32(id + 12));
+            }
+            return at;
+        }
+        pastHeaders = pastHeaders || !begins;
+        at += 27 + segments + body;
+    }
+}
+
 } // namespace
 
 SoundReaderSndfile::~SoundReaderSndfile()
@@ -121,6 +160,20 @@ SoundTools::Status SoundReaderSndfile::open(QString fileName)
                                   .arg(mInfoSampleRate));
     if (!truncationCheck(fileName))
         return SoundTools::Error;
+    if ((mFormat & SF_FORMAT_TYPEMASK) == SF_FORMAT_OGG) {
+        int rate = 0, channels = 0;
+        if (chainedOggStream(fileName, rate, channels) > 0) {
+            const QString what = rate > 0
+                ? QStringLiteral(" (%1 Hz, %2)")
+                      .arg(rate)
+                      .arg(channels == 1 ? QStringLiteral("mono") : QStringLiteral("%1 channels").arg(channels))
+                : QString();
+            return fail(fileName, QStringLiteral("A second Ogg stream%1 begins at %2, after the first one ends: the "
+                                                 "file joins several recordings; cut it there to read each part.")
+                                      .arg(what)
+                                      .arg(QString::fromStdString(SoundTools::timeText(double(mFrames) / mInfoSampleRate))));
+        }
+    }
     mTags = readFileTags(fileName);
     return SoundTools::Ok;
 }
