@@ -87,6 +87,12 @@ TEST(IoBadInput, EveryKindOfUnreadableFileIsRefused)
         expectRefused(disguised, "not MP3");
     }
     expectRefused(dir.filePath("wav-inside.mp3"), "WAV");
+    // A WAV header saying MPEG Layer III over data that is none.
+    QByteArray mpegWav = bytesOf(dir.filePath("full.wav"));
+    mpegWav[20] = 0x55;
+    mpegWav.replace(44, mpegWav.size() - 44, QByteArray(mpegWav.size() - 44, '\0'));
+    ASSERT_TRUE(writeBytes(dir.filePath("mpeg.wav"), mpegWav));
+    expectRefused(dir.filePath("mpeg.wav"), "declares MPEG audio");
     if (haveTool("lame")) {
         ASSERT_TRUE(runTool("lame", { "--quiet", dir.filePath("full.wav"), dir.filePath("full.mp3") }));
         ASSERT_TRUE(writeBytes(dir.filePath("cut.mp3"), bytesOf(dir.filePath("full.mp3")).left(3)));

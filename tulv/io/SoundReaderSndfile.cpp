@@ -5,6 +5,7 @@
 
 #include <QFile>
 
+#include <mpg123.h>
 #include <sndfile.h>
 
 #include <algorithm>
@@ -61,6 +62,67 @@ long long declaredWavFrames(const QString& fileName)
         }
     }
     return -1;
+}
+
+// The data chunk of a WAV file whose format tag says MPEG audio (0x50,
+// 0x55); false for any other file.
+bool wavMpegData(const QString& fileName, QByteArray& start)
+{
+    QFile file(fileName);
+    unsigned char head[12];
+    if (!file.open(QIODevice::ReadOnly) || file.read(reinterpret_cast<char*>(head), 12) != 12
+        || std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "WAVE", 4) != 0)
+        return false;
+    bool mpeg = false;
+    for (int chunks = 0; chunks < 64; ++chunks) {
+        unsigned char chunk[8];
+        if (file.read(reinterpret_cast<char*>(chunk), 8) != 8)
+            return false;
+        const quint32 size = le32(chunk + 4);
+        if (std::memcmp(chunk, "fmt ", 4) == 0) {
+            unsigned char tag[2];
+            if (size < 2 || file.read(reinterpret_cast<char*>(tag), 2) != 2)
+                return false;
+            const int format = tag[0] | tag[1] << 8;
+            mpeg = format == 0x50 || format == 0x55;
+            if (!mpeg || !file.seek(file.pos() + (size - 2) + (size & 1)))
+                return false;
+        } else if (std::memcmp(chunk, "data", 4) == 0) {
+            // The first frames tell; a few hundred kilobytes hold dozens.
+            start = file.read(std::min<qint64>(size, 256 * 1024));
+            return mpeg;
+        } else if (!file.seek(file.pos() + size + (size & 1))) {
+            return false;
+        }
+    }
+    return false;
+}
+
+// Whether MPEG audio data holds a frame that decodes. libsndfile hands such
+// data to a decoder of its own that prints to the console and then reports a
+// missing file; a quiet decoder of ours tells first what is wrong.
+bool decodesAsMpeg(const QByteArray& data)
+{
+    mpg123_handle* handle = mpg123_new(nullptr, nullptr);
+    if (!handle)
+        return false;
+    mpg123_param(handle, MPG123_ADD_FLAGS, MPG123_QUIET, 0.0);
+    bool decoded = false;
+    if (mpg123_open_feed(handle) == MPG123_OK
+        && mpg123_feed(handle, reinterpret_cast<const unsigned char*>(data.constData()), size_t(data.size()))
+            == MPG123_OK) {
+        for (int tries = 0; tries < 64 && !decoded; ++tries) {
+            off_t frame = 0;
+            unsigned char* audio = nullptr;
+            size_t bytes = 0;
+            const int result = mpg123_decode_frame(handle, &frame, &audio, &bytes);
+            decoded = result == MPG123_OK && bytes > 0;
+            if (result != MPG123_OK && result != MPG123_NEW_FORMAT)
+                break;
+        }
+    }
+    mpg123_delete(handle);
+    return decoded;
 }
 
 // Where a second logical stream begins in an Ogg file: files joined end to
@@ -121,6 +183,10 @@ SoundTools::Status SoundReaderSndfile::open(QString fileName)
     resetAtEnd();
     if (!checkSourceFile(fileName))
         return SoundTools::Error;
+    QByteArray mpeg;
+    if (wavMpegData(fileName, mpeg) && !decodesAsMpeg(mpeg))
+        return fail(fileName, QStringLiteral("The WAV header declares MPEG audio, but the data holds no MPEG frame "
+                                             "that decodes: the file is damaged."));
     SF_INFO info;
     std::memset(&info, 0, sizeof info);
     mHandle = sf_open(QFile::encodeName(fileName).constData(), SFM_READ, &info);
