@@ -9,17 +9,6 @@
 
 namespace {
 
-// The raw write of a segment is protected in SoundWriter. A class that does
-// not override it names the base's own, virtual, member, and its pointer
-// calls the segment's back end.
-struct SegmentWrite : SoundWriter {
-    static unsigned int to(SoundWriter& segment, unsigned int count, double* frames)
-    {
-        unsigned int (SoundWriter::*const rawWrite)(unsigned int, double*) = &SegmentWrite::write;
-        return (segment.*rawWrite)(count, frames);
-    }
-};
-
 bool isSeparator(QChar c)
 {
     return c == QLatin1Char('_') || c == QLatin1Char('-') || c == QLatin1Char(' ');
@@ -80,10 +69,8 @@ SoundTools::Status SoundWriterMultiFile::open(QString name)
         setError(QStringLiteral("No detector to split along"), name.toUtf8().constData());
         return SoundTools::Error;
     }
-    // The segments are stereo writers: frames of another width would be
-    // cut apart in the wrong places.
-    if (mChannelNum != 2) {
-        setError(QStringLiteral("%1 channels cannot be split into stereo files").arg(mChannelNum),
+    if (mChannelNum != 1 && mChannelNum != 2) {
+        setError(QStringLiteral("%1 channels cannot be written; tracks are mono or stereo").arg(mChannelNum),
                  name.toUtf8().constData());
         return SoundTools::Error;
     }
@@ -131,11 +118,14 @@ SoundTools::Status SoundWriterMultiFile::OpenSegment()
     if (mSegment)
         close();
     const QString name = getSegmentName(mFileNumber);
-    mSegment = SoundWriter::getFromFilename(name, mSampleRate, mBitRate, mFormat);
+    mSegment = SoundWriter::getFromFilename(name, mSampleRate, mBitRate, mFormat, mChannelNum);
     if (!mSegment) {
         setError(QStringLiteral("No writer for this kind of file"), name.toUtf8().constData());
         return SoundTools::Error;
     }
+    mSegment->setDither(getDither());
+    // No track is longer than the whole stream.
+    mSegment->setExpectedFrames(getExpectedFrames());
     if (!mTags.isEmpty()) {
         SoundIDTag tags = mTags;
         tags.track = std::to_string(mFileNumber);
@@ -164,6 +154,7 @@ void SoundWriterMultiFile::close()
                      << " written" << std::endl;
     mFramesInClosedFiles += mSegmentFrames;
     mSegment->close();
+    addCounts(*mSegment);
     delete mSegment;
     mSegment = nullptr;
     ++mFileNumber;
@@ -214,14 +205,14 @@ unsigned int SoundWriterMultiFile::write(unsigned int count, double* frames)
                 unsigned int skipped = 0;
                 if (!mSoundStarted) {
                     while (skipped < handled && frames[size_t(skipped) * width] == 0.0
-                           && frames[size_t(skipped) * width + 1] == 0.0)
+                           && frames[size_t(skipped) * width + width - 1] == 0.0)
                         ++skipped;
                     if (skipped < handled)
                         mSoundStarted = true;
                 }
                 const unsigned int rest = handled - skipped;
                 if (rest > 0) {
-                    const unsigned int written = SegmentWrite::to(*mSegment, rest, frames + size_t(skipped) * width);
+                    const unsigned int written = mSegment->writeFrames(rest, frames + size_t(skipped) * width, width);
                     if (written < rest) {
                         handled = skipped + written;
                         mSegmentFrames += handled;
