@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QtGlobal>
 
+#include <taglib/aifffile.h>
 #include <taglib/attachedpictureframe.h>
 #include <taglib/fileref.h>
 #include <taglib/flacfile.h>
@@ -15,6 +16,7 @@
 #include <taglib/wavfile.h>
 #include <taglib/xiphcomment.h>
 
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -43,7 +45,7 @@ void readProperties(const TagLib::File* file, SoundIDTag& record)
         for (const auto& entry : map) {
             // Names the software that encoded this file, not the sound: a
             // copy made by another encoder must not claim it.
-            if (entry.first == "ENCODER")
+            if (entry.first == "ENCODER" || entry.first == "ENCODING")
                 continue;
             std::vector<std::string>& values = record.properties[utf8(entry.first)];
             for (const TagLib::String& value : entry.second)
@@ -155,6 +157,9 @@ SoundIDTag readFileTags(QString fileName)
     if (auto* wav = dynamic_cast<TagLib::RIFF::WAV::File*>(file)) {
         if (wav->hasID3v2Tag())
             readId3Cover(wav->ID3v2Tag(), record);
+    } else if (auto* aiff = dynamic_cast<TagLib::RIFF::AIFF::File*>(file)) {
+        if (aiff->hasID3v2Tag())
+            readId3Cover(aiff->tag(), record);
     } else if (auto* flac = dynamic_cast<TagLib::FLAC::File*>(file)) {
         readFlacCover(flac->pictureList(), record);
     } else if (auto* vorbis = dynamic_cast<TagLib::Ogg::Vorbis::File*>(file)) {
@@ -171,10 +176,18 @@ void writeFileTags(const SoundIDTag& tags, QString fileName)
     if (ref.isNull())
         return;
     writeProperties(ref.file(), tags);
+    if (auto* wav = dynamic_cast<TagLib::RIFF::WAV::File*>(ref.file())) {
+        // LIST INFO keeps numbers only: a full date or a total leaves them
+        // out unless given as the bare year and track.
+        wav->InfoTag()->setYear(static_cast<unsigned int>(std::atoi(tags.year.c_str())));
+        wav->InfoTag()->setTrack(static_cast<unsigned int>(std::atoi(tags.track.c_str())));
+    }
     if (!tags.coverData.isEmpty() && coverFitsOrWarn(tags, fileName)) {
         TagLib::File* file = ref.file();
         if (auto* wav = dynamic_cast<TagLib::RIFF::WAV::File*>(file))
             addId3Cover(wav->ID3v2Tag(), tags);
+        else if (auto* aiff = dynamic_cast<TagLib::RIFF::AIFF::File*>(file))
+            addId3Cover(aiff->tag(), tags);
         else if (auto* flac = dynamic_cast<TagLib::FLAC::File*>(file))
             flac->addPicture(flacCover(tags));
         else if (auto* vorbis = dynamic_cast<TagLib::Ogg::Vorbis::File*>(file)) {
