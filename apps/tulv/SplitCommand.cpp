@@ -6,6 +6,7 @@
 #include "SplitCommand.h"
 #include "SplitJob.h"
 #include "StagedOutput.h"
+#include "ConvertChecks.h"
 
 #include <tulv/tulv.h>
 
@@ -201,12 +202,10 @@ int runSplit(const QStringList& arguments)
     if (!dryRun) {
         if (QFileInfo(request.out).fileName().isEmpty() || QFileInfo(request.out).completeBaseName().isEmpty())
             return args.usageError(QStringLiteral("OUT needs a file name to number, such as 'side.flac'"));
-        if (SoundReader::getExtension(request.out).isEmpty())
-            return args.usageError(QStringLiteral("OUT needs an extension to choose the format by (.wav, .flac, .ogg, .mp3)"));
-        if (args.has("format") && (isMp3(request.out) || containerName(request.out) == QLatin1String("Ogg Vorbis")))
-            return args.usageError(QStringLiteral("--format does not apply to %1 output").arg(containerName(request.out)));
-        if (args.has("bitrate") && !isMp3(request.out))
-            return args.usageError(QStringLiteral("--bitrate applies to MP3 output only"));
+        QString problem;
+        if (!checkOutputChoice(request.out, args.has("format") ? &request.format : nullptr,
+                               args.has("bitrate") ? &bitrate : nullptr, problem))
+            return args.usageError(problem);
     }
     QString tagError;
     SoundIDTag checked;
@@ -232,6 +231,7 @@ int runSplitJob(const SplitJobRequest& request, SplitOutcome& outcome)
         return ExitFailed;
     }
     outcome.sampleRate = reader->getSampleRate();
+    checkTruncation(request.in, *reader, false);
 
     // Everything that can be checked before an hour of work is checked first.
     StagedDirectory staged(directoryOf(request.out));
@@ -289,10 +289,13 @@ int runSplitJob(const SplitJobRequest& request, SplitOutcome& outcome)
         tags.title = (base.isEmpty() ? QFileInfo(request.out).completeBaseName() : base).toStdString();
     }
     applyTagOverrides(request.tagItems, false, tags, reason);
-    const SoundTools::SoundFormat format = request.formatGiven ? request.format : reader->getInputFormat();
+    const SoundTools::SoundFormat format =
+        request.formatGiven ? request.format : defaultOutputFormat(request.out, reader->getInputFormat());
     const QString before = SoundDebuggableClass::getError();
+    TrackOutput output{ format, request.bitrate, outputChannels(request.in, *reader),
+                        needsDither(request.out, reader->getInputFormat(), format), request.in };
     const PassResult result = writeTracks(*reader, *detector, settings, staged.path(), QFileInfo(request.out).fileName(),
-                                          format, request.bitrate, tags, request.quiet);
+                                          output, tags, request.quiet);
     if (result == PassResult::Interrupted) {
         staged.discard();
         printError(QStringLiteral("interrupted; no track written"));

@@ -1,5 +1,7 @@
 #include "SplitJob.h"
 
+#include "ConvertChecks.h"
+
 #include "Formats.h"
 
 #include <QDir>
@@ -97,11 +99,14 @@ SoundAlgo* buildOutputStage(double gainDb, bool limit, double limitDb)
 }
 
 PassResult writeTracks(SoundReader& reader, RMSStepDetector& detector, const SplitSettings& settings,
-                       const QString& directory, const QString& outName, SoundTools::SoundFormat format,
-                       unsigned int bitrate, const SoundIDTag& tags, bool quiet)
+                       const QString& directory, const QString& outName, const TrackOutput& output,
+                       const SoundIDTag& tags, bool quiet)
 {
-    SoundWriterMultiFile writer(&detector, settings.minTrack, reader.getSampleRate(), 2, bitrate, format);
+    SoundWriterMultiFile writer(&detector, settings.minTrack, reader.getSampleRate(), output.channels, output.bitrate,
+                                output.format);
     writer.setTags(tags);
+    writer.setExpectedFrames(reader.getFrameNB());
+    writer.setDither(output.dither);
     // Nothing past the end of the recording: the zeros that flush a
     // look-ahead limiter are not part of the last track.
     writer.setRange(0, int(reader.getFrameNB()));
@@ -116,8 +121,11 @@ PassResult writeTracks(SoundReader& reader, RMSStepDetector& detector, const Spl
     AlgoRef<SoundAlgo> stage(settings.evenLoudness ? buildEvenLoudnessStage(&detector, settings.target)
                                                    : buildOutputStage(0.0, false, 0.0));
     reader.rewind();
+    const long long missingAtOpen = reader.getMissingFrames();
     const PassResult result = runPass(QStringLiteral("writing"), *stage, reader, &writer, reader.getFrameNB(), quiet);
     writer.close();
+    if (result == PassResult::Done)
+        reportConversion(output.in, outName, reader, missingAtOpen, writer, false);
     return result;
 }
 

@@ -40,11 +40,20 @@ AlgoRef<RMSStepDetector> detectRegions(SoundReader& reader, const SplitSettings&
 // The tracks the multi-file writer will make of the detector's regions.
 std::vector<TrackRow> tracksOf(const RMSStepDetector& detector, double minTrackSeconds);
 
+// How the tracks are written.
+struct TrackOutput {
+    SoundTools::SoundFormat format;
+    unsigned int bitrate;  // kbit/s, MP3 only
+    unsigned int channels; // 1 or 2
+    bool dither;           // TPDF dither when rounding to 16 or 8 bits
+    QString in;            // the input's name, for warnings
+};
+
 // The second pass: writes one file per track, named after `outName`, into
-// `directory`. `result` tells whether it worked.
+// `directory`, and warns of what the writers clipped or the input lacked.
 PassResult writeTracks(SoundReader& reader, RMSStepDetector& detector, const SplitSettings& settings,
-                       const QString& directory, const QString& outName, SoundTools::SoundFormat format,
-                       unsigned int bitrate, const SoundIDTag& tags, bool quiet);
+                       const QString& directory, const QString& outName, const TrackOutput& output,
+                       const SoundIDTag& tags, bool quiet);
 
 // The track table: number, start, end, duration, level, and the file when known.
 QString trackTable(const std::vector<TrackRow>& rows, unsigned int sampleRate);

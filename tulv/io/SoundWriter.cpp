@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cerrno>
@@ -60,6 +61,9 @@ unsigned int SoundWriter::writeFrames(unsigned int count, const double* frames, 
     // One step of the last bit of a 16- or 8-bit output, full scale 1.0.
     const double step = mDither && (mIntegerBits == 16 || mIntegerBits == 8) ? std::ldexp(1.0, 1 - mIntegerBits) : 0.0;
     const double noiseScale = step / 4294967296.0;
+    // Integer outputs saturate one step below +1.0, where the largest code
+    // lies, and at -1.0; the encoders wrap round anything beyond.
+    const double top = mIntegerBits ? 1.0 - std::ldexp(1.0, 1 - mIntegerBits) : 0.0;
     auto noise = [this]() {
         mNoise ^= mNoise << 13;
         mNoise ^= mNoise >> 17;
@@ -81,6 +85,8 @@ unsigned int SoundWriter::writeFrames(unsigned int count, const double* frames, 
             }
             if (step != 0.0)
                 v += (noise() - noise()) * noiseScale;
+            if (mIntegerBits)
+                v = std::min(top, std::max(-1.0, v));
             *out++ = v;
         }
     }

@@ -160,8 +160,10 @@ SoundTools::Status SoundWriterSndfile::open(QString fileName)
         mPartialName.clear();
         return SoundTools::Error;
     }
-    // Integer formats saturate at full scale instead of wrapping round.
-    sf_command(mHandle, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    // Integer formats saturate at full scale instead of wrapping round:
+    // writeFrames clamps every sample first. libsndfile's own clipping is
+    // left off, because it rounds towards minus infinity, a DC offset of
+    // half a step and twice the rounding noise.
     // A WAV of unknown or large length is written as RF64 and finished as
     // WAV (with an extensible header) when it stays under 4 GiB: the large
     // ones are not cut.
