@@ -116,6 +116,15 @@ TEST(IoTags, TextYearTrackAndCoverSurviveEveryContainer)
     EXPECT_EQ(back.year, "0");
     EXPECT_EQ(back.track, "0");
 
+    // A FLAC picture block holds 16 MiB: a larger cover is left out, and
+    // the file stays one that flac itself accepts.
+    SoundIDTag huge = fullRecord();
+    huge.coverData = QByteArray(17 << 20, 'x');
+    writeTagged(dir.filePath("huge.flac"), huge);
+    EXPECT_TRUE(readFileTags(dir.filePath("huge.flac")).coverData.isEmpty());
+    EXPECT_EQ(readFileTags(dir.filePath("huge.flac")).title, huge.title);
+    EXPECT_TRUE(runTool("flac", { "-t", "-s", dir.filePath("huge.flac") }));
+
     // A raw file keeps only the samples, 20000 stereo frames of 4-byte floats.
     writeTagged(dir.filePath("bare.raw"), tags);
     EXPECT_EQ(QFile(dir.filePath("bare.raw")).size(), 20000 * 2 * 4);
