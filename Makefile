@@ -40,6 +40,7 @@ bench: build
 	$(BUILD)/bench/tulv_bench
 	@if [ -x bench/compare-peers.sh ]; then bench/compare-peers.sh $(BUILD); fi
 	@if [ -x bench/tool-vs-sox.sh ]; then bench/tool-vs-sox.sh $(BUILD); fi
+	@if [ -x bench/rf64-check.sh ]; then bench/rf64-check.sh $(BUILD); fi
 
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)

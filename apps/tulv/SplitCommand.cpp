@@ -29,9 +29,11 @@ become the gaps; a second pass writes every run of sound between gaps that
 lasts at least --min-track to its own numbered file named after OUT:
   side.flac     ->  001-side.flac, 002-side.flac, ...
   01 Track.mp3  ->  01 Track.mp3, 02 Track.mp3, ...
-The container follows OUT's extension. Each file is tagged with the tags of
-IN and the --tag values; the title (OUT's name when IN has none) gets the
-track number (" 01") and the track tag is set.
+The container follows OUT's extension (as for convert). The files have IN's
+channels: mono stays mono; of more than two channels the first two are kept,
+with a warning. Each file is tagged with the tags of IN and the --tag values;
+the title (OUT's name when IN has none) gets the track number (" 01") and
+the track tag is set.
 
 The defaults are chosen for a typical record side: tracks of 1 to 10
 minutes, gaps of 1 to 5 s of surface noise with clicks, a noise floor of
@@ -69,13 +71,14 @@ minutes, gaps of 1 to 5 s of surface noise with clicks, a noise floor of
           "pure surface noise and a boundary lands within a tenth of\n"
           "a second, long enough to span a cycle of the lowest bass)" },
         { "format", "F",
-          "sample format: int16, int24, int32, float, double\n"
-          "(default: IN's own)" },
+          "sample format: int8, int16, int24, int32, float, double, as\n"
+          "OUT's container holds it (default: IN's own, or the nearest;\n"
+          "16 and 8 bits from a wider IN are dithered)" },
         { "bitrate", "KBPS",
           "MP3 bit rate in kbit/s (default 192)" },
         { "tag", "KEY=VALUE",
-          "title, artist, album, year, genre or comment for every\n"
-          "file; an empty VALUE removes it; may be repeated", true },
+          "any tag but the track for every file (see convert --help);\n"
+          "an empty VALUE removes it; may be repeated", true },
         { "even-loudness", nullptr,
           "bring every track to the same loudness: one gain per\n"
           "track, from the level of its loudest passage (so quiet\n"
