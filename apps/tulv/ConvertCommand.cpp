@@ -6,11 +6,18 @@
 #include "OpenInput.h"
 #include "Pass.h"
 #include "SplitJob.h"
-#include "StagedOutput.h"
+#include "Outputs.h"
 
 #include <tulv/tulv.h>
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
+#include <QProcess>
+#include <QThread>
+
+#include <csignal>
+#include <cstdio>
 
 namespace {
 
@@ -45,10 +52,17 @@ channels, the first two are kept (with a warning).
                                "by default when IN has more resolution" },
         { "strict", nullptr, "refuse a truncated IN instead of converting the frames\n"
                              "present" },
+        { "to", "EXT", "container of OUT whatever its name: wav, flac, ogg, mp3;\n"
+                       "needed when OUT is a directory (then IN may be several\n"
+                       "files, converted side by side, one per core) or a device;\n"
+                       "'-' (standard output) takes wav, the default, or flac" },
         { "q,quiet", nullptr, "no progress report" },
     },
     R"(OUT is written under a temporary name and renamed when complete: an error or
-Ctrl-C leaves no partial file, and OUT may even be IN itself.
+Ctrl-C leaves no partial file, and OUT may even be IN itself. A device node or
+FIFO is written directly; a symbolic link is written through to its target.
+With several inputs, a file that fails does not stop the others; each failure
+is named and the exit status is then 1.
 Warnings on stderr say what the conversion could not keep: samples clipped at
 full scale, NaN or infinite samples (written as silence), channels left out,
 frames missing from a truncated IN, a sample rate the MP3 encoder changed.
@@ -59,131 +73,243 @@ const unsigned int kDefaultBitrate = 192;
 
 } // namespace
 
-int runConvert(const QStringList& arguments)
-{
-    Arguments args(kSpec);
-    if (const auto stop = args.parse(arguments))
-        return *stop;
-    if (args.positional().size() != 2)
-        return args.usageError(args.positional().size() < 2 ? QStringLiteral("needs IN and OUT")
-                                                           : QStringLiteral("takes exactly IN and OUT"));
-    const QString in = args.positional().at(0);
-    const QString out = args.positional().at(1);
+namespace {
 
+// What every file of a conversion gets, checked once.
+struct ConvertSettings {
     double start = 0.0, end = 0.0, gain = 0.0, limitDb = 0.0;
-    int bitrate = int(kDefaultBitrate);
-    if (!args.number("start", start, 0.0, 1e7) || !args.number("end", end, 0.0, 1e7)
-        || !args.number("gain", gain, -120.0, 60.0) || !args.number("limit", limitDb, -60.0, 0.0)
-        || !args.integer("bitrate", bitrate, 8, 320))
-        return args.usageError();
-    if (args.has("end") && end <= start)
-        return args.usageError(QStringLiteral("--end must lie after --start"));
+    bool hasEnd = false, hasLimit = false, hasFormat = false, quiet = false, dither = true, strict = false;
     SoundTools::SoundFormat format = SoundTools::Int16;
-    if (args.has("format") && !parseSampleFormat(args.value("format"), format))
-        return args.usageError(QStringLiteral("unknown sample format '%1' (int8, int16, int24, int32, float, double)")
-                                   .arg(args.value("format")));
-    QString problem;
-    if (!checkOutputChoice(out, args.has("format") ? &format : nullptr, args.has("bitrate") ? &bitrate : nullptr,
-                           problem))
-        return args.usageError(problem);
-    SoundIDTag overrides;
-    if (!applyTagOverrides(args.values("tag"), true, overrides, problem)
-        || (args.has("cover") && !loadCover(args.value("cover"), overrides, problem)))
-        return args.usageError(problem);
-    const bool quiet = args.has("quiet");
-    const bool strict = args.has("strict");
+    unsigned int bitrate = kDefaultBitrate;
+    QStringList tags;
+    SoundIDTag cover; // coverData set: --cover was given
+};
 
+// Converts `in` to `out`; `kind` is a name whose extension picks the
+// container (OUT itself, but "x.flac" for standard output).
+int convertFile(const ConvertSettings& settings, const QString& in, const QString& out, const QString& kind)
+{
     QString reason;
     std::unique_ptr<SoundReader> reader = openInput(in, reason);
     if (!reader) {
         printError(QStringLiteral("cannot open '%1': %2").arg(in, reason));
         return ExitFailed;
     }
-    if (!checkTruncation(in, *reader, strict))
+    if (!checkTruncation(in, *reader, settings.strict))
         return ExitFailed;
     const long long missingAtOpen = reader->getMissingFrames();
     const double length = reader->getLength();
-    if (start >= length && length > 0) {
+    if (settings.start >= length && length > 0) {
         printError(QStringLiteral("cannot convert '%1': --start %2 lies beyond its end (%3)")
                        .arg(in)
-                       .arg(start)
+                       .arg(settings.start)
                        .arg(QString::fromStdString(reader->getLengthString())));
         return ExitFailed;
     }
-    if (!args.has("format"))
-        format = defaultOutputFormat(out, reader->getInputFormat());
+    const SoundTools::SoundFormat format =
+        settings.hasFormat ? settings.format : defaultOutputFormat(kind, reader->getInputFormat());
     const unsigned int channels = outputChannels(in, *reader);
-
-    reader->setStartPoint(start);
-    reader->setEndPoint(args.has("end") ? end : 0.0);
+    reader->setStartPoint(settings.start);
+    reader->setEndPoint(settings.hasEnd ? settings.end : 0.0);
     reader->rewind();
     const unsigned int firstFrame = unsigned(reader->getStartOffset());
     unsigned int lastFrame = reader->getFrameNB();
-    if (args.has("end"))
+    if (settings.hasEnd)
         lastFrame = std::min(lastFrame, unsigned(reader->getEndOffset()));
     const unsigned int frames = lastFrame > firstFrame ? lastFrame - firstFrame : 0;
-
-    StagedFile staged(out);
-    if (!staged.check(reason)) {
+    if (!checkOutput(out, in, true, reason)) {
         printError(QStringLiteral("cannot write '%1': %2").arg(out, reason));
         return ExitFailed;
     }
+    // The writer stages a regular file itself and writes a device, FIFO or
+    // standard output directly.
     const unsigned int rate = reader->getSampleRate();
-    std::unique_ptr<SoundWriter> writer(
-        SoundWriter::getFromFilename(staged.tempPath(), rate, unsigned(bitrate), format, channels));
+    std::unique_ptr<SoundWriter> writer(SoundWriter::getFromFilename(kind, rate, settings.bitrate, format, channels));
     if (writer) {
         writer->setExpectedFrames(frames);
-        writer->setDither(!args.has("no-dither") && needsDither(out, reader->getInputFormat(), format));
+        writer->setDither(settings.dither && needsDither(kind, reader->getInputFormat(), format));
     }
     QString before = SoundDebuggableClass::getError();
-    if (!writer || writer->open(staged.tempPath()) != SoundTools::Ok) {
-        printError(QStringLiteral("cannot write '%1': %2").arg(out, libraryReason(before, QStringLiteral("the format cannot be written"))));
+    if (!writer || writer->open(out) != SoundTools::Ok) {
+        QString why = libraryReason(before, QStringLiteral("the format cannot be written"));
+        if (out == QLatin1String("-") && containerName(kind) == QLatin1String("WAV"))
+            why += QStringLiteral(" (a WAV header needs a seekable file: redirect to a file, or use --to flac)");
+        printError(QStringLiteral("cannot write '%1': %2").arg(out, why));
         return ExitFailed;
     }
 
     SoundIDTag tags;
     reader->getTags(tags);
-    applyTagOverrides(args.values("tag"), true, tags, problem);
-    if (args.has("cover")) {
-        tags.coverData = overrides.coverData;
-        tags.coverMimeType = overrides.coverMimeType;
+    QString unused;
+    applyTagOverrides(settings.tags, true, tags, unused);
+    if (!settings.cover.coverData.isEmpty()) {
+        tags.coverData = settings.cover.coverData;
+        tags.coverMimeType = settings.cover.coverMimeType;
     }
-    if (!tags.coverData.isEmpty() && !coverFits(tags, out)) {
+    if (!tags.coverData.isEmpty() && !coverFits(tags, kind)) {
         printWarning(QStringLiteral("the %1-byte cover is too large for %2 and is left out of '%3'")
                          .arg(tags.coverData.size())
-                         .arg(containerName(out), out));
+                         .arg(containerName(kind), out));
         tags.coverData.clear();
     }
     writer->setTags(tags);
-
     // An algorithm that looks ahead is flushed with zero frames past the end
     // of the source; they are not part of the sound.
     writer->setRange(int(firstFrame), int(lastFrame));
 
-    AlgoRef<SoundAlgo> algo(buildOutputStage(gain, args.has("limit"), limitDb));
+    AlgoRef<SoundAlgo> algo(buildOutputStage(settings.gain, settings.hasLimit, settings.limitDb));
     before = SoundDebuggableClass::getError();
-    const PassResult result = runPass(QStringLiteral("converting"), *algo, *reader, writer.get(), frames, quiet);
-    writer->close();
+    const PassResult result = runPass(QStringLiteral("converting"), *algo, *reader, writer.get(), frames, settings.quiet);
     const bool reported =
-        result != PassResult::Done || reportConversion(in, out, *reader, missingAtOpen, *writer, strict);
-    writer.reset();
-    if (!reported) {
-        staged.discard();
+        result != PassResult::Done || reportConversion(in, out, *reader, missingAtOpen, *writer, settings.strict);
+    if (result != PassResult::Done || !reported)
+        writer->cancel();
+    writer->close();
+    if (!reported)
         return ExitFailed;
-    }
     if (result == PassResult::Interrupted) {
-        staged.discard();
         printError(QStringLiteral("interrupted; '%1' not written").arg(out));
         return interrupt::exitCode();
     }
-    if (result == PassResult::Failed || !QFileInfo::exists(staged.tempPath())) {
-        staged.discard();
+    if (result == PassResult::Failed || writer->hasFailed()) {
         printError(QStringLiteral("cannot write '%1': %2").arg(out, libraryReason(before, QStringLiteral("writing failed"))));
         return ExitFailed;
     }
-    if (!staged.commit(reason)) {
-        printError(QStringLiteral("cannot write '%1': %2").arg(out, reason));
+    return ExitOk;
+}
+
+// Converts every input into `directory` as NAME.<to>, one file per core.
+// Each file runs in its own tulv process: a file that fails, or crashes a
+// decoder, takes no other with it, and the library's process-wide error
+// record is never shared between jobs.
+int convertMany(const QStringList& inputs, const QString& directory, const QString& to, const QStringList& options)
+{
+    QString reason;
+    if (!makeDirectory(directory, reason)) {
+        printError(reason);
         return ExitFailed;
     }
+    QStringList outputs;
+    for (const QString& in : inputs) {
+        const QString out = QDir(directory).filePath(QFileInfo(in).completeBaseName() + QLatin1Char('.') + to);
+        const int clash = outputs.indexOf(out);
+        if (clash >= 0) {
+            printError(QStringLiteral("'%1' and '%2' would both be written to '%3'").arg(inputs.at(clash), in, out));
+            return ExitUsage;
+        }
+        outputs << out;
+    }
+    struct Job {
+        int index;
+        std::unique_ptr<QProcess> process;
+    };
+    std::vector<Job> running;
+    QStringList failed;
+    int next = 0, finished = 0;
+    const int total = inputs.size();
+    const int workers = std::max(1, QThread::idealThreadCount());
+    while (next < total || !running.empty()) {
+        while (next < total && int(running.size()) < workers && !interrupt::requested()) {
+            auto process = std::make_unique<QProcess>();
+            process->setProcessChannelMode(QProcess::SeparateChannels);
+            process->setStandardOutputFile(QProcess::nullDevice());
+            process->start(QCoreApplication::applicationFilePath(),
+                           QStringList{ QStringLiteral("convert"), inputs.at(next), outputs.at(next), QStringLiteral("-q") }
+                               + options);
+            running.push_back(Job{ next++, std::move(process) });
+        }
+        if (interrupt::requested()) {
+            for (Job& job : running)
+                ::kill(pid_t(job.process->processId()), interrupt::signalNumber());
+            next = total;
+        }
+        for (auto it = running.begin(); it != running.end();) {
+            QProcess& process = *it->process;
+            if (process.state() != QProcess::NotRunning && !process.waitForFinished(20)) {
+                ++it;
+                continue;
+            }
+            const QString in = inputs.at(it->index);
+            const bool ok = process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+            const QString errors = QString::fromUtf8(process.readAllStandardError()).trimmed();
+            ++finished;
+            if (ok) {
+                if (!errors.isEmpty())
+                    std::fprintf(stderr, "%s\n", qUtf8Printable(errors));
+                std::fprintf(stderr, "[%d/%d] %s -> %s\n", finished, total, qUtf8Printable(in),
+                             qUtf8Printable(outputs.at(it->index)));
+            } else {
+                failed << in;
+                std::fprintf(stderr, "[%d/%d] %s\n", finished, total,
+                             qUtf8Printable(errors.isEmpty() ? QStringLiteral("tulv: '%1' failed").arg(in) : errors));
+            }
+            it = running.erase(it);
+        }
+    }
+    if (interrupt::requested()) {
+        printError(QStringLiteral("interrupted after %1 of %2 files").arg(finished - failed.size()).arg(total));
+        return interrupt::exitCode();
+    }
+    if (!failed.isEmpty()) {
+        printError(QStringLiteral("converted %1 of %2 files; failed: %3")
+                       .arg(total - failed.size())
+                       .arg(total)
+                       .arg(failed.join(QStringLiteral(", "))));
+        return ExitFailed;
+    }
+    std::fprintf(stderr, "converted %d files into '%s'\n", total, qUtf8Printable(directory));
     return ExitOk;
+}
+
+} // namespace
+
+int runConvert(const QStringList& arguments)
+{
+    Arguments args(kSpec);
+    if (const auto stop = args.parse(arguments))
+        return *stop;
+    QStringList positional = args.positional();
+    if (positional.size() < 2)
+        return args.usageError(QStringLiteral("needs IN and OUT"));
+    const QString out = positional.takeLast();
+    const QString to = args.value("to").toLower();
+    const bool toDirectory = positional.size() > 1 || QFileInfo(out).isDir();
+    if (toDirectory && to.isEmpty())
+        return args.usageError(QStringLiteral("takes IN and OUT, or IN... DIR --to EXT"));
+    const QString kind = to.isEmpty() ? (out == QLatin1String("-") ? QStringLiteral("-.wav") : out)
+                                      : QStringLiteral("out.") + to;
+    if (out == QLatin1String("-") && !QStringList{ QStringLiteral("WAV"), QStringLiteral("FLAC") }.contains(containerName(kind)))
+        return args.usageError(QStringLiteral("standard output takes WAV or FLAC (--to wav, --to flac)"));
+
+    ConvertSettings settings;
+    int bitrate = int(kDefaultBitrate);
+    if (!args.number("start", settings.start, 0.0, 1e7) || !args.number("end", settings.end, 0.0, 1e7)
+        || !args.number("gain", settings.gain, -120.0, 60.0) || !args.number("limit", settings.limitDb, -60.0, 0.0)
+        || !args.integer("bitrate", bitrate, 8, 320))
+        return args.usageError();
+    settings.bitrate = unsigned(bitrate);
+    settings.hasEnd = args.has("end");
+    settings.hasLimit = args.has("limit");
+    if (settings.hasEnd && settings.end <= settings.start)
+        return args.usageError(QStringLiteral("--end must lie after --start"));
+    settings.hasFormat = args.has("format");
+    if (settings.hasFormat && !parseSampleFormat(args.value("format"), settings.format))
+        return args.usageError(QStringLiteral("unknown sample format '%1' (int8, int16, int24, int32, float, double)")
+                                   .arg(args.value("format")));
+    QString problem;
+    if (!checkOutputChoice(kind, settings.hasFormat ? &settings.format : nullptr,
+                           args.has("bitrate") ? &bitrate : nullptr, problem))
+        return args.usageError(to.isEmpty() ? problem : problem.replace(kind, out));
+    SoundIDTag overrides;
+    if (!applyTagOverrides(args.values("tag"), true, overrides, problem)
+        || (args.has("cover") && !loadCover(args.value("cover"), settings.cover, problem)))
+        return args.usageError(problem);
+    settings.dither = !args.has("no-dither");
+    settings.strict = args.has("strict");
+    settings.tags = args.values("tag");
+    settings.quiet = args.has("quiet");
+
+    if (toDirectory)
+        return convertMany(positional, out, to, args.optionArguments({ "to", "quiet" }));
+    return convertFile(settings, positional.first(), out, kind);
 }
