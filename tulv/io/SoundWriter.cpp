@@ -55,8 +55,11 @@ unsigned int SoundWriter::writeFrames(unsigned int count, const double* frames, 
     const double step = mDither && (mIntegerBits == 16 || mIntegerBits == 8) ? std::ldexp(1.0, 1 - mIntegerBits) : 0.0;
     const double noiseScale = step / 4294967296.0;
     // Integer outputs saturate one step below +1.0, where the largest code
-    // lies, and at -1.0; the encoders wrap round anything beyond.
-    const double top = mIntegerBits ? 1.0 - std::ldexp(1.0, 1 - mIntegerBits) : 0.0;
+    // lies, and at -1.0, and are rounded to the nearest step here: the
+    // encoders would otherwise round towards minus infinity (a DC offset of
+    // half a step and twice the rounding noise).
+    const double steps = mIntegerBits ? std::ldexp(1.0, mIntegerBits - 1) : 0.0;
+    const double top = mIntegerBits ? 1.0 - 1.0 / steps : 0.0;
     auto noise = [this]() {
         mNoise ^= mNoise << 13;
         mNoise ^= mNoise >> 17;
@@ -79,7 +82,7 @@ unsigned int SoundWriter::writeFrames(unsigned int count, const double* frames, 
             if (step != 0.0)
                 v += (noise() - noise()) * noiseScale;
             if (mIntegerBits)
-                v = std::min(top, std::max(-1.0, v));
+                v = std::nearbyint(std::min(top, std::max(-1.0, v)) * steps) / steps;
             *out++ = v;
         }
     }

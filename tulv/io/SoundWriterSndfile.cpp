@@ -159,10 +159,10 @@ SoundTools::Status SoundWriterSndfile::open(QString fileName)
         mOutput.reset();
         return SoundTools::Error;
     }
-    // Integer formats saturate at full scale instead of wrapping round:
-    // writeFrames clamps every sample first. libsndfile's own clipping is
-    // left off, because it rounds towards minus infinity, a DC offset of
-    // half a step and twice the rounding noise.
+    // Integer formats saturate at full scale instead of wrapping round, and
+    // take full scale as 2^(bits-1), as the readers do; writeFrames has
+    // already rounded every sample to a step.
+    sf_command(mHandle, SFC_SET_CLIPPING, nullptr, SF_TRUE);
     // A WAV of unknown or large length is written as RF64 and finished as
     // WAV (with an extensible header) when it stays under 4 GiB: the large
     // ones are not cut.
