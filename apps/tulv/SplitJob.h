@@ -57,8 +57,9 @@ struct TrackOutput {
 };
 
 // The second pass: writes one file per row, named after `outName`, into
-// `directory`. `detector` (may be null) drives --even-loudness. `result`
-// tells whether it worked.
+// `directory`, and warns of what the writers clipped or the input lacked.
+// `detector` (may be null) drives --even-loudness. `result` tells whether
+// it worked.
 PassResult writeTracks(SoundReader& reader, RMSStepDetector* detector, std::vector<TrackRow>& rows,
                        const SplitSettings& settings, const QString& directory, const QString& outName,
                        const TrackOutput& output, const SoundIDTag& tags, bool quiet);

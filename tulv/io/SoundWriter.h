@@ -55,13 +55,6 @@ public:
     // True once a write or the finalisation failed: close then keeps nothing.
     virtual bool hasFailed() const { return false; }
 
-    // The block size for jobs that carry sound from one file to another (a
-    // conversion), for SoundBuffer::setDefaultSize: 16384 frames move 64 KiB
-    // of 16-bit stereo per read and per write, sixteen times fewer system
-    // calls than the default block, while a stop request still comes within
-    // a fraction of a second.
-    static constexpr unsigned int kFileJobBlockSize = 16384;
-
     // Triangular (TPDF) dither of one step of the output's last bit, added
     // before the sound is rounded to 16 or 8 bits: the rounding error becomes
     // a steady hiss instead of distortion that follows the signal. Off until
@@ -85,6 +78,12 @@ public:
     // mono to both sides) and applying the checks above. Returns the
     // frames written. What writeBuffer uses after trimming a block.
     unsigned int writeFrames(unsigned int count, const double* frames, unsigned int channels);
+    // The block size for jobs that carry sound from one file to another (a
+    // conversion), for SoundBuffer::setDefaultSize: 16384 frames move 64 KiB
+    // of 16-bit stereo per read and per write, sixteen times fewer system
+    // calls than the default block, while a stop request still comes within
+    // a fraction of a second.
+    static constexpr unsigned int kFileJobBlockSize = 16384;
 
     // Absolute frame indices, in the time base of the buffers to be written:
     // `start` is the first frame of the output, nothing at or past `end` is written.

@@ -11,6 +11,15 @@
 
 namespace {
 
+// Segments take the stream's stereo frames through writeFrames, which maps
+// them to the segment's own channels and counts what it clips.
+struct SegmentWrite {
+    static unsigned int to(SoundWriter& segment, unsigned int count, double* frames)
+    {
+        return segment.writeFrames(count, frames, 2);
+    }
+};
+
 // The longest stretch at the end of a gap held in memory while its quietest
 // point is sought: gaps between tracks last seconds; the earlier part of a
 // longer one goes to the track before it.
@@ -19,18 +28,15 @@ constexpr double kMaxHeldGapSeconds = 20.0;
 // enough to find a dip between two clicks, long enough to span a bass cycle.
 constexpr double kQuietWindowSeconds = 0.02;
 
-// The cut in `count` interleaved frames of `width` channels: the middle of the quietest
+// The cut in `count` interleaved stereo frames: the middle of the quietest
 // window, the one nearest the middle when several are as quiet (a gap of
 // digital silence is cut in its middle). Linear in `count`.
-long long quietestPoint(const double* frames, long long count, unsigned int width, unsigned int sampleRate)
+long long quietestPoint(const double* frames, long long count, unsigned int sampleRate)
 {
     const long long window = std::max(1LL, std::min(count, (long long)std::floor(kQuietWindowSeconds * sampleRate + 0.5)));
     if (count <= window)
         return count / 2;
-    auto power = [frames, width](long long i) {
-        const double* f = frames + i * width;
-        return width == 2 ? f[0] * f[0] + f[1] * f[1] : f[0] * f[0];
-    };
+    auto power = [frames](long long i) { return frames[2 * i] * frames[2 * i] + frames[2 * i + 1] * frames[2 * i + 1]; };
     // Two passes: the smallest window sum, then the window nearest the
     // middle among those as quiet. A window's sum is recomputed from scratch
     // every `window` frames so that rounding cannot pile up.
@@ -235,7 +241,7 @@ void SoundWriterMultiFile::close()
         return;
     // A stream that ends inside a held gap: the gap stays with its track.
     if (!mResolvingGap && !mGap.empty()) {
-        mSegmentFrames += mSegment->writeFrames(unsigned(mGap.size() / mChannelNum), mGap.data(), mChannelNum);
+        mSegmentFrames += SegmentWrite::to(*mSegment, unsigned(mGap.size() / 2), mGap.data());
         mGap.clear();
     }
     if (isVerbose() && mSampleRate)
@@ -281,18 +287,18 @@ bool SoundWriterMultiFile::writeToTrack(size_t track, long long position, unsign
     }
     if (count == 0)
         return true;
-    const unsigned int written = mSegment->writeFrames(count, frames, mChannelNum);
+    const unsigned int written = SegmentWrite::to(*mSegment, count, frames);
     mSegmentFrames += written;
     return written == count;
 }
 
 bool SoundWriterMultiFile::resolveGap()
 {
-    const long long count = (long long)(mGap.size() / mChannelNum);
+    const long long count = (long long)(mGap.size() / 2);
     mResolvingGap = true;
-    const long long cut = quietestPoint(mGap.data(), count, mChannelNum, mSampleRate);
+    const long long cut = quietestPoint(mGap.data(), count, mSampleRate);
     const bool ok = writeToTrack(mTrack, mGapStart, unsigned(cut), mGap.data())
-        && writeToTrack(mTrack + 1, mGapStart + cut, unsigned(count - cut), mGap.data() + mChannelNum * cut);
+        && writeToTrack(mTrack + 1, mGapStart + cut, unsigned(count - cut), mGap.data() + 2 * cut);
     mResolvingGap = false;
     mGap.clear();
     return ok;

@@ -36,7 +36,8 @@ public:
     // Closes the file being written, if any.
     void close() override;
     void setTags(const SoundIDTag& tags) override { mTags = tags; }
-    unsigned int getChannelNum() const override { return mChannelNum; }
+    // The stream is stereo; each file gets the constructor's channels.
+    unsigned int getChannelNum() const override { return 2; }
 
     // Files closed so far.
     int GetWrittenFiles() const { return mFileNumber - 1; }
