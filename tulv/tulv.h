@@ -39,6 +39,9 @@
 #include "tulv/filters/SoundAlgoFilterSplit.h"
 
 // Spectral processing
+#include "tulv/spectral/SoundAlgoFilterMultibandAmplifier.h"
+#include "tulv/spectral/SoundAlgoMultibandAmplifier.h"
+#include "tulv/spectral/SoundAlgoMultibandScale.h"
 
 // Dynamics and region analysis
 #include "tulv/dynamics/RMSStepDetector.h"
@@ -52,6 +55,7 @@
 #include "tulv/dynamics/SoundRMSSlopeDetector.h"
 
 // Level statistics and catalogs
+#include "tulv/analysis/SoundAlgoStats.h"
 
 // Playback
 
