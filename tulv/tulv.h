@@ -42,6 +42,7 @@
 #include "tulv/spectral/FFTA.h"
 #include "tulv/spectral/SoundAlgoFFT.h"
 #include "tulv/spectral/SoundAlgoFFTFilter.h"
+#include "tulv/spectral/SoundAlgoFFTMultibandAmplifier.h"
 #include "tulv/spectral/SoundAlgoFFTStats.h"
 #include "tulv/spectral/SoundAlgoFFTTranslate.h"
 #include "tulv/spectral/SoundAlgoFilterMultibandAmplifier.h"

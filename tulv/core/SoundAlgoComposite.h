@@ -98,6 +98,9 @@ protected:
     // Records why this composite was built wrong, logs it as critical, and
     // makes every later run fail with it as the error.
     void setBuildError(const QString& reason);
+    // Why `freqs` cannot be the crossovers of a multiband algorithm (none,
+    // not above 0 Hz, not ascending), or an empty string.
+    static QString multibandFrequencyFault(const std::vector<double>& freqs);
     bool hasBuildError() const { return !mBuildError.isEmpty(); }
 
     SoundTools::Status initProcess(const LoopContext& context, SoundAlgo* previous, SoundAlgo* next) override;

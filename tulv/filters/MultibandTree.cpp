@@ -30,20 +30,8 @@ QString treeFault(const std::vector<double>& freqs, unsigned int index, int type
 {
     if (type < SoundAlgoComposite::SplitOrder1 || type > SoundAlgoComposite::SplitCrossover)
         return QStringLiteral("unknown splitter type %1").arg(type);
-    if (freqs.empty())
-        return QStringLiteral("a multiband tree needs at least one crossover frequency");
-    if (index >= freqs.size())
+    if (!freqs.empty() && index >= freqs.size())
         return QStringLiteral("band %1 is past the %2 crossover frequencies").arg(index).arg(freqs.size());
-    for (size_t i = 0; i < freqs.size(); ++i) {
-        // A band below zero or between two equal frequencies would be empty,
-        // and a tree on a NaN would filter nothing it could name.
-        if (!std::isfinite(freqs[i]) || freqs[i] <= 0.0)
-            return QStringLiteral("crossover frequency %1 Hz is not above 0").arg(freqs[i]);
-        if (i > 0 && !(freqs[i] > freqs[i - 1]))
-            return QStringLiteral("crossover frequencies must ascend: %1 Hz follows %2 Hz")
-                .arg(freqs[i])
-                .arg(freqs[i - 1]);
-    }
     return QString();
 }
 
@@ -63,6 +51,23 @@ SoundAlgo* makeSplitter(double freq, SoundAlgoComposite::SplitterType type)
 
 } // namespace
 
+QString SoundAlgoComposite::multibandFrequencyFault(const std::vector<double>& freqs)
+{
+    if (freqs.empty())
+        return QStringLiteral("a multiband algorithm needs at least one crossover frequency");
+    for (size_t i = 0; i < freqs.size(); ++i) {
+        // A band below zero or between two equal frequencies would be empty,
+        // and a split at NaN would filter nothing it could name.
+        if (!std::isfinite(freqs[i]) || freqs[i] <= 0.0)
+            return QStringLiteral("crossover frequency %1 Hz is not above 0").arg(freqs[i]);
+        if (i > 0 && !(freqs[i] > freqs[i - 1]))
+            return QStringLiteral("crossover frequencies must ascend: %1 Hz follows %2 Hz")
+                .arg(freqs[i])
+                .arg(freqs[i - 1]);
+    }
+    return QString();
+}
+
 void SoundAlgoComposite::buildMultibandTree(const std::vector<double>& freqs, FrequencyAlgoBuilder& builder,
                                             SplitterType type)
 {
@@ -74,7 +79,9 @@ void SoundAlgoComposite::recursiveBuildMultibandTree(const std::vector<double>& 
 {
     // Checked before anything is pushed, so that a refused tree leaves the
     // composite as it was.
-    const QString fault = treeFault(freqs, index, type);
+    QString fault = treeFault(freqs, index, type);
+    if (fault.isEmpty())
+        fault = multibandFrequencyFault(freqs);
     if (!fault.isEmpty()) {
         setBuildError(fault);
         return;

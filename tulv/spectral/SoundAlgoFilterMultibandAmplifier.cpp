@@ -37,8 +37,9 @@ SoundAlgoFilterMultibandAmplifier::SoundAlgoFilterMultibandAmplifier(
     double range, const std::vector<double>& bandOffsets)
     : SoundAlgoMultibandAmplifier("SoundAlgoFilterMultibandAmplifier", true)
 {
-    if (freqs.empty()) {
-        setBuildError(QStringLiteral("a multiband amplifier needs at least one crossover frequency"));
+    const QString fault = multibandFrequencyFault(freqs);
+    if (!fault.isEmpty()) {
+        setBuildError(fault);
         return;
     }
     if (!bandOffsets.empty() && bandOffsets.size() < freqs.size() + 1) {
