@@ -53,7 +53,8 @@ void run(benchmark::State& state, SoundAlgo* graph, int threads)
         = benchmark::Counter(double(state.iterations()) * kTenMinutes / kRate, benchmark::Counter::kIsRate);
 }
 
-// Arg: threads. Nine crossovers an octave apart from 31 Hz make ten bands.
+// Args: splitter type, threads. Nine crossovers an octave apart from 31 Hz
+// make ten bands.
 void BM_StatsTree10Bands(benchmark::State& state)
 {
     std::vector<double> freqs;
@@ -61,8 +62,8 @@ void BM_StatsTree10Bands(benchmark::State& state)
         freqs.push_back(f);
     SoundAlgoStats::FrequencyBuilder builder;
     auto* tree = new SoundAlgoComposite;
-    tree->buildMultibandTree(freqs, builder, SoundAlgoComposite::SplitCrossover);
-    run(state, tree, int(state.range(0)));
+    tree->buildMultibandTree(freqs, builder, SoundAlgoComposite::SplitterType(state.range(0)));
+    run(state, tree, int(state.range(1)));
 }
 
 // Arg: threads. Three crossovers, four bands, the usual gain settings.
@@ -76,5 +77,9 @@ void BM_FilterMultibandAmplifier4Bands(benchmark::State& state)
 
 } // namespace
 
-BENCHMARK(BM_StatsTree10Bands)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_StatsTree10Bands)
+    ->ArgsProduct({ { 0, 2 }, { 1, 2 } })
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1);
 BENCHMARK(BM_FilterMultibandAmplifier4Bands)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);

@@ -85,7 +85,7 @@ TEST(SoundAlgoStatsLevels, SlidingRmsIsCentredOnEachFrameAcrossBlockEdges)
 TEST(SoundAlgoStatsJson, TotalsRoundTripThroughTheRegistry)
 {
     AlgoPtr<SoundAlgoStats> stats(new SoundAlgoStats(SoundAlgoStats::RMSAndStats, 0.02));
-    ASSERT_FALSE(runThrough(*stats, tones({ { 100.0, 0.3 }, { 3000.0, 0.2 } }), 0, 48000).empty());
+    ASSERT_FALSE(runThrough(*stats, tones({ { 100.0, 0.3 } }), 0, 48000).empty());
     QJsonObject object;
     stats->writeToJSon(object);
     AlgoPtr<SoundAlgo> rebuilt(SoundAlgo::createFromJSon(object));
@@ -96,10 +96,9 @@ TEST(SoundAlgoStatsJson, TotalsRoundTripThroughTheRegistry)
     EXPECT_EQ(again.value("SampleRate").toInt(), 48000);
     for (const auto& [key, value] : { std::pair<QString, QJsonValue> { "Class", "RMSStepDetector" },
                                       { "OutputType", 3 }, { "WindowTime", QJsonValue() } }) {
-        SCOPED_TRACE(key.toStdString());
         QJsonObject bad = object;
         bad.insert(key, value);
-        EXPECT_EQ(SoundAlgoStats::createFromJSon(bad), nullptr);
+        EXPECT_EQ(SoundAlgoStats::createFromJSon(bad), nullptr) << key.toStdString();
     }
 }
 

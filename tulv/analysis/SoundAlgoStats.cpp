@@ -90,8 +90,9 @@ SoundTools::Status SoundAlgoStats::initProcess(const LoopContext& context, Sound
     mLeftSqr = mRightSqr = 0.0;
     mLeftMax = mRightMax = 0.0;
     if (mOutputType != StatsOnly && !(mWindowTime > 0.0)) {
-        setError(QStringLiteral("%1 : a sliding RMS needs a window above 0 s, not %2 s").arg(getName()).arg(mWindowTime),
-                 "SoundAlgoStats::initProcess");
+        setError(
+            QStringLiteral("%1 : a sliding RMS needs a window above 0 s, not %2 s").arg(getName()).arg(mWindowTime),
+            "SoundAlgoStats::initProcess");
         return SoundTools::Error;
     }
     mSourceBegin = context.startFrame;

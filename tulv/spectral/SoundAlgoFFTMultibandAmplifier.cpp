@@ -51,7 +51,8 @@ SoundAlgoFFTMultibandAmplifier::SoundAlgoFFTMultibandAmplifier(const std::vector
         branches->pushAlgo(new SoundAlgoFFTInverseCompute(false));
         if (!amplify)
             continue;
-        auto* amplifier = new SoundAlgoRMSAmplifier(targetLevel, detector, releaseTime, 0, kBandRangeDb, kBandMaxGainDb);
+        auto* amplifier
+            = new SoundAlgoRMSAmplifier(targetLevel, detector, releaseTime, 0, kBandRangeDb, kBandMaxGainDb);
         pushAmplifier(amplifier);
         branches->pushAlgo(amplifier);
         auto* limiter = new SoundAlgoLimiter(0.0, lookAheadTime, releaseTime, nullptr);
