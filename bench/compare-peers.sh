@@ -26,6 +26,7 @@ CASES=(
   "mp3->wav16    | BM_ConvertFile/2/ | in.mp3    | sox \"\$IN\" -b 16 \"\$OUT.wav\""
   "flac24->wav24 | BM_ConvertFile/3/ | in24.flac | sox \"\$IN\" -b 24 \"\$OUT.wav\""
   "wav16->wav16  | BM_ConvertFile/4/ | in16.wav  | sox \"\$IN\" -b 16 \"\$OUT.wav\""
+  "fir 447 taps  | BM_EqFFTFile      | in16.wav  | sox \"\$IN\" -b 16 \"\$OUT.wav\" sinc -1000 -n 447"
 )
 
 # The tool itself, start to finish, against sox on the same command line:
