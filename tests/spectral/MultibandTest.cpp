@@ -5,6 +5,7 @@
 #include "tests/support/DynRegions.h"
 #include "tests/support/DynSignals.h"
 #include "tests/support/GraphAlgos.h"
+#include "tulv/spectral/SoundAlgoFFTMultibandAmplifier.h"
 #include "tulv/spectral/SoundAlgoFilterMultibandAmplifier.h"
 #include "tulv/spectral/SoundAlgoMultibandScale.h"
 
@@ -151,6 +152,17 @@ TEST(MultibandAmplifier, EveryBandReachesItsTargetAndFollowsTheLevelCommands)
     amp->setLevel(-12.0);
     for (double t : kTones)
         EXPECT_NEAR(toneGainDb(*amp, t), crossoverTreeDb(t, { 200, 4000 }, { -12.3, -12.3, -12.3 }), 0.005) << t;
+
+    // The FFT band bank: a target of 0 only splits and adds back (within the
+    // band filters' ripple); any other brings each band to it.
+    using Fft = SoundAlgoFFTMultibandAmplifier;
+    AlgoPtr<Fft> split(new Fft({ 500 }, 0, 0.005, 0.2, nullptr, 4096, true));
+    AlgoPtr<Fft> fft(new Fft({ 500 }, -20, 0.005, 0.2, nullptr, 4096, true));
+    for (double hz : { 100.0, 5000.0 }) {
+        const double flat = toneGainDb(*split, hz);
+        EXPECT_NEAR(flat, 0.0, 0.3) << hz;
+        EXPECT_NEAR(toneGainDb(*fft, hz) - flat, -20.0, 0.005) << hz;
+    }
 
     // Following a detector: two regions of a 1 kHz tone, 10 dB apart, each
     // brought to the target; the two band limiters (the top band has none)
