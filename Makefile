@@ -56,6 +56,7 @@ bench: deps $(BUILD)/CMakeCache.txt
 	@if [ -x bench/compare-peers.sh ]; then bench/compare-peers.sh $(BUILD); fi
 	@if [ -x bench/tool-vs-sox.sh ]; then bench/tool-vs-sox.sh $(BUILD); fi
 	bench/split-vs-peers.sh $(BUILD)
+	@if [ -x bench/rf64-check.sh ]; then bench/rf64-check.sh $(BUILD); fi
 
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)

@@ -37,11 +37,10 @@ QString describe(const QString& fileName, SoundReader& reader)
     row("container:", containerName(fileName));
     row("sample format:", sampleFormatName(reader.getInputFormat()));
     row("sample rate:", QStringLiteral("%1 Hz").arg(reader.getSampleRate()));
-    int channels = 2;
-    if (auto* sndfile = dynamic_cast<SoundReaderSndfile*>(&reader))
-        channels = sndfile->getFileChannelNum();
-    row("channels:", QString::number(channels));
+    row("channels:", QString::number(reader.getFileChannelNum()));
     row("frames:", QString::number(reader.getFrameNB()));
+    if (reader.getMissingFrames() > 0)
+        row("truncated:", QStringLiteral("%1 frames missing").arg(reader.getMissingFrames()));
     row("length:", QString::fromStdString(reader.getLengthString()));
     SoundIDTag tags;
     reader.getTags(tags);

@@ -81,10 +81,10 @@ std::unique_ptr<SoundReader> openInput(const QString& name, QString& reason)
     }
     std::unique_ptr<SoundReader> reader(SoundReader::getFromFilename(fileName));
     if (!reader) {
-        reason = QStringLiteral("unknown file type '.%1' (tulv reads .wav, .flac, .ogg and .mp3)")
-                     .arg(SoundReader::getExtension(fileName));
+        const QString known = QStringLiteral(".") + SoundReader::readableExtensions().join(QStringLiteral(", ."));
+        reason = QStringLiteral("unknown file type '.%1' (tulv reads %2)").arg(SoundReader::getExtension(fileName), known);
         if (SoundReader::getExtension(fileName).isEmpty())
-            reason = QStringLiteral("no file extension to tell its type by (tulv reads .wav, .flac, .ogg and .mp3)");
+            reason = QStringLiteral("no file extension to tell its type by (tulv reads %1)").arg(known);
         return nullptr;
     }
     const QString before = SoundDebuggableClass::getError();

@@ -5,6 +5,7 @@
 #include "OpenInput.h"
 #include "SplitCommand.h"
 #include "SplitJob.h"
+#include "ConvertChecks.h"
 #include "Outputs.h"
 
 #include <tulv/tulv.h>
@@ -33,9 +34,11 @@ become the gaps; a second pass writes every run of sound between gaps that
 lasts at least --min-track to its own numbered file named after OUT:
   side.flac     ->  001-side.flac, 002-side.flac, ...
   01 Track.mp3  ->  01 Track.mp3, 02 Track.mp3, ...
-The container follows OUT's extension. Each file is tagged with the tags of
-IN and the --tag values; the title (OUT's name when IN has none) gets the
-track number (" 01") and the track tag is set.
+The container follows OUT's extension (as for convert). The files have IN's
+channels: mono stays mono; of more than two channels the first two are kept,
+with a warning. Each file is tagged with the tags of IN and the --tag values;
+the title (OUT's name when IN has none) gets the track number (" 01") and
+the track tag is set.
 
 The defaults are chosen for a typical record side: tracks of 1 to 10
 minutes, gaps of 1 to 5 s of surface noise with clicks, a noise floor of
@@ -73,13 +76,14 @@ minutes, gaps of 1 to 5 s of surface noise with clicks, a noise floor of
           "pure surface noise and a boundary lands within a tenth of\n"
           "a second, long enough to span a cycle of the lowest bass)" },
         { "format", "F",
-          "sample format: int16, int24, int32, float, double\n"
-          "(default: IN's own)" },
+          "sample format: int8, int16, int24, int32, float, double, as\n"
+          "OUT's container holds it (default: IN's own, or the nearest;\n"
+          "16 and 8 bits from a wider IN are dithered)" },
         { "bitrate", "KBPS",
           "MP3 bit rate in kbit/s (default 192)" },
         { "tag", "KEY=VALUE",
-          "title, artist, album, year, genre or comment for every\n"
-          "file; an empty VALUE removes it; may be repeated", true },
+          "any tag but the track for every file (see convert --help);\n"
+          "an empty VALUE removes it; may be repeated", true },
         { "even-loudness", nullptr,
           "bring every track to the same loudness: one gain per\n"
           "track, from the level of its loudest passage (so quiet\n"
@@ -366,12 +370,10 @@ int runSplit(const QStringList& arguments)
     if (!dryRun) {
         if (QFileInfo(request.out).fileName().isEmpty() || QFileInfo(request.out).completeBaseName().isEmpty())
             return args.usageError(QStringLiteral("OUT needs a file name to number, such as 'side.flac'"));
-        if (SoundReader::getExtension(request.out).isEmpty())
-            return args.usageError(QStringLiteral("OUT needs an extension to choose the format by (.wav, .flac, .ogg, .mp3)"));
-        if (args.has("format") && (isMp3(request.out) || containerName(request.out) == QLatin1String("Ogg Vorbis")))
-            return args.usageError(QStringLiteral("--format does not apply to %1 output").arg(containerName(request.out)));
-        if (args.has("bitrate") && !isMp3(request.out))
-            return args.usageError(QStringLiteral("--bitrate applies to MP3 output only"));
+        QString problem;
+        if (!checkOutputChoice(request.out, args.has("format") ? &request.format : nullptr,
+                               args.has("bitrate") ? &bitrate : nullptr, problem))
+            return args.usageError(problem);
     }
     QString tagError;
     SoundIDTag checked;
@@ -435,6 +437,7 @@ int runSplitJob(const SplitJobRequest& request, SplitOutcome& outcome)
         return ExitFailed;
     }
     outcome.sampleRate = reader->getSampleRate();
+    checkTruncation(request.in, *reader, false);
 
     // Everything that can be checked before an hour of work is checked first.
     if (!request.saveRegions.isEmpty() && !checkOutput(request.saveRegions, request.in, false, reason)) {
@@ -542,10 +545,13 @@ int runSplitJob(const SplitJobRequest& request, SplitOutcome& outcome)
         tags.title = (base.isEmpty() ? QFileInfo(request.out).completeBaseName() : base).toStdString();
     }
     applyTagOverrides(request.tagItems, false, tags, reason);
-    const SoundTools::SoundFormat format = request.formatGiven ? request.format : reader->getInputFormat();
+    const SoundTools::SoundFormat format =
+        request.formatGiven ? request.format : defaultOutputFormat(request.out, reader->getInputFormat());
     const QString before = SoundDebuggableClass::getError();
+    TrackOutput output{ format, request.bitrate, outputChannels(request.in, *reader),
+                        needsDither(request.out, reader->getInputFormat(), format), request.in };
     const PassResult result = writeTracks(*reader, detector.get(), outcome.tracks, settings, trackSet.scratch(),
-                                          QFileInfo(request.out).fileName(), format, request.bitrate, tags, request.quiet);
+                                          QFileInfo(request.out).fileName(), output, tags, request.quiet);
     if (result == PassResult::Interrupted) {
         printError(QStringLiteral("interrupted; no track written"));
         return interrupt::exitCode();

@@ -1,5 +1,7 @@
 #include "SplitJob.h"
 
+#include "ConvertChecks.h"
+
 #include "Formats.h"
 
 #include <QDir>
@@ -85,10 +87,13 @@ SoundAlgo* buildOutputStage(double gainDb, bool limit, double limitDb)
 
 PassResult writeTracks(SoundReader& reader, RMSStepDetector* detector, std::vector<TrackRow>& rows,
                        const SplitSettings& settings, const QString& directory, const QString& outName,
-                       SoundTools::SoundFormat format, unsigned int bitrate, const SoundIDTag& tags, bool quiet)
+                       const TrackOutput& output, const SoundIDTag& tags, bool quiet)
 {
-    SoundWriterMultiFile writer(detector, settings.minTrack, reader.getSampleRate(), 2, bitrate, format);
+    SoundWriterMultiFile writer(detector, settings.minTrack, reader.getSampleRate(), output.channels, output.bitrate,
+                                output.format);
     writer.setTags(tags);
+    writer.setExpectedFrames(reader.getFrameNB());
+    writer.setDither(output.dither);
     std::vector<std::pair<long long, long long>> spans;
     for (const TrackRow& row : rows)
         spans.emplace_back(row.begin, row.end);
@@ -102,8 +107,11 @@ PassResult writeTracks(SoundReader& reader, RMSStepDetector* detector, std::vect
     AlgoRef<SoundAlgo> stage(even ? buildEvenLoudnessStage(detector, settings.target)
                                   : buildOutputStage(0.0, false, 0.0));
     reader.rewind();
+    const long long missingAtOpen = reader.getMissingFrames();
     const PassResult result = runPass(QStringLiteral("writing"), *stage, reader, &writer, reader.getFrameNB(), quiet);
     writer.close();
+    if (result == PassResult::Done)
+        reportConversion(output.in, outName, reader, missingAtOpen, writer, false);
     return result;
 }
 

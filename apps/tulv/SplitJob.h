@@ -47,12 +47,21 @@ AlgoRef<RMSStepDetector> detectRegions(SoundReader& reader, const SplitSettings&
 SoundTrackFinder::Settings finderSettings(const SplitSettings& settings);
 std::vector<TrackRow> rowsOf(const std::vector<SoundTrackFinder::Track>& tracks);
 
+// How the tracks are written.
+struct TrackOutput {
+    SoundTools::SoundFormat format;
+    unsigned int bitrate;  // kbit/s, MP3 only
+    unsigned int channels; // 1 or 2
+    bool dither;           // TPDF dither when rounding to 16 or 8 bits
+    QString in;            // the input's name, for warnings
+};
+
 // The second pass: writes one file per row, named after `outName`, into
 // `directory`. `detector` (may be null) drives --even-loudness. `result`
 // tells whether it worked.
 PassResult writeTracks(SoundReader& reader, RMSStepDetector* detector, std::vector<TrackRow>& rows,
                        const SplitSettings& settings, const QString& directory, const QString& outName,
-                       SoundTools::SoundFormat format, unsigned int bitrate, const SoundIDTag& tags, bool quiet);
+                       const TrackOutput& output, const SoundIDTag& tags, bool quiet);
 
 // Prepares `detector` for the gain of --even-loudness and notes in `rows`
 // the gain each track gets and the level it is brought to.

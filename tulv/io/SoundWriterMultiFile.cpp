@@ -11,17 +11,6 @@
 
 namespace {
 
-// The raw write of a segment is protected in SoundWriter. A class that does
-// not override it names the base's own, virtual, member, and its pointer
-// calls the segment's back end.
-struct SegmentWrite : SoundWriter {
-    static unsigned int to(SoundWriter& segment, unsigned int count, double* frames)
-    {
-        unsigned int (SoundWriter::*const rawWrite)(unsigned int, double*) = &SegmentWrite::write;
-        return (segment.*rawWrite)(count, frames);
-    }
-};
-
 // The longest stretch at the end of a gap held in memory while its quietest
 // point is sought: gaps between tracks last seconds; the earlier part of a
 // longer one goes to the track before it.
@@ -30,15 +19,18 @@ constexpr double kMaxHeldGapSeconds = 20.0;
 // enough to find a dip between two clicks, long enough to span a bass cycle.
 constexpr double kQuietWindowSeconds = 0.02;
 
-// The cut in `count` interleaved stereo frames: the middle of the quietest
+// The cut in `count` interleaved frames of `width` channels: the middle of the quietest
 // window, the one nearest the middle when several are as quiet (a gap of
 // digital silence is cut in its middle). Linear in `count`.
-long long quietestPoint(const double* frames, long long count, unsigned int sampleRate)
+long long quietestPoint(const double* frames, long long count, unsigned int width, unsigned int sampleRate)
 {
     const long long window = std::max(1LL, std::min(count, (long long)std::floor(kQuietWindowSeconds * sampleRate + 0.5)));
     if (count <= window)
         return count / 2;
-    auto power = [frames](long long i) { return frames[2 * i] * frames[2 * i] + frames[2 * i + 1] * frames[2 * i + 1]; };
+    auto power = [frames, width](long long i) {
+        const double* f = frames + i * width;
+        return width == 2 ? f[0] * f[0] + f[1] * f[1] : f[0] * f[0];
+    };
     // Two passes: the smallest window sum, then the window nearest the
     // middle among those as quiet. A window's sum is recomputed from scratch
     // every `window` frames so that rounding cannot pile up.
@@ -133,10 +125,8 @@ SoundTools::Status SoundWriterMultiFile::open(QString name)
         setError(QStringLiteral("No detector to split along"), name.toUtf8().constData());
         return SoundTools::Error;
     }
-    // The segments are stereo writers: frames of another width would be
-    // cut apart in the wrong places.
-    if (mChannelNum != 2) {
-        setError(QStringLiteral("%1 channels cannot be split into stereo files").arg(mChannelNum),
+    if (mChannelNum != 1 && mChannelNum != 2) {
+        setError(QStringLiteral("%1 channels cannot be written; tracks are mono or stereo").arg(mChannelNum),
                  name.toUtf8().constData());
         return SoundTools::Error;
     }
@@ -212,11 +202,14 @@ SoundTools::Status SoundWriterMultiFile::OpenSegment()
     if (mSegment)
         close();
     const QString name = getSegmentName(mFileNumber);
-    mSegment = SoundWriter::getFromFilename(name, mSampleRate, mBitRate, mFormat);
+    mSegment = SoundWriter::getFromFilename(name, mSampleRate, mBitRate, mFormat, mChannelNum);
     if (!mSegment) {
         setError(QStringLiteral("No writer for this kind of file"), name.toUtf8().constData());
         return SoundTools::Error;
     }
+    mSegment->setDither(getDither());
+    // No track is longer than the whole stream.
+    mSegment->setExpectedFrames(getExpectedFrames());
     if (!mTags.isEmpty()) {
         SoundIDTag tags = mTags;
         tags.track = std::to_string(mFileNumber);
@@ -242,7 +235,7 @@ void SoundWriterMultiFile::close()
         return;
     // A stream that ends inside a held gap: the gap stays with its track.
     if (!mResolvingGap && !mGap.empty()) {
-        mSegmentFrames += SegmentWrite::to(*mSegment, unsigned(mGap.size() / 2), mGap.data());
+        mSegmentFrames += mSegment->writeFrames(unsigned(mGap.size() / mChannelNum), mGap.data(), mChannelNum);
         mGap.clear();
     }
     if (isVerbose() && mSampleRate)
@@ -250,6 +243,7 @@ void SoundWriterMultiFile::close()
                      << " written" << std::endl;
     mFramesInClosedFiles += mSegmentFrames;
     mSegment->close();
+    addCounts(*mSegment);
     delete mSegment;
     mSegment = nullptr;
     ++mFileNumber;
@@ -287,18 +281,18 @@ bool SoundWriterMultiFile::writeToTrack(size_t track, long long position, unsign
     }
     if (count == 0)
         return true;
-    const unsigned int written = SegmentWrite::to(*mSegment, count, frames);
+    const unsigned int written = mSegment->writeFrames(count, frames, mChannelNum);
     mSegmentFrames += written;
     return written == count;
 }
 
 bool SoundWriterMultiFile::resolveGap()
 {
-    const long long count = (long long)(mGap.size() / 2);
+    const long long count = (long long)(mGap.size() / mChannelNum);
     mResolvingGap = true;
-    const long long cut = quietestPoint(mGap.data(), count, mSampleRate);
+    const long long cut = quietestPoint(mGap.data(), count, mChannelNum, mSampleRate);
     const bool ok = writeToTrack(mTrack, mGapStart, unsigned(cut), mGap.data())
-        && writeToTrack(mTrack + 1, mGapStart + cut, unsigned(count - cut), mGap.data() + 2 * cut);
+        && writeToTrack(mTrack + 1, mGapStart + cut, unsigned(count - cut), mGap.data() + mChannelNum * cut);
     mResolvingGap = false;
     mGap.clear();
     return ok;
@@ -394,14 +388,14 @@ unsigned int SoundWriterMultiFile::writeRegions(unsigned int count, double* fram
                 unsigned int skipped = 0;
                 if (!mSoundStarted) {
                     while (skipped < handled && frames[size_t(skipped) * width] == 0.0
-                           && frames[size_t(skipped) * width + 1] == 0.0)
+                           && frames[size_t(skipped) * width + width - 1] == 0.0)
                         ++skipped;
                     if (skipped < handled)
                         mSoundStarted = true;
                 }
                 const unsigned int rest = handled - skipped;
                 if (rest > 0) {
-                    const unsigned int written = SegmentWrite::to(*mSegment, rest, frames + size_t(skipped) * width);
+                    const unsigned int written = mSegment->writeFrames(rest, frames + size_t(skipped) * width, width);
                     if (written < rest) {
                         handled = skipped + written;
                         mSegmentFrames += handled;

@@ -23,7 +23,8 @@
 // "Live" is titled "Live 03", track 3.
 class SoundWriterMultiFile : public SoundWriter {
 public:
-    // Takes a reference to `detector`. Segments are always two-channel.
+    // Takes a reference to `detector`. The files have `channelNum` channels
+    // (1 or 2); stereo blocks are mixed down for mono files.
     SoundWriterMultiFile(RMSStepDetector* detector, double minDurationSeconds, unsigned int sampleRate,
                          unsigned int channelNum, unsigned int bitRate, SoundTools::SoundFormat format);
     ~SoundWriterMultiFile() override;
