@@ -43,8 +43,12 @@
 #include "tulv/spectral/FFTA.h"
 #include "tulv/spectral/SoundAlgoFFT.h"
 #include "tulv/spectral/SoundAlgoFFTFilter.h"
+#include "tulv/spectral/SoundAlgoFFTMultibandAmplifier.h"
 #include "tulv/spectral/SoundAlgoFFTStats.h"
 #include "tulv/spectral/SoundAlgoFFTTranslate.h"
+#include "tulv/spectral/SoundAlgoFilterMultibandAmplifier.h"
+#include "tulv/spectral/SoundAlgoMultibandAmplifier.h"
+#include "tulv/spectral/SoundAlgoMultibandScale.h"
 #include "tulv/spectral/SoundFFTAutocorrel.h"
 
 // Dynamics and region analysis
@@ -60,6 +64,7 @@
 #include "tulv/dynamics/SoundTrackFinder.h"
 
 // Level statistics and catalogs
+#include "tulv/analysis/SoundAlgoStats.h"
 
 // Playback
 

@@ -3,6 +3,8 @@
 #include "tulv/core/SoundAlgoElementary.h"
 #include "tulv/core/ThreadAnnotations.h"
 
+#include <QDebug>
+
 #include <algorithm>
 #include <ostream>
 
@@ -336,6 +338,22 @@ unsigned int SoundAlgoComposite::projectedSampleShift(unsigned int sampleRate) c
 }
 
 // ---------------------------------------------------------------- run set-up
+
+void SoundAlgoComposite::setBuildError(const QString& reason)
+{
+    qCritical().noquote() << getName() << ":" << reason;
+    if (mBuildError.isEmpty())
+        mBuildError = reason;
+}
+
+SoundTools::Status SoundAlgoComposite::initProcess(const LoopContext& context, SoundAlgo* previous, SoundAlgo* next)
+{
+    if (hasBuildError()) {
+        setError(mBuildError, "SoundAlgoComposite::initProcess");
+        return SoundTools::Error;
+    }
+    return SoundAlgo::initProcess(context, previous, next);
+}
 
 SoundTools::Status SoundAlgoComposite::wireBranches(const LoopContext& context)
 {

@@ -30,7 +30,32 @@
 // their held-back frames: inside a chain nothing else flushes them.
 class SoundAlgoComposite : public SoundAlgo {
 public:
+    // How a multiband tree splits the sound at one crossover frequency.
+    enum SplitterType {
+        SplitOrder1 = 0, // first-order low pass and its complement: the bands add up to the input
+        SplitBiquad = 1, // second-order low pass and its complement: the bands add up to the input
+        SplitCrossover = 2 // fourth-order Butterworth low and high pass, each 3 dB down at the crossover
+    };
+
+    // Fills one band of a multiband tree: pushes into `owner` the algorithms
+    // that process band `bandIndex` (0 is the lowest), at least one. The
+    // builder belongs to the caller and is used only while the tree is built.
+    class FrequencyAlgoBuilder {
+    public:
+        virtual ~FrequencyAlgoBuilder() = default;
+        virtual void buildAlgo(SoundAlgoComposite* owner, unsigned int bandIndex, const QString& bandName) = 0;
+    };
+
     explicit SoundAlgoComposite(QString id = QString(), bool shareInputs = true);
+
+    // Splits the sound at every frequency of `freqs` (Hz, ascending, at least
+    // one), lets `builder` fill each of the freqs.size() + 1 bands and adds
+    // the bands back together; all of it is appended to this composite. Band
+    // b is named "[low-high]" with its limits truncated to whole Hz, the top
+    // one ending at 22050 whatever the sample rate. A list or splitter type
+    // that cannot make a tree adds nothing, is logged as critical, and makes
+    // the composite refuse to run.
+    void buildMultibandTree(const std::vector<double>& freqs, FrequencyAlgoBuilder& builder, SplitterType type);
 
     // Appends to the last branch. A composite never heads a branch: a plain
     // bypass is put before it.
@@ -65,6 +90,21 @@ public:
 protected:
     ~SoundAlgoComposite() override;
 
+    // Builds from band `index` upwards: the splitter at freqs[index], then a
+    // composite whose first branch holds band `index` and whose second holds
+    // the rest of the tree (or the top band).
+    void recursiveBuildMultibandTree(const std::vector<double>& freqs, unsigned int index,
+                                     FrequencyAlgoBuilder& builder, SplitterType type);
+    // Records why this composite was built wrong, logs it as critical, and
+    // makes every later run fail with it as the error.
+    void setBuildError(const QString& reason);
+    // Why `freqs` cannot be the crossovers of a multiband algorithm (none,
+    // not above 0 Hz, not ascending), or an empty string.
+    static QString multibandFrequencyFault(const std::vector<double>& freqs);
+    bool hasBuildError() const { return !mBuildError.isEmpty(); }
+
+    SoundTools::Status initProcess(const LoopContext& context, SoundAlgo* previous, SoundAlgo* next) override;
+
     SoundTools::Status initInputBuffer(const LoopContext& context) override;
     SoundTools::Status initOutputBuffer(const LoopContext& context) override;
     void setOutOrigin() override;
@@ -87,6 +127,8 @@ protected:
     std::vector<std::vector<SoundAlgo*>> mBranches;
 
 private:
+    QString mBuildError; // empty when the composite was built right
+
     // The sample shift the composite will have once its branches are
     // equalised. The block size is chosen before the run wires the members,
     // and the last block must hold that many frames of flush.

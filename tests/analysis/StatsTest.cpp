@@ -1,0 +1,121 @@
+// Level statistics: the levels of known signals over exactly the source's
+// frames, the sliding RMS centred on its frame across block edges, the JSON
+// form rebuilt through the registry, and tones measured in their own bands.
+#include "tests/support/DynSignals.h"
+#include "tulv/analysis/SoundAlgoStats.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace dyntest;
+
+namespace {
+
+// Tones summed on both channels (the right one silent on request).
+std::vector<double> tones(const std::vector<std::pair<double, double>>& hzAndAmplitude, bool rightSilent = false)
+{
+    std::vector<double> v(2 * 44100, 0.0);
+    for (const auto& [hz, amplitude] : hzAndAmplitude)
+        for (size_t i = 0; i < v.size() / 2; ++i) {
+            v[2 * i] += amplitude * std::sin(2 * M_PI * hz * double(i) / 44100);
+            v[2 * i + 1] = rightSilent ? 0.0 : v[2 * i];
+        }
+    return v;
+}
+
+} // namespace
+
+TEST(SoundAlgoStatsLevels, KnownSignalsGiveTheirLevelsOverExactlyTheSourceFrames)
+{
+    std::vector<double> square(2 * 44100);
+    for (size_t i = 0; i < square.size(); ++i)
+        square[i] = (i / 100) % 2 ? 1.0 : -1.0;
+    struct Case {
+        const char* name;
+        std::vector<double> in;
+        SoundAlgoStats::OutputType type;
+        double window, rmsL, rmsR, peakL, peakR, full;
+    };
+    // The sliding window pads the stream with zeros that must not count.
+    const Case cases[] = { { "full-scale square", square, SoundAlgoStats::StatsOnly, 0.0, 0, 0, 0, 0, 0 },
+                           { "sine left, silence right, windowed", tones({ { 441.0, 0.5 } }, true),
+                             SoundAlgoStats::RMSAndStats, 0.05, -9.0309, -100, -6.0206, -100, -12.0412 } };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        AlgoPtr<SoundAlgoStats> stats(new SoundAlgoStats(c.type, c.window));
+        ASSERT_EQ(runThrough(*stats, c.in, 1000).size(), c.in.size());
+        EXPECT_EQ(stats->getCount(), 44100u);
+        SoundTools::StereoFrame<double> rms {}, peak {};
+        double full = 1.0;
+        stats->getGlobalStats(rms, full, peak);
+        for (const auto& [got, want] : { std::pair { rms.left, c.rmsL }, { rms.right, c.rmsR }, { peak.left, c.peakL },
+                                         { peak.right, c.peakR }, { full, c.full } })
+            EXPECT_NEAR(got, want, 1e-3);
+    }
+    // A sliding RMS alone accumulates nothing; without a window it has nothing to give and refuses to run.
+    AlgoPtr<SoundAlgoStats> rmsOnly(new SoundAlgoStats(SoundAlgoStats::RMSOnly, 0.01));
+    ASSERT_FALSE(runThrough(*rmsOnly, square).empty());
+    EXPECT_EQ(rmsOnly->getCount(), 0u);
+    AlgoPtr<SoundAlgoStats> noWindow(new SoundAlgoStats(SoundAlgoStats::RMSOnly, 0.0));
+    EXPECT_TRUE(runThrough(*noWindow, square).empty());
+}
+
+TEST(SoundAlgoStatsLevels, SlidingRmsIsCentredOnEachFrameAcrossBlockEdges)
+{
+    // rate, block, half window: 0.01 s makes 441 and 481 frames.
+    for (const auto& [rate, block, half] : { std::tuple { 44100u, 1000u, 220 }, { 48000u, 4096u, 240 } }) {
+        SCOPED_TRACE(rate);
+        const int n = 5000;
+        std::vector<double> in(2 * n, 0.25);
+        for (int i = 0; i < n; ++i) // bursts of differing levels
+            in[2 * i] = (i / 700) % 2 ? 0.0 : 0.1 * (1 + i / 700) * ((i % 3) - 1.0);
+        AlgoPtr<SoundAlgoStats> stats(new SoundAlgoStats(SoundAlgoStats::RMSOnly, 0.01));
+        const std::vector<double> out = runThrough(*stats, in, block, rate);
+        ASSERT_EQ(out.size(), in.size());
+        for (int j = 0; j < 2 * n; ++j) {
+            double sum = 0.0;
+            for (int k = std::max(0, j / 2 - half); k <= std::min(n - 1, j / 2 + half); ++k)
+                sum += in[2 * k + j % 2] * in[2 * k + j % 2];
+            ASSERT_NEAR(out[j] * out[j], sum / (2 * half + 1), 1e-12) << "sample " << j;
+        }
+    }
+}
+
+TEST(SoundAlgoStatsJson, TotalsRoundTripThroughTheRegistry)
+{
+    AlgoPtr<SoundAlgoStats> stats(new SoundAlgoStats(SoundAlgoStats::RMSAndStats, 0.02));
+    ASSERT_FALSE(runThrough(*stats, tones({ { 100.0, 0.3 } }), 0, 48000).empty());
+    QJsonObject object;
+    stats->writeToJSon(object);
+    AlgoPtr<SoundAlgo> rebuilt(SoundAlgo::createFromJSon(object));
+    ASSERT_NE(dynamic_cast<SoundAlgoStats*>(rebuilt.get()), nullptr);
+    QJsonObject again;
+    rebuilt->writeToJSon(again);
+    EXPECT_EQ(again, object);
+    EXPECT_EQ(again.value("SampleRate").toInt(), 48000);
+    for (const auto& [key, value] : { std::pair<QString, QJsonValue> { "Class", "RMSStepDetector" },
+                                      { "OutputType", 3 }, { "WindowTime", QJsonValue() } }) {
+        QJsonObject bad = object;
+        bad.insert(key, value);
+        EXPECT_EQ(SoundAlgoStats::createFromJSon(bad), nullptr) << key.toStdString();
+    }
+}
+
+TEST(SoundAlgoStatsBands, TonesAreMeasuredInTheirOwnBands)
+{
+    // Each tone lies two octaves or more from a crossover, where the
+    // fourth-order slopes have taken the other bands down by 48 dB.
+    SoundAlgoStats::FrequencyBuilder builder;
+    AlgoPtr<SoundAlgoComposite> tree(new SoundAlgoComposite);
+    tree->buildMultibandTree({ 199.9, 2000.0 }, builder, SoundAlgoComposite::SplitCrossover);
+    ASSERT_FALSE(runThrough(*tree, tones({ { 50.0, 0.5 }, { 630.0, 0.25 }, { 8000.0, 0.125 } })).empty());
+    ASSERT_EQ(builder.getStatsVector().size(), 3u);
+    const char* names[] = { "[0-199]", "[199-2000]", "[2000-22050]" };
+    for (int b = 0; b < 3; ++b) {
+        EXPECT_EQ(builder.getStatsVector()[b]->getId(), names[b]);
+        SoundTools::StereoFrame<double> rms {};
+        builder.getStatsVector()[b]->getRMS(rms);
+        EXPECT_NEAR(rms.left, 20 * std::log10(0.5 / std::sqrt(2.0)) - 6.0206 * b, 0.1) << names[b];
+    }
+}
