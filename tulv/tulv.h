@@ -18,10 +18,12 @@
 // Audio input and output
 #include "tulv/io/SoundIDTag.h"
 #include "tulv/io/SoundReader.h"
+#include "tulv/io/SoundReaderBuffer.h"
 #include "tulv/io/SoundReaderMp3.h"
 #include "tulv/io/SoundReaderSndfile.h"
 #include "tulv/io/SoundTags.h"
 #include "tulv/io/SoundWriter.h"
+#include "tulv/io/SoundWriterBuffer.h"
 #include "tulv/io/SoundWriterMp3.h"
 #include "tulv/io/SoundWriterMultiFile.h"
 #include "tulv/io/SoundWriterSndfile.h"
