@@ -56,5 +56,8 @@
 // Level statistics and catalogs
 
 // Playback
+#include "tulv/playback/SoundAlgoDevice.h"
+#include "tulv/playback/SoundPlayer.h"
+#include "tulv/playback/SoundPlayerQt.h"
 
 #endif
