@@ -131,8 +131,10 @@ void SoundAlgoDevice::start()
     connect(&lastQueue(), &SoundReaderBuffer::readFinished, this, &SoundAlgoDevice::readFinished,
             static_cast<Qt::ConnectionType>(Qt::DirectConnection | Qt::UniqueConnection));
     if (mStatus.load() == SoundTools::Ok) {
+        // Unbuffered: the output's requests reach readData as they are, and
+        // no second copy of the PCM is kept.
         if (!isOpen())
-            open(QIODevice::ReadOnly);
+            open(QIODevice::ReadOnly | QIODevice::Unbuffered);
         launchThread();
     }
 }
@@ -146,7 +148,12 @@ void SoundAlgoDevice::launchThread()
     if (!(mRunning.load() & kProcessing)) {
         mRunning.fetch_or(kProcessing);
         mProcessingQueue.restart();
-        std::thread([this] { processingBody(); }).detach();
+        // The song to process is taken now: a setReader before the thread
+        // runs queues the next song behind it instead of replacing it.
+        std::shared_ptr<SoundReader> reader = mPending.empty() ? mReader : mPending.front();
+        if (!mPending.empty())
+            mPending.pop_front();
+        std::thread([this, reader] { processingBody(reader); }).detach();
     }
     if (mPostChain && !(mRunning.load() & kPostProcessing)) {
         mRunning.fetch_or(kPostProcessing);
@@ -161,20 +168,16 @@ bool SoundAlgoDevice::setReader(std::shared_ptr<SoundReader> reader)
         std::lock_guard<std::mutex> lock(mReaderMutex);
         if (!reader || !mReader || reader->getSampleRate() != mReader->getSampleRate())
             return false;
-        mReader = std::move(reader);
-        ++mReaderGeneration;
+        mReader = reader;
+        mPending.push_back(std::move(reader));
     }
     launchThread();
     return true;
 }
 
-void SoundAlgoDevice::processingBody()
+void SoundAlgoDevice::processingBody(std::shared_ptr<SoundReader> reader)
 {
-    std::unique_lock<std::mutex> lock(mReaderMutex);
     for (;;) {
-        std::shared_ptr<SoundReader> reader = mReader;
-        const unsigned int generation = mReaderGeneration;
-        lock.unlock();
         SoundWriterBuffer writer(&mProcessingQueue);
         const SoundTools::Status st = mAlgo->processAll(*reader, &writer);
         if (!mPostChain || st == SoundTools::Error)
@@ -190,11 +193,15 @@ void SoundAlgoDevice::processingBody()
             std::lock_guard<std::mutex> songs(mSongMutex);
             mSongLengths.push_back(writer.getCurrentOffset());
         }
-        lock.lock();
-        // A song set while this one was processing follows it in the same
-        // stream; checked under the lock setReader takes, so none is lost.
-        if (complete && generation != mReaderGeneration && mStatus.load() == SoundTools::Ok)
+        // Songs set while this one was processing follow it in the same
+        // stream; decided under the lock setReader takes, so none is lost.
+        std::lock_guard<std::mutex> lock(mReaderMutex);
+        if (complete && !mPending.empty() && mStatus.load() == SoundTools::Ok) {
+            reader = mPending.front();
+            mPending.pop_front();
             continue;
+        }
+        mPending.clear();
         mProcessingQueue.finished();
         mRunning.fetch_and(~kProcessing);
         return;

@@ -97,7 +97,7 @@ private:
 
     SoundReaderBuffer& lastQueue() { return mPostChain ? mPostQueue : mProcessingQueue; }
     void stopThread();
-    void processingBody();
+    void processingBody(std::shared_ptr<SoundReader> reader);
     void postProcessingBody();
     void rmsBody();
     void countPlayed(unsigned int frames);
@@ -112,7 +112,9 @@ private:
     // song set meanwhile or ends: setReader and a worker's exit never miss
     // each other.
     mutable std::mutex mReaderMutex;
-    unsigned int mReaderGeneration = 0;
+    // Songs set for continuous playing and not yet taken by the processing
+    // thread, in order.
+    std::deque<std::shared_ptr<SoundReader>> mPending;
     std::atomic<SoundTools::Status> mStatus { SoundTools::Ok };
     QReadWriteLock mAlgoLock { QReadWriteLock::Recursive };
     std::atomic<unsigned int> mRunning { 0 };
