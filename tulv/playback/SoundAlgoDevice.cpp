@@ -262,6 +262,7 @@ void SoundAlgoDevice::stop()
 
 void SoundAlgoDevice::readFinished()
 {
+
     if (mStatus.load() == SoundTools::Error || !mContinuous.load())
         Q_EMIT readChannelFinished();
 }

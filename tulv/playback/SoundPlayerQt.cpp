@@ -2,6 +2,7 @@
 
 #include <QAudioFormat>
 #include <QAudioOutput>
+#include <QTimer>
 
 #include "tulv/core/SoundDebuggableClass.h"
 
@@ -46,7 +47,7 @@ void SoundPlayerQt::start()
 {
     mStopped.store(false);
     mFinishReported.store(false);
-    mDataEnded.store(false);
+    mPlayClock.invalidate();
     mNotifyCount = 0;
     if (mDevice)
         mOutput->start(mDevice);
@@ -76,16 +77,17 @@ void SoundPlayerQt::stop()
 
 void SoundPlayerQt::audioStatusChanged(QAudio::State state)
 {
+
     switch (state) {
     case QAudio::ActiveState:
+        if (!mPlayClock.isValid())
+            mPlayClock.start();
         Q_EMIT playingStarted();
         break;
     case QAudio::IdleState:
-        // Idle before the data has ended is an underrun: the output picks up
-        // again as soon as blocks arrive.
-        if (!mDataEnded.load())
-            break;
-        [[fallthrough]];
+        // Idle says only that the output found nothing to send; playback is
+        // over when what it sent has been heard (see endOfData).
+        break;
     case QAudio::SuspendedState:
     case QAudio::StoppedState:
         mStopped.store(true);
@@ -103,9 +105,23 @@ void SoundPlayerQt::notified()
     Q_EMIT playingProgress(kNotifyIntervalMs * mNotifyCount / 1000.0);
 }
 
-// The last frames are now in the output's own buffer: the end is reported
-// when the output has played them and falls idle.
+// The last frames are now in the output's own buffer, and the sound server
+// holds more: the end is reported once the audio handed over has had the
+// time to play. Called on the thread that reads the device.
 void SoundPlayerQt::endOfData()
 {
-    mDataEnded.store(true);
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (mStopped.load() || mFinishReported.load())
+                return;
+            const qint64 played = mPlayClock.isValid() ? mPlayClock.elapsed() : 0;
+            const qint64 left = std::max<qint64>(0, mOutput->processedUSecs() / 1000 - played);
+            QTimer::singleShot(left, this, [this] {
+                mStopped.store(true);
+                if (!mFinishReported.exchange(true))
+                    Q_EMIT playingHasFinished(true);
+            });
+        },
+        Qt::QueuedConnection);
 }

@@ -4,6 +4,7 @@
 #include "tulv/playback/SoundPlayer.h"
 
 #include <QAudio>
+#include <QElapsedTimer>
 
 class QAudioOutput;
 
@@ -33,9 +34,8 @@ private:
     QAudioOutput* mOutput;
     // playingHasFinished is reported once per start.
     std::atomic<bool> mFinishReported { false };
-    // Set (on the reading thread) when the device has handed out its last
-    // frame.
-    std::atomic<bool> mDataEnded { false };
+    // Wall time since the output became active: what has been heard.
+    QElapsedTimer mPlayClock;
 };
 
 #endif
