@@ -9,6 +9,7 @@
 #include "tulv/core/SoundAlgoElementary.h"
 #include "tulv/core/SoundBuffer.h"
 #include "tulv/core/SoundDebuggableClass.h"
+#include "tulv/core/SoundOutputFile.h"
 #include "tulv/core/SoundRefCounted.h"
 #include "tulv/core/SoundTools.h"
 #include "tulv/core/TimeText.h"
@@ -58,6 +59,7 @@
 #include "tulv/dynamics/SoundAlgoRMSAmplifier.h"
 #include "tulv/dynamics/SoundAlgoSimpleLimiter.h"
 #include "tulv/dynamics/SoundRMSSlopeDetector.h"
+#include "tulv/dynamics/SoundTrackFinder.h"
 
 // Level statistics and catalogs
 
