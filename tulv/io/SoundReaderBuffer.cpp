@@ -36,6 +36,7 @@ void SoundReaderBuffer::resetLocked()
     mReading = false;
     mReadPosition = 0;
     mOffset = 0;
+    mDelivered.store(0);
     // The slots keep their storage: the next stream reuses it.
     for (auto& slot : mSlots)
         slot->setFrameNB(0);
@@ -154,6 +155,7 @@ unsigned int SoundReaderBuffer::read(unsigned int count, double* dest)
                                 sizeof(double) * 2 * n);
                     mReadPosition += static_cast<int>(n);
                     done += n;
+                    mDelivered.fetch_add(n);
                     continue;
                 }
                 // Used up: the slot goes back to the producer.

@@ -53,6 +53,9 @@ public:
 
     void setOutOverlap(unsigned int frames);
     SoundTools::Status getStatus() const { return mStatus.load(); }
+    // Frames delivered to the consumer since the queue was opened; safe from
+    // any thread, unlike getOffset().
+    long long getFramesDelivered() const { return mDelivered.load(); }
     void setName(QString name) { mName = name; }
     QString getName() const { return mName; }
 
@@ -82,6 +85,7 @@ private:
     int mReadPosition = 0;
     // Written under the mutex; read without it by getStatus.
     std::atomic<SoundTools::Status> mStatus { SoundTools::Error };
+    std::atomic<long long> mDelivered { 0 };
     const unsigned int mSampleRate;
     QString mName;
 };

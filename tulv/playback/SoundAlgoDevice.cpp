@@ -189,7 +189,7 @@ void SoundAlgoDevice::processingBody(std::shared_ptr<SoundReader> reader)
             mProcessingQueue.interrupt();
         const bool complete = st == SoundTools::Ok || st == SoundTools::EndOfStream;
         if (complete) {
-            Q_EMIT loadFinished(mProcessingQueue.getOffset() / static_cast<double>(reader->getSampleRate()));
+            Q_EMIT loadFinished(mProcessingQueue.getFramesDelivered() / static_cast<double>(reader->getSampleRate()));
             std::lock_guard<std::mutex> songs(mSongMutex);
             mSongLengths.push_back(writer.getCurrentOffset());
         }
