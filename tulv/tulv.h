@@ -19,10 +19,12 @@
 // Audio input and output
 #include "tulv/io/SoundIDTag.h"
 #include "tulv/io/SoundReader.h"
+#include "tulv/io/SoundReaderBuffer.h"
 #include "tulv/io/SoundReaderMp3.h"
 #include "tulv/io/SoundReaderSndfile.h"
 #include "tulv/io/SoundTags.h"
 #include "tulv/io/SoundWriter.h"
+#include "tulv/io/SoundWriterBuffer.h"
 #include "tulv/io/SoundWriterMp3.h"
 #include "tulv/io/SoundWriterMultiFile.h"
 #include "tulv/io/SoundWriterSndfile.h"
@@ -67,5 +69,8 @@
 #include "tulv/analysis/SoundAlgoStats.h"
 
 // Playback
+#include "tulv/playback/SoundAlgoDevice.h"
+#include "tulv/playback/SoundPlayer.h"
+#include "tulv/playback/SoundPlayerQt.h"
 
 #endif

@@ -20,6 +20,7 @@ int runInfo(const QStringList& arguments);
 int runConvert(const QStringList& arguments);
 int runSplit(const QStringList& arguments);
 int runDemo(const QStringList& arguments);
+int runPlay(const QStringList& arguments);
 
 // Prints "tulv: <message>" on stderr: the one line a failure produces.
 void printError(const QString& message);

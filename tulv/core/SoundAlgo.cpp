@@ -353,6 +353,7 @@ try {
     context.sampleRate = reader.getSampleRate();
     context.frameNBToProcess = reader.getFrameNB() - static_cast<unsigned int>(reader.getOffset());
     context.frameNBProcessed = 0;
+    context.lengthKnown = reader.isLengthKnown();
     context.status = SoundTools::Ok;
     context.startFrame = reader.getOffset();
     context.channelNum = 2;
@@ -381,7 +382,12 @@ try {
     context.status = SoundTools::Ok;
     SoundTools::Status blockResult = SoundTools::Ok;
     const int inOriginBefore = context.inBuffer->getOrigin();
+    const int readFrom = reader.getOffset();
     int read = static_cast<int>(reader.stereoRead(context.inBuffer, context.inOverlap));
+    if (!context.endSeen && (read == 0 || reader.atEnd())) {
+        context.endSeen = true;
+        streamEnds(readFrom + read);
+    }
     if (read == 0) {
         // The source is exhausted: push the sample shift of silence through
         // once so that whatever the algorithm still holds comes out.

@@ -42,6 +42,10 @@ public:
         unsigned int sampleRate = 0;
         unsigned int frameNBToProcess = 0;
         unsigned int frameNBProcessed = 0;
+        // False when frameNBToProcess counts only what the reader holds so
+        // far; streamEnds then tells where the stream really ends.
+        bool lengthKnown = true;
+        bool endSeen = false;
         unsigned int channelNum = 2;
         int startFrame = 0;
         unsigned int bufferSize = 0;
@@ -140,6 +144,9 @@ protected:
     virtual void updateOutput(unsigned int advance);
     virtual unsigned int getPreferredBufferSize(unsigned int sampleRate) const;
     virtual void endProcess(int status, unsigned int frameNBProcessed);
+    // Called once per run, before the block holding the last frame of the
+    // source is processed: `endFrame` is the first absolute frame past it.
+    virtual void streamEnds(int /*endFrame*/) {}
     virtual int getOutOrigin() const;
 
     // The first absolute frame present in every input.

@@ -501,6 +501,13 @@ void SoundAlgoComposite::endProcess(int status, unsigned int frameNBProcessed)
     SoundAlgo::endProcess(status, frameNBProcessed);
 }
 
+void SoundAlgoComposite::streamEnds(int endFrame)
+{
+    for (auto& branch : mBranches)
+        for (SoundAlgo* member : branch)
+            member->streamEnds(endFrame);
+}
+
 // ---------------------------------------------------------------- processing
 
 int SoundAlgoComposite::processOneLoop(unsigned int branch)

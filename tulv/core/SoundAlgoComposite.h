@@ -110,6 +110,7 @@ protected:
     void setOutOrigin() override;
     void updateOutput(unsigned int advance) override;
     void endProcess(int status, unsigned int frameNBProcessed) override;
+    void streamEnds(int endFrame) override;
 
     // Locks the composite: the public operations that add members no longer
     // change it.

@@ -48,10 +48,15 @@ void SoundBuffer::alloc(unsigned int frames, int channels, unsigned int fSize, u
     frameNB = 0;
     const size_t perFrame = size_t(channels) * fSize * eSize;
     const size_t newTotal = size_t(frames) * perFrame;
-    const size_t presentTotal = size_t(frameNBAllocated) * perFrame;
-    if (!data || newTotal > presentTotal) {
+    // Compared with the storage held, not with the last shape: a queue slot
+    // that took a long block keeps its storage through shorter ones.
+    if (!data || newTotal > capacity) {
         delete[] data;
-        data = new double[newTotal ? newTotal : 1]();
+        capacity = newTotal ? newTotal : 1;
+        data = new double[capacity]();
+    } else if (newTotal > size_t(frameNBAllocated) * perFrame) {
+        // A larger shape reads as fresh storage, as it did when it was one.
+        std::fill_n(data, newTotal, 0.0);
     }
     channelNum = static_cast<unsigned int>(channels);
     frameSize = fSize;
@@ -72,11 +77,14 @@ void SoundBuffer::appendMargin(unsigned int count)
     if (frameNB + count > frameNBAllocated) {
         const unsigned int grown = frameNB + count;
         const size_t total = size_t(grown) * stride;
-        double* bigger = new double[total > 0 ? total : 1];
-        if (frameNB > 0)
-            std::memcpy(bigger, data, sizeof(double) * size_t(frameNB) * stride);
-        delete[] data;
-        data = bigger;
+        if (!data || total > capacity) {
+            double* bigger = new double[total > 0 ? total : 1];
+            if (frameNB > 0)
+                std::memcpy(bigger, data, sizeof(double) * size_t(frameNB) * stride);
+            delete[] data;
+            data = bigger;
+            capacity = total > 0 ? total : 1;
+        }
         frameNBAllocated = grown;
     }
     std::fill_n(data + size_t(frameNB) * stride, size_t(count) * stride, 0.0);

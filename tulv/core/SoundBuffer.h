@@ -88,6 +88,7 @@ protected:
 
 private:
     double* data = nullptr;
+    size_t capacity = 0; // values the storage holds
     unsigned int frameNB = 0;
     unsigned int frameNBAllocated = 0;
     int origin = 0;

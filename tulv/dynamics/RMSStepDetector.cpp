@@ -152,9 +152,14 @@ SoundTools::Status RMSStepDetector::initProcess(const LoopContext& context, Soun
     mSampleRate = context.sampleRate;
     reset();
     mSlopeDetector.init(context.sampleRate);
-    const long long rangeEnd = (long long)context.startFrame + context.frameNBToProcess;
-    mRangeEnd = static_cast<int>(std::min<long long>(rangeEnd, INT_MAX));
-    mFadeZoneStart = static_cast<int>(rangeEnd - static_cast<long long>(toFrames(kFadeZoneSeconds)));
+    // A reader that does not know its length yet (a queue filled by another
+    // thread) announces only what it holds: the analysis then runs until the
+    // loop reports the real end, and no fade zone can be placed ahead of it.
+    if (context.lengthKnown) {
+        const long long rangeEnd = (long long)context.startFrame + context.frameNBToProcess;
+        mRangeEnd = static_cast<int>(std::min<long long>(rangeEnd, INT_MAX));
+        mFadeZoneStart = static_cast<int>(rangeEnd - static_cast<long long>(toFrames(kFadeZoneSeconds)));
+    }
     for (ChangeRule& rule : mChangeRules)
         rule.frames = toFrames(rule.seconds);
     // A window of no frames has no mean square; the loop would also never
@@ -165,6 +170,11 @@ SoundTools::Status RMSStepDetector::initProcess(const LoopContext& context, Soun
         return SoundTools::Error;
     }
     return SoundAlgo::initProcess(context, previous, next);
+}
+
+void RMSStepDetector::streamEnds(int endFrame)
+{
+    mRangeEnd = std::min(mRangeEnd, endFrame);
 }
 
 SoundTools::Status RMSStepDetector::process()

@@ -116,6 +116,7 @@ protected:
     unsigned int getInOverlap(unsigned int sampleRate) const override;
     SoundTools::Status initProcess(const LoopContext& context, SoundAlgo* previous, SoundAlgo* next) override;
     void endProcess(int status, unsigned int endPosition) override;
+    void streamEnds(int endFrame) override;
 
     // Ok: a region was added; Error: nothing added; EndOfStream: merged into
     // the previous region. The flag has no effect.

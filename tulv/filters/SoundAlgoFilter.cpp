@@ -138,21 +138,25 @@ SoundTools::Status SoundAlgoFilter::process()
             std::memmove(out, in, sizeof(*in) * n);
         return SoundTools::Ok;
     }
-    // A cascade made only of plain biquads runs several sections per pass
-    // over the block, with bit-identical results.
+    // The leading run of plain biquads goes through several sections per
+    // pass over the block, with bit-identical results; the stages after it
+    // (the player's clip filter at the end, say) follow one by one.
     mSections.clear();
     for (const auto& f : filters) {
         if (!f || typeid(*f) != typeid(SoundTools::BiquadFilter))
             break;
         mSections.push_back(static_cast<SoundTools::BiquadFilter*>(f.get()));
     }
-    if (mSections.size() == filters.size() && filters.size() > 1) {
+    size_t next = 0;
+    bool first = true;
+    if (mSections.size() > 1) {
         SoundTools::BiquadFilter::filterCascade(mSections.data(), static_cast<unsigned int>(mSections.size()), in, out,
                                                 n);
-        return SoundTools::Ok;
+        next = mSections.size();
+        first = false;
     }
-    bool first = true;
-    for (const auto& f : filters) {
+    for (; next < filters.size(); ++next) {
+        const auto& f = filters[next];
         if (!f)
             continue;
         f->filter(first ? in : out, out, n);

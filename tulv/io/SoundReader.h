@@ -28,6 +28,9 @@ public:
     virtual unsigned int getSampleRate() const = 0;
     virtual void rewind() = 0;
     virtual SoundTools::SoundFormat getInputFormat() const = 0;
+    // False when getFrameNB() only counts what has arrived so far (a queue
+    // fed by another thread): the stream ends when a read comes up short.
+    virtual bool isLengthKnown() const { return true; }
     // Copies the tags read at open; true when the record is not empty.
     virtual bool getTags(SoundIDTag& tags);
     // Channels of the source itself; the frames delivered are always stereo.

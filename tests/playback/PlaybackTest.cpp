@@ -1,0 +1,352 @@
+#include "tests/support/IoFiles.h"
+#include "tests/support/MemoryIO.h"
+#include "tests/support/PulseServer.h"
+
+#include "tulv/tulv.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtEndian>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <future>
+#include <mutex>
+#include <thread>
+
+using testsupport::GeneratorReader;
+
+namespace {
+
+constexpr unsigned int kRate = 44100;
+
+// Values that land exactly on 16-bit steps after trunc(x × 32768), after
+// full-scale and beyond-full-scale samples at the start.
+double pcmSteps(int i, int c)
+{
+    static const double head[] = { 1.0, 1.5, -1.0, -1.7 };
+    if (i < 4)
+        return c ? -head[i] : head[i];
+    return (((i * 7919 + c * 31) % 60000) - 30000) / 32768.0;
+}
+
+qint16 expectedPcm(double x)
+{
+    return static_cast<qint16>(std::clamp(std::trunc(x * 32768.0), -32768.0, 32767.0));
+}
+
+SoundAlgoFilter* bandFilter(double hz, double gainDb)
+{
+    return new SoundAlgoFilter(std::make_shared<SoundTools::BiquadEqBuilder>(SoundTools::BandEq, hz, 1.0, gainDb));
+}
+
+std::vector<double> offline(SoundAlgo* algo, SoundReader& reader)
+{
+    testsupport::CapturingWriter writer(kRate);
+    algo->processAll(reader, &writer);
+    algo->release();
+    return writer.samples();
+}
+
+struct Levels : SoundAlgoDevice::RMSLevelCallback {
+    void rmsLevel(double l, double) override
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        left.push_back(l);
+    }
+    std::mutex mutex;
+    std::vector<double> left;
+};
+
+// The equaliser of a player, without device or audio output.
+struct EqOnly : SoundPlayer {
+    EqOnly() : SoundPlayer(nullptr, nullptr, true) {}
+    void preload() override {}
+    void start() override {}
+    void stop() override {}
+    void endOfData() override {}
+};
+
+} // namespace
+
+// The device's PCM is the offline processing of the same songs converted to
+// 16 bits; song ends, progress and delayed levels come where playback is.
+TEST(Device, ThreadedStreamsWhatOfflineProcessingGives)
+{
+    struct Case {
+        const char* name;
+        std::vector<unsigned int> songs; // frames; more than one: continuous playing
+        bool filters;
+        bool levels;
+    };
+    const Case cases[] = {
+        { "bypass, extreme samples clamped", { 30000 }, false, false },
+        { "filter and post-processing filter", { 70000 }, true, false },
+        { "two songs back to back", { 100000, 50000 }, true, false },
+        { "levels delayed by the latency", { 44100 }, false, true },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // Each song runs through the algorithm on its own; the post-processing
+        // runs over the songs as one stream.
+        std::vector<double> stream;
+        for (unsigned int frames : c.songs) {
+            GeneratorReader reader(frames, kRate, pcmSteps);
+            reader.open(QString());
+            const std::vector<double> song =
+                offline(c.filters ? static_cast<SoundAlgo*>(bandFilter(1000, 6)) : new SoundAlgoBypass(), reader);
+            stream.insert(stream.end(), song.begin(), song.end());
+        }
+        if (c.filters) {
+            testsupport::VectorReader processed(stream, kRate);
+            processed.open(QString());
+            stream = offline(bandFilter(200, -4), processed);
+        }
+        std::vector<qint16> expected;
+        for (double x : stream)
+            expected.push_back(expectedPcm(x));
+        auto first = std::make_shared<GeneratorReader>(c.songs[0], kRate, pcmSteps);
+        first->open(QString());
+        auto device = std::make_unique<SoundAlgoDevice>(first, c.filters ? bandFilter(1000, 6) : nullptr);
+        if (c.filters)
+            device->setPostProcessingChain(bandFilter(200, -4));
+        std::vector<unsigned int> ends, progress;
+        bool finished = false;
+        QObject::connect(device.get(), &SoundAlgoDevice::songFinished, [&](unsigned int n) { ends.push_back(n); });
+        QObject::connect(device.get(), &SoundAlgoDevice::progress, [&](unsigned int n) { progress.push_back(n); });
+        QObject::connect(device.get(), &QIODevice::readChannelFinished, [&] { finished = true; });
+        Levels levels;
+        if (c.levels)
+            device->setRMSCallback(&levels, 20.0, 8192);
+        device->setContinuousPlaying(c.songs.size() > 1);
+        device->start();
+        for (size_t s = 1; s < c.songs.size(); ++s) {
+            auto next = std::make_shared<GeneratorReader>(c.songs[s], kRate, pcmSteps);
+            next->open(QString());
+            EXPECT_TRUE(device->setReader(next));
+        }
+        EXPECT_FALSE(device->setReader(std::make_shared<GeneratorReader>(10, 48000)))
+            << "a song of another sample rate was accepted";
+
+        std::vector<qint16> got;
+        std::vector<char> chunk(4 * 1000);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (got.size() < expected.size() && std::chrono::steady_clock::now() < deadline) {
+            const qint64 n = device->read(chunk.data(), qint64(chunk.size()));
+            if (n <= 0 && finished)
+                break;
+            for (qint64 i = 0; i + 1 < n; i += 2)
+                got.push_back(qFromLittleEndian<qint16>(chunk.data() + i));
+        }
+        ASSERT_EQ(got.size(), expected.size());
+        for (size_t i = 0; i < got.size(); ++i)
+            ASSERT_EQ(got[i], expected[i]) << "sample " << i;
+        if (c.songs.size() > 1) {
+            EXPECT_EQ(ends, c.songs) << "song ends not reported where playback reached them";
+        }
+        // Progress every half second of frames: the first after 22050, within one read.
+        ASSERT_FALSE(progress.empty());
+        EXPECT_GT(progress[0], 22050u);
+        EXPECT_LE(progress[0], 22050u + 1000u);
+        if (c.levels) {
+            // 20 values per second at 44100 Hz: windows of 2205 frames; 8192
+            // frames of latency hold back three values, which read as silence.
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            std::lock_guard<std::mutex> lock(levels.mutex);
+            ASSERT_GE(levels.left.size(), 4u);
+            EXPECT_EQ(std::vector<double>(levels.left.begin(), levels.left.begin() + 3), std::vector<double>(3, 0.0));
+            // Values are dropped while the host lags behind (this reader does
+            // not pace itself); the first one computed always gets through.
+            double sum = 0.0;
+            for (int i = 0; i < 2205; ++i)
+                sum += std::pow(pcmSteps(i, 0), 2);
+            EXPECT_NEAR(levels.left[3], std::sqrt(sum / 2205), 1e-12);
+        }
+        device->stop();
+    }
+}
+
+// A stop while the processing thread waits on a full queue, nothing read.
+TEST(Device, ThreadedStopReleasesBlockedProcessing)
+{
+    auto reader = std::make_shared<GeneratorReader>(kRate * 600, kRate);
+    reader->open(QString());
+    auto device = std::make_unique<SoundAlgoDevice>(reader, bandFilter(1000, 3));
+    device->setPostProcessingChain(bandFilter(100, 3));
+    device->start();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    auto stopped = std::async(std::launch::async, [&] { device->stop(); });
+    ASSERT_EQ(stopped.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "stop hung";
+    EXPECT_FALSE(device->isRunning());
+}
+
+// The step detector behind a queue fed by another thread finds the regions
+// it finds on the source itself: it analyses until the stream really ends,
+// not only the frames queued when its run began.
+TEST(Device, ThreadedDetectorBehindQueueAnalysesWholeStream)
+{
+    auto level = [](int i, int) { return (i / (3 * 44100)) % 2 ? 0.5 * std::sin(i * 0.05) : 0.05 * std::sin(i * 0.07); };
+    GeneratorReader source(kRate * 40, kRate, level);
+    source.open(QString());
+    RMSStepDetector* reference = new RMSStepDetector();
+    reference->processAll(source, nullptr);
+    source.rewind();
+    SoundReaderBuffer queue(kRate, 3);
+    queue.open(QString());
+    auto producer = std::async(std::launch::async, [&] {
+        SoundWriterBuffer writer(&queue);
+        SoundAlgoBypass* bypass = new SoundAlgoBypass();
+        bypass->processAll(source, &writer);
+        bypass->release();
+        queue.finished();
+    });
+    RMSStepDetector* detector = new RMSStepDetector();
+    auto consumer = std::async(std::launch::async, [&] { detector->processAll(queue, nullptr); });
+    if (consumer.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+        queue.interrupt();
+        FAIL() << "the detector did not finish reading the queue";
+    }
+    producer.wait();
+    // The regions before the last ten seconds match; near the end a reader of
+    // unknown length has no fade zone to go by, but the analysis reaches it.
+    const auto want = reference->getRegions();
+    const auto got = detector->getRegions();
+    ASSERT_GE(want.size(), 8u);
+    ASSERT_GE(got.size(), 8u);
+    for (size_t i = 0; i < want.size() && want[i].begin + want[i].length < int(kRate * 30); ++i) {
+        EXPECT_EQ(got[i].begin, want[i].begin);
+        EXPECT_EQ(got[i].length, want[i].length);
+    }
+    EXPECT_GT(got.back().begin + got.back().length, int(kRate * 37));
+    reference->release();
+    detector->release();
+}
+
+TEST(Player, EqualiserBandsPresetsAndOutputGain)
+{
+    EqOnly player;
+    EXPECT_EQ(player.getEqBandFreq(10), 0.0);
+    player.setEqPreset(12);
+    const double pop[] = { -1, 0, 2, 4, 4, 2, 0, -1, -2, 8 };
+    for (unsigned int b = 0; b < 10; ++b)
+        EXPECT_EQ(player.getEqBandLevel(b), pop[b]) << "band " << b;
+    // Beyond the presets, or a preset short of gains: ignored, not read past its end.
+    player.setEqPreset(14);
+    player.setEqualizerPresets({ { QStringLiteral("short"), { 3, 3 } } });
+    player.setEqPreset(0);
+    for (unsigned int b = 0; b < 10; ++b)
+        EXPECT_EQ(player.getEqBandLevel(b), pop[b]) << "band " << b;
+
+    player.switchEq(true);
+    player.setEqGain(0.5);
+    EXPECT_DOUBLE_EQ(player.getEqGain(), 0.5);
+    // The last filter ramps to a new gain; a rebuild shows the output gain at once.
+    player.setEqLevel(3, 6.0);
+    player.switchEq(true);
+    EXPECT_DOUBLE_EQ(player.getEqGain(), 0.5) << "raising a band reset the output gain";
+    player.setEqLevel(3, -6.0);
+    player.switchEq(true);
+    EXPECT_DOUBLE_EQ(player.getEqGain(), 1.0) << "lowering a band kept a lowered output gain";
+}
+
+// A 3-second file into the sound server, in about 3 seconds, while presets
+// and bands change under the post-processing thread.
+TEST(Player, ThreadedPlaysIntoSoundServer)
+{
+    QString error;
+    ASSERT_TRUE(pulsetest::ensureServer(&error)) << qPrintable(error);
+    int argc = 1;
+    char name[] = "tulv_tests_playback";
+    char* argv[] = { name, nullptr };
+    QCoreApplication app(argc, argv);
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("three.wav"));
+    ASSERT_TRUE(iotest::writeFile(file, iotest::stereoSine(3 * kRate, kRate, 440, 550, 0.9), kRate, SoundTools::Int16));
+    std::shared_ptr<SoundReader> reader(SoundReader::getFromFilename(file));
+    ASSERT_EQ(reader->open(file), SoundTools::Ok);
+    SoundPlayerQt player(reader, nullptr, true);
+    player.switchEq(true);
+    player.switchBassBoost(true);
+    player.setPostProcessingChain(nullptr);
+    bool started = false;
+    int progress = 0;
+    int finished = -1;
+    QEventLoop loop;
+    QObject::connect(&player, &SoundPlayer::playingStarted, [&] { started = true; });
+    QObject::connect(&player, &SoundPlayer::playingProgress, [&] { ++progress; });
+    QObject::connect(&player, &SoundPlayer::playingHasFinished, [&](bool ok) {
+        finished = ok;
+        loop.quit();
+    });
+    unsigned int turn = 0;
+    QTimer poke;
+    QObject::connect(&poke, &QTimer::timeout, [&] {
+        player.setEqPreset(turn % 14);
+        player.setEqLevel(turn % 9, (turn % 5) - 2.0);
+        ++turn;
+    });
+    poke.start(50);
+    QTimer::singleShot(20000, &loop, &QEventLoop::quit);
+    QElapsedTimer clock;
+    clock.start();
+    player.preload();
+    player.start();
+    if (finished == -1)
+        loop.exec();
+    const double seconds = clock.elapsed() / 1000.0;
+    player.stop();
+    EXPECT_TRUE(started);
+    EXPECT_EQ(finished, 1) << "no complete end within 20 s";
+    EXPECT_GE(progress, 2); // every 500 ms, as far as a loaded machine lets the output notify
+    EXPECT_GT(seconds, 2.5);
+    EXPECT_LT(seconds, 8.0);
+}
+
+// The tool plays two files one after the other; without any sound server it
+// says so in one line.
+TEST(Player, ToolPlaysFilesOrSaysThereIsNoOutput)
+{
+    QString error;
+    ASSERT_TRUE(pulsetest::ensureServer(&error)) << qPrintable(error);
+    QTemporaryDir dir;
+    const QString a = dir.filePath(QStringLiteral("a.wav"));
+    const QString b = dir.filePath(QStringLiteral("b.flac"));
+    ASSERT_TRUE(iotest::writeFile(a, iotest::stereoSine(kRate, kRate, 440, 440, 0.5), kRate, SoundTools::Int16));
+    ASSERT_TRUE(iotest::writeFile(b, iotest::stereoSine(kRate, kRate, 660, 660, 0.5), kRate, SoundTools::Int16));
+    QTemporaryDir noServer;
+    struct Case {
+        const char* name;
+        QStringList args;
+        QString runtimeDir; // empty: the server found or started above
+        int exitCode;
+        double minSeconds;
+        const char* stderrHas;
+    };
+    const Case cases[] = {
+        { "two files", { a, b, QStringLiteral("--preset=rock"), QStringLiteral("--bass-boost") }, {}, 0, 1.8, "" },
+        { "no server", { a }, noServer.path(), 1, 0.0, "tulv: no audio output" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QProcess tool;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        if (!c.runtimeDir.isEmpty())
+            env.insert(QStringLiteral("XDG_RUNTIME_DIR"), c.runtimeDir);
+        tool.setProcessEnvironment(env);
+        QElapsedTimer clock;
+        clock.start();
+        tool.start(QStringLiteral(TULV_TOOL_PATH), QStringList{ QStringLiteral("play") } + c.args);
+        ASSERT_TRUE(tool.waitForFinished(30000)) << "tulv play did not end";
+        const QString err = QString::fromLocal8Bit(tool.readAllStandardError());
+        EXPECT_EQ(tool.exitCode(), c.exitCode) << qPrintable(err);
+        EXPECT_GE(clock.elapsed() / 1000.0, c.minSeconds);
+        EXPECT_TRUE(err.contains(QLatin1String(c.stderrHas))) << qPrintable(err);
+        EXPECT_LE(err.count(QLatin1Char('\n')), 1) << qPrintable(err);
+    }
+}
