@@ -258,9 +258,15 @@ AlgoRef<RMSStepDetector> loadRegions(const QString& fileName, const SoundReader&
         reason = QStringLiteral("not a saved region list");
         return nullptr;
     }
+    const QString before = SoundDebuggableClass::getError();
     AlgoRef<RMSStepDetector> detector(RMSStepDetector::createFromJSon(document.object()));
-    if (!detector || detector->size(false) == 0) {
-        reason = QStringLiteral("not a saved region list (saved by 'tulv split --save-regions')");
+    if (!detector) {
+        reason = libraryReason(before, QStringLiteral("not a saved region list"))
+            + QStringLiteral(" (not a region list saved by 'tulv split --save-regions')");
+        return nullptr;
+    }
+    if (detector->size(false) == 0) {
+        reason = QStringLiteral("the list holds no regions");
         return nullptr;
     }
     if (detector->getSampleRate() != reader.getSampleRate()) {
@@ -269,9 +275,15 @@ AlgoRef<RMSStepDetector> loadRegions(const QString& fileName, const SoundReader&
                      .arg(reader.getSampleRate());
         return nullptr;
     }
-    if (detector->getFullLength() > reader.getFrameNB() + reader.getSampleRate()) {
-        reason = QStringLiteral("the regions cover %1 s, the recording only %2 s")
-                     .arg(double(detector->getFullLength()) / reader.getSampleRate(), 0, 'f', 1)
+    // The regions run to the end of the recording they were measured on, to
+    // within a frame; a second either way is another recording (or another
+    // edit of it), whose tracks would cut this one at the wrong places.
+    const RMSStepDetector::Region last = detector->getRegion(detector->size(false) - 1, false);
+    const double end = (double(last.begin) + last.length) / reader.getSampleRate();
+    if (std::abs(end - reader.getLength()) > 1.0) {
+        reason = (end > reader.getLength() ? QStringLiteral("the regions cover %1 s, the recording only %2 s")
+                                           : QStringLiteral("the regions cover only %1 s of the %2 s recording"))
+                     .arg(end, 0, 'f', 1)
                      .arg(reader.getLength(), 0, 'f', 1);
         return nullptr;
     }
