@@ -330,8 +330,10 @@ TEST(AmplifierSlopes, AStepIsNoSlopeAndAFadeIs)
         const SoundRMSSlopeDetector::Region* slope = detector->getSlopeRegion(10 * kRate, 0, after);
         EXPECT_EQ(slope != nullptr, c.slope) << (slope ? slope->start / double(kRate) : 0.0) << " s to "
                                              << (slope ? slope->end / double(kRate) : 0.0) << " s";
-        if (c.slope)
+        if (c.slope) {
+            detector->release();
             continue;
+        }
         detector->addRef();
         auto amp = amplifier(-20.0, detector, maxRamp, 0, 40.0, 20.0);
         const std::vector<double> out = runThrough(*amp, in, 0, kRate);
