@@ -1,6 +1,7 @@
 #include "tests/support/Common.h"
 #include "tests/support/MemoryIO.h"
 #include "tulv/core/SoundDebuggableClass.h"
+#include "tulv/io/SoundWriterMp3.h"
 
 #include <gtest/gtest.h>
 
@@ -38,6 +39,18 @@ DebugCapture::DebugCapture()
 DebugCapture::~DebugCapture()
 {
     SoundDebuggableClass::setOStream(mSaved);
+}
+
+LameLibraryNames::LameLibraryNames(const QStringList& names)
+    : mSaved(SoundWriterMp3::lameLibraryNames())
+{
+    if (!names.isEmpty())
+        SoundWriterMp3::setLameLibraryNames(names);
+}
+
+LameLibraryNames::~LameLibraryNames()
+{
+    SoundWriterMp3::setLameLibraryNames(mSaved);
 }
 
 namespace {

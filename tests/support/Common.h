@@ -55,6 +55,19 @@ private:
     std::ostream* mSaved;
 };
 
+// The names the MP3 writer tries for the LAME library, set for the life of a
+// scope (an empty list keeps the present ones).
+class LameLibraryNames {
+public:
+    explicit LameLibraryNames(const QStringList& names);
+    ~LameLibraryNames();
+    LameLibraryNames(const LameLibraryNames&) = delete;
+    LameLibraryNames& operator=(const LameLibraryNames&) = delete;
+
+private:
+    QStringList mSaved;
+};
+
 // The Qt messages logged while it lives, as "W:" / "C:" / "O:" prefixed texts.
 class MessageLog {
 public:
