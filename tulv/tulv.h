@@ -39,6 +39,12 @@
 #include "tulv/filters/SoundAlgoFilterSplit.h"
 
 // Spectral processing
+#include "tulv/spectral/FFTA.h"
+#include "tulv/spectral/SoundAlgoFFT.h"
+#include "tulv/spectral/SoundAlgoFFTFilter.h"
+#include "tulv/spectral/SoundAlgoFFTStats.h"
+#include "tulv/spectral/SoundAlgoFFTTranslate.h"
+#include "tulv/spectral/SoundFFTAutocorrel.h"
 
 // Dynamics and region analysis
 #include "tulv/dynamics/RMSStepDetector.h"

@@ -2,108 +2,38 @@
 
 #include "Commands.h"
 
+#include <QRegularExpression>
+
 #include <cmath>
 
-Arguments::Arguments(QString command, std::vector<OptionSpec> entries)
-    : mCommand(std::move(command))
-    , mSpecs(std::move(entries))
-{
-}
-
-const OptionSpec* Arguments::find(const QString& name) const
-{
-    for (const OptionSpec& entry : mSpecs)
-        if (name == QLatin1String(entry.name))
-            return &entry;
-    return nullptr;
-}
-
-const OptionSpec* Arguments::findShort(QChar letter) const
-{
-    for (const OptionSpec& entry : mSpecs)
-        if (entry.shortName && letter == QLatin1Char(entry.shortName))
-            return &entry;
-    return nullptr;
-}
-
-bool Arguments::parse(const QStringList& arguments)
-{
-    bool optionsEnded = false;
-    for (int i = 0; i < arguments.size(); ++i) {
-        const QString& argument = arguments.at(i);
-        // A lone "-" is a name (a file called "-"), never an option.
-        if (optionsEnded || !argument.startsWith(QLatin1Char('-')) || argument == QLatin1String("-")) {
-            mPositional << argument;
-            continue;
-        }
-        if (argument == QLatin1String("--")) {
-            optionsEnded = true;
-            continue;
-        }
-        const OptionSpec* entry = nullptr;
-        QString inlineValue;
-        bool hasInlineValue = false;
-        if (argument.startsWith(QLatin1String("--"))) {
-            QString name = argument.mid(2);
-            const int equals = name.indexOf(QLatin1Char('='));
-            if (equals >= 0) {
-                inlineValue = name.mid(equals + 1);
-                hasInlineValue = true;
-                name.truncate(equals);
-            }
-            entry = find(name);
-        } else if (argument.size() == 2) {
-            entry = findShort(argument.at(1));
-        }
-        if (!entry) {
-            mError = QStringLiteral("unknown option '%1'").arg(argument);
-            return false;
-        }
-        const QString name = QLatin1String(entry->name);
-        if (!entry->takesValue) {
-            if (hasInlineValue) {
-                mError = QStringLiteral("option '--%1' takes no value").arg(name);
-                return false;
-            }
-            mFlags.insert(name);
-            continue;
-        }
-        QString value;
-        if (hasInlineValue) {
-            value = inlineValue;
-        } else if (i + 1 < arguments.size()) {
-            value = arguments.at(++i);
-        } else {
-            mError = QStringLiteral("option '--%1' needs a value").arg(name);
-            return false;
-        }
-        if (!entry->repeatable && mValues.contains(name)) {
-            mError = QStringLiteral("option '--%1' given more than once").arg(name);
-            return false;
-        }
-        mValues[name] << value;
-    }
-    return true;
-}
-
-bool Arguments::has(const char* name) const
-{
-    const QString key = QLatin1String(name);
-    return mFlags.contains(key) || mValues.contains(key);
-}
-
-QString Arguments::value(const char* name) const
-{
-    const QStringList list = mValues.value(QLatin1String(name));
-    return list.isEmpty() ? QString() : list.last();
-}
-
-QStringList Arguments::values(const char* name) const
-{
-    return mValues.value(QLatin1String(name));
-}
-
 namespace {
+
+const OptionSpec kHelpOption = { "h,help", nullptr, "this text" };
+// Where the descriptions of the option table start.
+const int kHelpColumn = 18;
+
+QStringList namesOf(const OptionSpec& option)
+{
+    return QString::fromLatin1(option.names).split(QLatin1Char(','));
+}
+
+// "--name" for a long name, "-n" for a letter: as the user would type it.
+QString dashed(const QString& name)
+{
+    return (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+}
+
+// "-q, --quiet" or "--format F".
+QString synopsis(const OptionSpec& option)
+{
+    QStringList shown;
+    for (const QString& name : namesOf(option))
+        shown << dashed(name);
+    QString text = shown.join(QStringLiteral(", "));
+    if (option.valueName)
+        text += QLatin1Char(' ') + QLatin1String(option.valueName);
+    return text;
+}
 
 // Stores `parsed` in `out` when it lies in [low, high]; otherwise the error
 // names the option and the range.
@@ -124,9 +54,100 @@ bool storeInRange(const char* name, const QString& text, T parsed, T low, T high
 
 } // namespace
 
+Arguments::Arguments(const CommandSpec& spec)
+    : mSpec(spec)
+{
+    mParser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
+    auto add = [this](const OptionSpec& option) {
+        QCommandLineOption entry(namesOf(option));
+        if (option.valueName)
+            entry.setValueName(QLatin1String(option.valueName));
+        mParser.addOption(entry);
+    };
+    for (const OptionSpec& option : mSpec.options)
+        add(option);
+    add(kHelpOption);
+}
+
+std::optional<int> Arguments::parse(const QStringList& arguments)
+{
+    // The parser takes the first item for the program's name.
+    if (!mParser.parse(QStringList{ QStringLiteral("tulv") } + arguments)) {
+        mError = translateError();
+        return usageError();
+    }
+    if (has("help")) {
+        printOut(helpText());
+        return ExitOk;
+    }
+    for (const OptionSpec& option : mSpec.options) {
+        const QString name = namesOf(option).constLast();
+        if (option.valueName && !option.repeatable && mParser.values(name).size() > 1) {
+            mError = QStringLiteral("option '--%1' given more than once").arg(name);
+            return usageError();
+        }
+    }
+    mPositional = mParser.positionalArguments();
+    return std::nullopt;
+}
+
+QString Arguments::translateError() const
+{
+    const QStringList unknown = mParser.unknownOptionNames();
+    if (!unknown.isEmpty())
+        return QStringLiteral("unknown option '%1'").arg(dashed(unknown.first()));
+    // The parser's other failures name the option as typed, in quotes.
+    const QString text = mParser.errorText();
+    const QRegularExpressionMatch quoted = QRegularExpression(QStringLiteral("'([^']*)'")).match(text);
+    QString option = quoted.hasMatch() ? quoted.captured(1) : QString();
+    option = option.left(option.indexOf(QLatin1Char('=')));
+    if (text.startsWith(QLatin1String("Missing value")))
+        return QStringLiteral("option '%1' needs a value").arg(option);
+    if (text.startsWith(QLatin1String("Unexpected value")))
+        return QStringLiteral("option '%1' takes no value").arg(option);
+    return text;
+}
+
+QString Arguments::helpText() const
+{
+    QString text = QString::fromUtf8(mSpec.usage);
+    text += QStringLiteral("\nOptions:\n");
+    auto row = [&text](const OptionSpec& option) {
+        const QString indent(kHelpColumn + 2, QLatin1Char(' '));
+        const QString name = synopsis(option);
+        text += QStringLiteral("  ") + name;
+        text += name.size() < kHelpColumn ? QString(kHelpColumn - name.size(), QLatin1Char(' '))
+                                          : QStringLiteral("\n") + indent;
+        text += QString::fromUtf8(option.help).replace(QLatin1Char('\n'), QLatin1Char('\n') + indent);
+        text += QLatin1Char('\n');
+    };
+    for (const OptionSpec& option : mSpec.options)
+        row(option);
+    row(kHelpOption);
+    if (mSpec.epilogue)
+        text += QLatin1Char('\n') + QString::fromUtf8(mSpec.epilogue);
+    return text;
+}
+
+bool Arguments::has(const char* name) const
+{
+    return mParser.isSet(QLatin1String(name));
+}
+
+QString Arguments::value(const char* name) const
+{
+    const QStringList list = values(name);
+    return list.isEmpty() ? QString() : list.last();
+}
+
+QStringList Arguments::values(const char* name) const
+{
+    return mParser.values(QLatin1String(name));
+}
+
 bool Arguments::number(const char* name, double& out, double low, double high)
 {
-    if (!mValues.contains(QLatin1String(name)))
+    if (!has(name))
         return true;
     const QString text = value(name);
     bool ok = false;
@@ -140,7 +161,7 @@ bool Arguments::number(const char* name, double& out, double low, double high)
 
 bool Arguments::integer(const char* name, int& out, int low, int high)
 {
-    if (!mValues.contains(QLatin1String(name)))
+    if (!has(name))
         return true;
     const QString text = value(name);
     bool ok = false;
@@ -154,6 +175,6 @@ bool Arguments::integer(const char* name, int& out, int low, int high)
 
 int Arguments::usageError(const QString& message) const
 {
-    printError(QStringLiteral("%1: %2 (see 'tulv %1 --help')").arg(mCommand, message));
+    printError(QStringLiteral("%1: %2 (see 'tulv %1 --help')").arg(QLatin1String(mSpec.name), message));
     return ExitUsage;
 }

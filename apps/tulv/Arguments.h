@@ -1,31 +1,43 @@
 #ifndef TULV_APPS_ARGUMENTS_H
 #define TULV_APPS_ARGUMENTS_H
 
-#include <QMap>
-#include <QSet>
+#include <QCommandLineParser>
 #include <QString>
 #include <QStringList>
 
+#include <optional>
 #include <vector>
 
-// One option a subcommand accepts. Options are long ("--start 12.5" or
-// "--start=12.5"); a few flags also have a one-letter alias.
+// One option of a subcommand: one row of its table. Options are long
+// ("--start 12.5" or "--start=12.5"); a few also have a one-letter alias.
 struct OptionSpec {
-    const char* name;   // without the leading dashes
-    bool takesValue;
-    bool repeatable;
-    char shortName = 0; // 0: none
+    const char* names;     // "start", or "q,quiet" for an alias
+    const char* valueName; // "S", "DB", ...; null for a flag
+    const char* help;      // its lines of --help; "\n" starts a continuation line
+    bool repeatable = false;
 };
 
-// The command line of one subcommand after parsing.
+// What a subcommand's --help shows: the text before the options, the option
+// table (-h, --help is added) and the text after it.
+struct CommandSpec {
+    const char* name;
+    const char* usage;
+    std::vector<OptionSpec> options;
+    const char* epilogue = nullptr;
+};
+
+// The command line of one subcommand after parsing with QCommandLineParser.
 class Arguments {
 public:
-    Arguments(QString command, std::vector<OptionSpec> entries);
+    explicit Arguments(const CommandSpec& spec);
 
-    // False with `error()` set when an option is unknown, lacks its value or
-    // is given twice without being repeatable. "--" ends the options.
-    bool parse(const QStringList& arguments);
-    const QString& error() const { return mError; }
+    // The exit code when the command should stop here: 0 after printing
+    // --help, 2 after a usage error (unknown option, missing value, a value
+    // given twice to an option that takes one). Empty when the job can run.
+    // A lone "-" is a name (standard input or output), "--" ends the options.
+    std::optional<int> parse(const QStringList& arguments);
+    // The --help text: usage, the option table, the epilogue.
+    QString helpText() const;
 
     bool has(const char* name) const;
     QString value(const char* name) const;
@@ -36,19 +48,17 @@ public:
     // number inside [low, high]. An absent option leaves `out` unchanged.
     bool number(const char* name, double& out, double low, double high);
     bool integer(const char* name, int& out, int low, int high);
+    const QString& error() const { return mError; }
 
     // "tulv <command>: <message> (see 'tulv <command> --help')", exit code 2.
     int usageError(const QString& message) const;
     int usageError() const { return usageError(mError); }
 
 private:
-    const OptionSpec* find(const QString& name) const;
-    const OptionSpec* findShort(QChar letter) const;
+    QString translateError() const;
 
-    QString mCommand;
-    std::vector<OptionSpec> mSpecs;
-    QMap<QString, QStringList> mValues;
-    QSet<QString> mFlags;
+    const CommandSpec& mSpec;
+    QCommandLineParser mParser;
     QStringList mPositional;
     QString mError;
 };

@@ -13,30 +13,32 @@
 
 namespace {
 
-const char* const kHelp = R"(Usage: tulv convert IN OUT [OPTIONS]
+const CommandSpec kSpec = {
+    "convert",
+    R"(Usage: tulv convert IN OUT [OPTIONS]
 
 Converts any readable sound file (WAV, FLAC, Ogg Vorbis, MP3) to any writable
 one. The container follows OUT's extension: .wav, .flac, .ogg, .mp3, and any
 other extension gives a headerless file of 32-bit floats. Tags and the front
 cover of IN are carried over unless overridden.
-
-Options:
-  --format F        sample format of OUT: int16, int24, int32, float, double
-                    (default: IN's own; not for MP3 or Ogg Vorbis)
-  --bitrate KBPS    MP3 bit rate in kbit/s, 8 to 320 (default 192)
-  --start S         begin S seconds into IN (default 0)
-  --end S           stop S seconds into IN (default: the end)
-  --gain DB         amplify by DB decibels (default 0: the samples unchanged)
-  --limit DB        put a look-ahead limiter with its ceiling at DB dBFS on the
-                    output, so that a gain cannot clip (e.g. --limit -0.3)
-  --tag KEY=VALUE   set a tag (title, artist, album, year, genre, comment,
-                    track); an empty VALUE removes it; may be repeated
-  -q, --quiet       no progress report
-  -h, --help        this text
-
-OUT is written under a temporary name and renamed when complete: an error or
+)",
+    {
+        { "format", "F", "sample format of OUT: int16, int24, int32, float, double\n"
+                         "(default: IN's own; not for MP3 or Ogg Vorbis)" },
+        { "bitrate", "KBPS", "MP3 bit rate in kbit/s, 8 to 320 (default 192)" },
+        { "start", "S", "begin S seconds into IN (default 0)" },
+        { "end", "S", "stop S seconds into IN (default: the end)" },
+        { "gain", "DB", "amplify by DB decibels (default 0: the samples unchanged)" },
+        { "limit", "DB", "put a look-ahead limiter with its ceiling at DB dBFS on the\n"
+                         "output, so that a gain cannot clip (e.g. --limit -0.3)" },
+        { "tag", "KEY=VALUE", "set a tag (title, artist, album, year, genre, comment,\n"
+                              "track); an empty VALUE removes it; may be repeated", true },
+        { "q,quiet", nullptr, "no progress report" },
+    },
+    R"(OUT is written under a temporary name and renamed when complete: an error or
 Ctrl-C leaves no partial file, and OUT may even be IN itself.
-)";
+)",
+};
 
 const unsigned int kDefaultBitrate = 192;
 
@@ -44,16 +46,9 @@ const unsigned int kDefaultBitrate = 192;
 
 int runConvert(const QStringList& arguments)
 {
-    Arguments args(QStringLiteral("convert"),
-                   { { "format", true, false }, { "bitrate", true, false }, { "start", true, false },
-                     { "end", true, false }, { "gain", true, false }, { "limit", true, false },
-                     { "tag", true, true }, { "quiet", false, false, 'q' }, { "help", false, false, 'h' } });
-    if (!args.parse(arguments))
-        return args.usageError();
-    if (args.has("help")) {
-        printOut(QString::fromUtf8(kHelp));
-        return ExitOk;
-    }
+    Arguments args(kSpec);
+    if (const auto stop = args.parse(arguments))
+        return *stop;
     if (args.positional().size() != 2)
         return args.usageError(args.positional().size() < 2 ? QStringLiteral("needs IN and OUT")
                                                            : QStringLiteral("takes exactly IN and OUT"));

@@ -17,7 +17,9 @@
 
 namespace {
 
-const char* const kHelp = R"(Usage: tulv demo [DIR] [OPTIONS]
+const CommandSpec kSpec = {
+    "demo",
+    R"(Usage: tulv demo [DIR] [OPTIONS]
 
 Builds a synthetic record side of three minutes: four tracks of music-like
 sound (melody, bass, pad and percussion; one with a quiet passage 20 dB down,
@@ -31,11 +33,9 @@ there; without, they go to a temporary directory that is removed afterwards.
 
 The exit status is 0 when every track is found with both boundaries within
 half a second of the truth, 1 otherwise.
-
-Options:
-  -q, --quiet   no progress report
-  -h, --help    this text
-)";
+)",
+    { { "q,quiet", nullptr, "no progress report" } },
+};
 
 // How far a found boundary may lie from the true one.
 const double kTolerance = 0.5; // seconds
@@ -49,13 +49,9 @@ QString signedSeconds(double seconds)
 
 int runDemo(const QStringList& arguments)
 {
-    Arguments args(QStringLiteral("demo"), { { "quiet", false, false, 'q' }, { "help", false, false, 'h' } });
-    if (!args.parse(arguments))
-        return args.usageError();
-    if (args.has("help")) {
-        printOut(QString::fromUtf8(kHelp));
-        return ExitOk;
-    }
+    Arguments args(kSpec);
+    if (const auto stop = args.parse(arguments))
+        return *stop;
     if (args.positional().size() > 1)
         return args.usageError(QStringLiteral("takes at most one directory"));
     const bool quiet = args.has("quiet");

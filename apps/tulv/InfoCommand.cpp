@@ -7,14 +7,18 @@
 
 namespace {
 
-const char* const kHelp = R"(Usage: tulv info FILE...
+const CommandSpec kSpec = {
+    "info",
+    R"(Usage: tulv info FILE...
 
 Shows, for each sound file: its container, sample format, sample rate,
 channels, frames, length, tags and whether it carries a front cover.
 
 A file that cannot be read gives one error line; the others are still shown,
 and the exit status is then 1.
-)";
+)",
+    {},
+};
 
 QString describe(const QString& fileName, SoundReader& reader)
 {
@@ -52,13 +56,9 @@ QString describe(const QString& fileName, SoundReader& reader)
 
 int runInfo(const QStringList& arguments)
 {
-    Arguments args(QStringLiteral("info"), { { "help", false, false, 'h' } });
-    if (!args.parse(arguments))
-        return args.usageError();
-    if (args.has("help")) {
-        printOut(QString::fromUtf8(kHelp));
-        return ExitOk;
-    }
+    Arguments args(kSpec);
+    if (const auto stop = args.parse(arguments))
+        return *stop;
     if (args.positional().isEmpty())
         return args.usageError(QStringLiteral("no file given"));
     int status = ExitOk;

@@ -17,7 +17,9 @@
 
 namespace {
 
-const char* const kHelp = R"(Usage: tulv split IN OUT [OPTIONS]
+const CommandSpec kSpec = {
+    "split",
+    R"(Usage: tulv split IN OUT [OPTIONS]
 
 Splits a long recording (a record or tape side, a concert) into one file per
 track. A first pass measures the loudness of IN and cuts it into regions of
@@ -30,56 +32,73 @@ The container follows OUT's extension. Each file is tagged with the tags of
 IN and the --tag values; the title (OUT's name when IN has none) gets the
 track number (" 01") and the track tag is set.
 
-Options (defaults chosen for a typical record side: tracks of 1 to 10
+The defaults are chosen for a typical record side: tracks of 1 to 10
 minutes, gaps of 1 to 5 s of surface noise with clicks, a noise floor of
--45 to -65 dBFS, fade-outs and quiet passages):
-  --min-track S     runs of sound shorter than S seconds make no file
-                    (default 5: a needle drop, a thump or a burst of crackle
-                    between tracks lasts a second or two, while hardly any
-                    piece of music is shorter than five seconds)
-  --quiet-time S    the global noise level is measured on the quietest S
-                    seconds of every five minutes (default 2: even a side with
-                    few, short gaps has that much lead-in, gap and lead-out
-                    time, so the measurement never reaches into the music)
-  --global-snr DB   the global measurement ignores regions more than DB below
-                    the loudest (default 60: deeper than any record's noise
-                    floor under its music, shallower than the digital silence
-                    of a lead-in, which would otherwise pass for the noise)
-  --snr DB          inside a run of sound, a stretch more than DB below the
-                    run's loudest region is a gap (default 30: surface noise
-                    lies 35 dB or more under the music, while quiet passages
-                    and the tails of fade-outs stay within 20 to 25 dB of it)
-  --min-run S       runs of sound longer than S seconds are re-examined on
-                    their own (default 20: a run that long may hold two tracks
-                    whose gap the global level missed because the surface
-                    noise changes along the side)
-  --window S        length of the level measurement (default 0.05: short
-                    enough that a gap of one second still holds windows of
-                    pure surface noise and a boundary lands within a tenth of
-                    a second, long enough to span a cycle of the lowest bass)
-  --format F        sample format: int16, int24, int32, float, double
-                    (default: IN's own)
-  --bitrate KBPS    MP3 bit rate in kbit/s (default 192)
-  --tag KEY=VALUE   title, artist, album, year, genre or comment for every
-                    file; an empty VALUE removes it; may be repeated
-  --even-loudness   bring every track to the same loudness: one gain per
-                    track, from the level of its loudest passage (so quiet
-                    passages and fade-outs stay as they are), moved in the
-                    gaps, and a peak limiter after it
-  --target DB       the RMS level --even-loudness gives the loudest passage of
-                    every track (default -18 dBFS: the level of a typical
-                    pressing, with room for peaks)
-  --save-regions F  save the regions (with their noise flags) as JSON
-  --load-regions F  take the regions from F instead of the first pass; they
-                    are used as saved, so a hand-edited "IsNoise" moves a split
-  --dry-run         print the track table and write nothing
-  -q, --quiet       no progress report
-  -h, --help        this text
-
-The table lists number, start, end, duration and level (RMS, dBFS) of every
+-45 to -65 dBFS, fade-outs and quiet passages.
+)",
+    {
+        { "min-track", "S",
+          "runs of sound shorter than S seconds make no file\n"
+          "(default 5: a needle drop, a thump or a burst of crackle\n"
+          "between tracks lasts a second or two, while hardly any\n"
+          "piece of music is shorter than five seconds)" },
+        { "quiet-time", "S",
+          "the global noise level is measured on the quietest S\n"
+          "seconds of every five minutes (default 2: even a side with\n"
+          "few, short gaps has that much lead-in, gap and lead-out\n"
+          "time, so the measurement never reaches into the music)" },
+        { "global-snr", "DB",
+          "the global measurement ignores regions more than DB below\n"
+          "the loudest (default 60: deeper than any record's noise\n"
+          "floor under its music, shallower than the digital silence\n"
+          "of a lead-in, which would otherwise pass for the noise)" },
+        { "snr", "DB",
+          "inside a run of sound, a stretch more than DB below the\n"
+          "run's loudest region is a gap (default 30: surface noise\n"
+          "lies 35 dB or more under the music, while quiet passages\n"
+          "and the tails of fade-outs stay within 20 to 25 dB of it)" },
+        { "min-run", "S",
+          "runs of sound longer than S seconds are re-examined on\n"
+          "their own (default 20: a run that long may hold two tracks\n"
+          "whose gap the global level missed because the surface\n"
+          "noise changes along the side)" },
+        { "window", "S",
+          "length of the level measurement (default 0.05: short\n"
+          "enough that a gap of one second still holds windows of\n"
+          "pure surface noise and a boundary lands within a tenth of\n"
+          "a second, long enough to span a cycle of the lowest bass)" },
+        { "format", "F",
+          "sample format: int16, int24, int32, float, double\n"
+          "(default: IN's own)" },
+        { "bitrate", "KBPS",
+          "MP3 bit rate in kbit/s (default 192)" },
+        { "tag", "KEY=VALUE",
+          "title, artist, album, year, genre or comment for every\n"
+          "file; an empty VALUE removes it; may be repeated", true },
+        { "even-loudness", nullptr,
+          "bring every track to the same loudness: one gain per\n"
+          "track, from the level of its loudest passage (so quiet\n"
+          "passages and fade-outs stay as they are), moved in the\n"
+          "gaps, and a peak limiter after it" },
+        { "target", "DB",
+          "the RMS level --even-loudness gives the loudest passage of\n"
+          "every track (default -18 dBFS: the level of a typical\n"
+          "pressing, with room for peaks)" },
+        { "save-regions", "F",
+          "save the regions (with their noise flags) as JSON" },
+        { "load-regions", "F",
+          "take the regions from F instead of the first pass; they\n"
+          "are used as saved, so a hand-edited \"IsNoise\" moves a split" },
+        { "dry-run", nullptr,
+          "print the track table and write nothing" },
+        { "q,quiet", nullptr,
+          "no progress report" },
+    },
+    R"(The table lists number, start, end, duration and level (RMS, dBFS) of every
 track. Files are written to a hidden directory next to OUT and moved into
 place when all are complete: an error or Ctrl-C leaves none behind.
-)";
+)",
+};
 
 const unsigned int kDefaultBitrate = 192;
 
@@ -145,19 +164,9 @@ AlgoRef<RMSStepDetector> loadRegions(const QString& fileName, const SoundReader&
 
 int runSplit(const QStringList& arguments)
 {
-    Arguments args(QStringLiteral("split"),
-                   { { "min-track", true, false }, { "snr", true, false }, { "quiet-time", true, false },
-                     { "global-snr", true, false },
-                     { "min-run", true, false }, { "window", true, false }, { "format", true, false }, { "bitrate", true, false },
-                     { "tag", true, true }, { "even-loudness", false, false }, { "target", true, false },
-                     { "save-regions", true, false }, { "load-regions", true, false }, { "dry-run", false, false },
-                     { "quiet", false, false, 'q' }, { "help", false, false, 'h' } });
-    if (!args.parse(arguments))
-        return args.usageError();
-    if (args.has("help")) {
-        printOut(QString::fromUtf8(kHelp));
-        return ExitOk;
-    }
+    Arguments args(kSpec);
+    if (const auto stop = args.parse(arguments))
+        return *stop;
     const bool dryRun = args.has("dry-run");
     const int wanted = dryRun ? 1 : 2;
     if (args.positional().size() < wanted)

@@ -3,6 +3,7 @@
 
 #include <tulv/tulv.h>
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QTextStream>
 
@@ -76,29 +77,38 @@ int main(int argc, char** argv)
     interrupt::install();
     // Library reports go where the tool's own messages go, never into a table on stdout.
     SoundDebuggableClass::setOStream(&std::cerr);
-    QStringList arguments = QCoreApplication::arguments();
-    arguments.removeFirst();
-    while (!arguments.isEmpty()
-           && (arguments.first() == QLatin1String("--verbose") || arguments.first() == QLatin1String("--debug"))) {
+    // Options before the command are the tool's; everything from the command
+    // on belongs to the command's own parser.
+    QCommandLineParser parser;
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+    parser.addOptions({ QCommandLineOption(QStringLiteral("verbose")), QCommandLineOption(QStringLiteral("debug")),
+                        QCommandLineOption(QStringList{ QStringLiteral("h"), QStringLiteral("help") }),
+                        QCommandLineOption(QStringLiteral("version")) });
+    if (!parser.parse(QCoreApplication::arguments())) {
+        const QStringList unknown = parser.unknownOptionNames();
+        printError(QStringLiteral("%1 (see 'tulv --help')")
+                       .arg(unknown.isEmpty() ? parser.errorText() : QStringLiteral("unknown option '%1%2'").arg(unknown.first().size() == 1 ? "-" : "--", unknown.first())));
+        return ExitUsage;
+    }
+    if (parser.isSet(QStringLiteral("verbose")) || parser.isSet(QStringLiteral("debug"))) {
         sVerbose = true;
         SoundDebuggableClass::setVerbose(true);
-        if (arguments.first() == QLatin1String("--debug"))
-            SoundDebuggableClass::setDebug(true);
-        arguments.removeFirst();
+        SoundDebuggableClass::setDebug(parser.isSet(QStringLiteral("debug")));
+    }
+    QStringList arguments = parser.positionalArguments();
+    if (parser.isSet(QStringLiteral("help")) || arguments.value(0) == QLatin1String("help")) {
+        printUsage(stdout);
+        return ExitOk;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        std::printf("tulv %s\n", SoundTools::libraryVersion());
+        return ExitOk;
     }
     if (arguments.isEmpty()) {
         printUsage(stderr);
         return ExitUsage;
     }
     const QString first = arguments.takeFirst();
-    if (first == QLatin1String("--help") || first == QLatin1String("-h") || first == QLatin1String("help")) {
-        printUsage(stdout);
-        return ExitOk;
-    }
-    if (first == QLatin1String("--version")) {
-        std::printf("tulv %s\n", SoundTools::libraryVersion());
-        return ExitOk;
-    }
     for (const Command& command : kCommands)
         if (first == QLatin1String(command.name))
             return command.run(arguments);

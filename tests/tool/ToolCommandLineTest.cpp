@@ -64,6 +64,9 @@ TEST(ToolErrors, EveryMistakeAndFailureHasItsMessageAndExitCode)
         { { "split", "a.wav", "b.flac", "--min-track", "-1" }, "option '--min-track' must lie between" },
         { { "demo", "a", "b" }, "demo: takes at most one directory" },
         { { "info", "--quiet" }, "unknown option '--quiet'" },
+        { { "convert", "a.wav", "b.flac", "-qx" }, "unknown option '-x'" },
+        { { "convert", "a.wav", "b.flac", "--quiet=yes" }, "option '--quiet' takes no value" },
+        { { "--frob", "info" }, "unknown option '--frob'" },
     };
     for (const auto& c : cases) {
         const ToolRun run = tulv(c.first);
