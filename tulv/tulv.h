@@ -9,6 +9,7 @@
 #include "tulv/core/SoundAlgoElementary.h"
 #include "tulv/core/SoundBuffer.h"
 #include "tulv/core/SoundDebuggableClass.h"
+#include "tulv/core/SoundOutputFile.h"
 #include "tulv/core/SoundRefCounted.h"
 #include "tulv/core/SoundTools.h"
 #include "tulv/core/TimeText.h"

@@ -145,6 +145,21 @@ QStringList Arguments::values(const char* name) const
     return mParser.values(QLatin1String(name));
 }
 
+QStringList Arguments::optionArguments(const QStringList& except) const
+{
+    QStringList items;
+    for (const OptionSpec& option : mSpec.options) {
+        const QString name = namesOf(option).constLast();
+        if (except.contains(name) || !mParser.isSet(name))
+            continue;
+        if (!option.valueName)
+            items << QStringLiteral("--") + name;
+        for (const QString& value : values(name.toLatin1().constData()))
+            items << QStringLiteral("--%1=%2").arg(name, value);
+    }
+    return items;
+}
+
 bool Arguments::number(const char* name, double& out, double low, double high)
 {
     if (!has(name))

@@ -43,6 +43,9 @@ public:
     QString value(const char* name) const;
     QStringList values(const char* name) const;
     const QStringList& positional() const { return mPositional; }
+    // The options given, as "--name" and "--name=value" items, less those
+    // named in `except`: to hand them on to another run of the tool.
+    QStringList optionArguments(const QStringList& except) const;
 
     // Numeric options: false with `error()` set when the text is not a
     // number inside [low, high]. An absent option leaves `out` unchanged.

@@ -5,11 +5,18 @@
 #include "OpenInput.h"
 #include "Pass.h"
 #include "SplitJob.h"
-#include "StagedOutput.h"
+#include "Outputs.h"
 
 #include <tulv/tulv.h>
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
+#include <QProcess>
+#include <QThread>
+
+#include <csignal>
+#include <cstdio>
 
 namespace {
 
@@ -33,14 +40,188 @@ cover of IN are carried over unless overridden.
                          "output, so that a gain cannot clip (e.g. --limit -0.3)" },
         { "tag", "KEY=VALUE", "set a tag (title, artist, album, year, genre, comment,\n"
                               "track); an empty VALUE removes it; may be repeated", true },
+        { "to", "EXT", "container of OUT whatever its name: wav, flac, ogg, mp3;\n"
+                       "needed when OUT is a directory (then IN may be several\n"
+                       "files, converted side by side, one per core) or a device;\n"
+                       "'-' (standard output) takes wav, the default, or flac" },
         { "q,quiet", nullptr, "no progress report" },
     },
     R"(OUT is written under a temporary name and renamed when complete: an error or
-Ctrl-C leaves no partial file, and OUT may even be IN itself.
+Ctrl-C leaves no partial file, and OUT may even be IN itself. A device node or
+FIFO is written directly; a symbolic link is written through to its target.
+With several inputs, a file that fails does not stop the others; each failure
+is named and the exit status is then 1.
 )",
 };
 
 const unsigned int kDefaultBitrate = 192;
+
+} // namespace
+
+namespace {
+
+// What every file of a conversion gets, checked once.
+struct ConvertSettings {
+    double start = 0.0, end = 0.0, gain = 0.0, limitDb = 0.0;
+    bool hasEnd = false, hasLimit = false, hasFormat = false, quiet = false;
+    SoundTools::SoundFormat format = SoundTools::Int16;
+    unsigned int bitrate = kDefaultBitrate;
+    QStringList tags;
+};
+
+// Converts `in` to `out`; `kind` is a name whose extension picks the
+// container (OUT itself, but "x.flac" for standard output).
+int convertFile(const ConvertSettings& settings, const QString& in, const QString& out, const QString& kind)
+{
+    QString reason;
+    std::unique_ptr<SoundReader> reader = openInput(in, reason);
+    if (!reader) {
+        printError(QStringLiteral("cannot open '%1': %2").arg(in, reason));
+        return ExitFailed;
+    }
+    const double length = reader->getLength();
+    if (settings.start >= length && length > 0) {
+        printError(QStringLiteral("cannot convert '%1': --start %2 lies beyond its end (%3)")
+                       .arg(in)
+                       .arg(settings.start)
+                       .arg(QString::fromStdString(reader->getLengthString())));
+        return ExitFailed;
+    }
+    const SoundTools::SoundFormat format = settings.hasFormat ? settings.format : reader->getInputFormat();
+    if (!checkOutput(out, in, true, reason)) {
+        printError(QStringLiteral("cannot write '%1': %2").arg(out, reason));
+        return ExitFailed;
+    }
+    // The writer stages a regular file itself and writes a device, FIFO or
+    // standard output directly.
+    const unsigned int rate = reader->getSampleRate();
+    std::unique_ptr<SoundWriter> writer(SoundWriter::getFromFilename(kind, rate, settings.bitrate, format));
+    QString before = SoundDebuggableClass::getError();
+    if (!writer || writer->open(out) != SoundTools::Ok) {
+        QString why = libraryReason(before, QStringLiteral("the format cannot be written"));
+        if (out == QLatin1String("-") && containerName(kind) == QLatin1String("WAV"))
+            why += QStringLiteral(" (a WAV header needs a seekable file: redirect to a file, or use --to flac)");
+        printError(QStringLiteral("cannot write '%1': %2").arg(out, why));
+        return ExitFailed;
+    }
+
+    SoundIDTag tags;
+    reader->getTags(tags);
+    QString unused;
+    applyTagOverrides(settings.tags, true, tags, unused);
+    writer->setTags(tags);
+
+    reader->setStartPoint(settings.start);
+    reader->setEndPoint(settings.hasEnd ? settings.end : 0.0);
+    reader->rewind();
+    const unsigned int firstFrame = unsigned(reader->getStartOffset());
+    unsigned int lastFrame = reader->getFrameNB();
+    if (settings.hasEnd)
+        lastFrame = std::min(lastFrame, unsigned(reader->getEndOffset()));
+    const unsigned int frames = lastFrame > firstFrame ? lastFrame - firstFrame : 0;
+    // An algorithm that looks ahead is flushed with zero frames past the end
+    // of the source; they are not part of the sound.
+    writer->setRange(int(firstFrame), int(lastFrame));
+
+    AlgoRef<SoundAlgo> algo(buildOutputStage(settings.gain, settings.hasLimit, settings.limitDb));
+    before = SoundDebuggableClass::getError();
+    const PassResult result = runPass(QStringLiteral("converting"), *algo, *reader, writer.get(), frames, settings.quiet);
+    if (result != PassResult::Done)
+        writer->cancel();
+    writer->close();
+    if (result == PassResult::Interrupted) {
+        printError(QStringLiteral("interrupted; '%1' not written").arg(out));
+        return interrupt::exitCode();
+    }
+    if (result == PassResult::Failed || writer->hasFailed()) {
+        printError(QStringLiteral("cannot write '%1': %2").arg(out, libraryReason(before, QStringLiteral("writing failed"))));
+        return ExitFailed;
+    }
+    return ExitOk;
+}
+
+// Converts every input into `directory` as NAME.<to>, one file per core.
+// Each file runs in its own tulv process: a file that fails, or crashes a
+// decoder, takes no other with it, and the library's process-wide error
+// record is never shared between jobs.
+int convertMany(const QStringList& inputs, const QString& directory, const QString& to, const QStringList& options)
+{
+    QString reason;
+    if (!makeDirectory(directory, reason)) {
+        printError(reason);
+        return ExitFailed;
+    }
+    QStringList outputs;
+    for (const QString& in : inputs) {
+        const QString out = QDir(directory).filePath(QFileInfo(in).completeBaseName() + QLatin1Char('.') + to);
+        const int clash = outputs.indexOf(out);
+        if (clash >= 0) {
+            printError(QStringLiteral("'%1' and '%2' would both be written to '%3'").arg(inputs.at(clash), in, out));
+            return ExitUsage;
+        }
+        outputs << out;
+    }
+    struct Job {
+        int index;
+        std::unique_ptr<QProcess> process;
+    };
+    std::vector<Job> running;
+    QStringList failed;
+    int next = 0, finished = 0;
+    const int total = inputs.size();
+    const int workers = std::max(1, QThread::idealThreadCount());
+    while (next < total || !running.empty()) {
+        while (next < total && int(running.size()) < workers && !interrupt::requested()) {
+            auto process = std::make_unique<QProcess>();
+            process->setProcessChannelMode(QProcess::SeparateChannels);
+            process->setStandardOutputFile(QProcess::nullDevice());
+            process->start(QCoreApplication::applicationFilePath(),
+                           QStringList{ QStringLiteral("convert"), inputs.at(next), outputs.at(next), QStringLiteral("-q") }
+                               + options);
+            running.push_back(Job{ next++, std::move(process) });
+        }
+        if (interrupt::requested()) {
+            for (Job& job : running)
+                ::kill(pid_t(job.process->processId()), interrupt::signalNumber());
+            next = total;
+        }
+        for (auto it = running.begin(); it != running.end();) {
+            QProcess& process = *it->process;
+            if (process.state() != QProcess::NotRunning && !process.waitForFinished(20)) {
+                ++it;
+                continue;
+            }
+            const QString in = inputs.at(it->index);
+            const bool ok = process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+            const QString errors = QString::fromUtf8(process.readAllStandardError()).trimmed();
+            ++finished;
+            if (ok) {
+                if (!errors.isEmpty())
+                    std::fprintf(stderr, "%s\n", qUtf8Printable(errors));
+                std::fprintf(stderr, "[%d/%d] %s -> %s\n", finished, total, qUtf8Printable(in),
+                             qUtf8Printable(outputs.at(it->index)));
+            } else {
+                failed << in;
+                std::fprintf(stderr, "[%d/%d] %s\n", finished, total,
+                             qUtf8Printable(errors.isEmpty() ? QStringLiteral("tulv: '%1' failed").arg(in) : errors));
+            }
+            it = running.erase(it);
+        }
+    }
+    if (interrupt::requested()) {
+        printError(QStringLiteral("interrupted after %1 of %2 files").arg(finished - failed.size()).arg(total));
+        return interrupt::exitCode();
+    }
+    if (!failed.isEmpty()) {
+        printError(QStringLiteral("converted %1 of %2 files; failed: %3")
+                       .arg(total - failed.size())
+                       .arg(total)
+                       .arg(failed.join(QStringLiteral(", "))));
+        return ExitFailed;
+    }
+    std::fprintf(stderr, "converted %d files into '%s'\n", total, qUtf8Printable(directory));
+    return ExitOk;
+}
 
 } // namespace
 
@@ -49,102 +230,48 @@ int runConvert(const QStringList& arguments)
     Arguments args(kSpec);
     if (const auto stop = args.parse(arguments))
         return *stop;
-    if (args.positional().size() != 2)
-        return args.usageError(args.positional().size() < 2 ? QStringLiteral("needs IN and OUT")
-                                                           : QStringLiteral("takes exactly IN and OUT"));
-    const QString in = args.positional().at(0);
-    const QString out = args.positional().at(1);
+    QStringList positional = args.positional();
+    if (positional.size() < 2)
+        return args.usageError(QStringLiteral("needs IN and OUT"));
+    const QString out = positional.takeLast();
+    const QString to = args.value("to").toLower();
+    const bool toDirectory = positional.size() > 1 || QFileInfo(out).isDir();
+    if (toDirectory && to.isEmpty())
+        return args.usageError(QStringLiteral("takes IN and OUT, or IN... DIR --to EXT"));
+    const QString kind = to.isEmpty() ? (out == QLatin1String("-") ? QStringLiteral("-.wav") : out)
+                                      : QStringLiteral("out.") + to;
+    if (out == QLatin1String("-") && !QStringList{ QStringLiteral("WAV"), QStringLiteral("FLAC") }.contains(containerName(kind)))
+        return args.usageError(QStringLiteral("standard output takes WAV or FLAC (--to wav, --to flac)"));
 
-    double start = 0.0, end = 0.0, gain = 0.0, limitDb = 0.0;
+    ConvertSettings settings;
     int bitrate = int(kDefaultBitrate);
-    if (!args.number("start", start, 0.0, 1e7) || !args.number("end", end, 0.0, 1e7)
-        || !args.number("gain", gain, -120.0, 60.0) || !args.number("limit", limitDb, -60.0, 0.0)
+    if (!args.number("start", settings.start, 0.0, 1e7) || !args.number("end", settings.end, 0.0, 1e7)
+        || !args.number("gain", settings.gain, -120.0, 60.0) || !args.number("limit", settings.limitDb, -60.0, 0.0)
         || !args.integer("bitrate", bitrate, 8, 320))
         return args.usageError();
-    if (args.has("end") && end <= start)
+    settings.bitrate = unsigned(bitrate);
+    settings.hasEnd = args.has("end");
+    settings.hasLimit = args.has("limit");
+    if (settings.hasEnd && settings.end <= settings.start)
         return args.usageError(QStringLiteral("--end must lie after --start"));
-    SoundTools::SoundFormat format = SoundTools::Int16;
-    if (args.has("format") && !parseSampleFormat(args.value("format"), format))
+    settings.hasFormat = args.has("format");
+    if (settings.hasFormat && !parseSampleFormat(args.value("format"), settings.format))
         return args.usageError(QStringLiteral("unknown sample format '%1' (int16, int24, int32, float, double)")
                                    .arg(args.value("format")));
-    if (args.has("format") && (isMp3(out) || containerName(out) == QLatin1String("Ogg Vorbis")))
-        return args.usageError(QStringLiteral("--format does not apply to %1 output").arg(containerName(out)));
-    if (args.has("bitrate") && !isMp3(out))
+    if (settings.hasFormat && (isMp3(kind) || containerName(kind) == QLatin1String("Ogg Vorbis")))
+        return args.usageError(QStringLiteral("--format does not apply to %1 output").arg(containerName(kind)));
+    if (args.has("bitrate") && !isMp3(kind))
         return args.usageError(QStringLiteral("--bitrate applies to MP3 output only"));
-    if (SoundReader::getExtension(out).isEmpty())
-        return args.usageError(QStringLiteral("OUT needs an extension to choose its format by (.wav, .flac, .ogg, .mp3)"));
+    if (SoundReader::getExtension(kind).isEmpty())
+        return args.usageError(QStringLiteral("OUT needs an extension to choose its format by (.wav, .flac, .ogg, .mp3), or --to EXT"));
     SoundIDTag overrides;
     QString tagError;
     if (!applyTagOverrides(args.values("tag"), true, overrides, tagError))
         return args.usageError(tagError);
-    const bool quiet = args.has("quiet");
+    settings.tags = args.values("tag");
+    settings.quiet = args.has("quiet");
 
-    QString reason;
-    std::unique_ptr<SoundReader> reader = openInput(in, reason);
-    if (!reader) {
-        printError(QStringLiteral("cannot open '%1': %2").arg(in, reason));
-        return ExitFailed;
-    }
-    const double length = reader->getLength();
-    if (start >= length && length > 0) {
-        printError(QStringLiteral("cannot convert '%1': --start %2 lies beyond its end (%3)")
-                       .arg(in)
-                       .arg(start)
-                       .arg(QString::fromStdString(reader->getLengthString())));
-        return ExitFailed;
-    }
-    if (!args.has("format"))
-        format = reader->getInputFormat();
-
-    StagedFile staged(out);
-    if (!staged.check(reason)) {
-        printError(QStringLiteral("cannot write '%1': %2").arg(out, reason));
-        return ExitFailed;
-    }
-    const unsigned int rate = reader->getSampleRate();
-    std::unique_ptr<SoundWriter> writer(SoundWriter::getFromFilename(staged.tempPath(), rate, unsigned(bitrate), format));
-    QString before = SoundDebuggableClass::getError();
-    if (!writer || writer->open(staged.tempPath()) != SoundTools::Ok) {
-        printError(QStringLiteral("cannot write '%1': %2").arg(out, libraryReason(before, QStringLiteral("the format cannot be written"))));
-        return ExitFailed;
-    }
-
-    SoundIDTag tags;
-    reader->getTags(tags);
-    QString unused;
-    applyTagOverrides(args.values("tag"), true, tags, unused);
-    writer->setTags(tags);
-
-    reader->setStartPoint(start);
-    reader->setEndPoint(args.has("end") ? end : 0.0);
-    reader->rewind();
-    const unsigned int firstFrame = unsigned(reader->getStartOffset());
-    unsigned int lastFrame = reader->getFrameNB();
-    if (args.has("end"))
-        lastFrame = std::min(lastFrame, unsigned(reader->getEndOffset()));
-    const unsigned int frames = lastFrame > firstFrame ? lastFrame - firstFrame : 0;
-    // An algorithm that looks ahead is flushed with zero frames past the end
-    // of the source; they are not part of the sound.
-    writer->setRange(int(firstFrame), int(lastFrame));
-
-    AlgoRef<SoundAlgo> algo(buildOutputStage(gain, args.has("limit"), limitDb));
-    before = SoundDebuggableClass::getError();
-    const PassResult result = runPass(QStringLiteral("converting"), *algo, *reader, writer.get(), frames, quiet);
-    writer->close();
-    writer.reset();
-    if (result == PassResult::Interrupted) {
-        staged.discard();
-        printError(QStringLiteral("interrupted; '%1' not written").arg(out));
-        return interrupt::exitCode();
-    }
-    if (result == PassResult::Failed || !QFileInfo::exists(staged.tempPath())) {
-        staged.discard();
-        printError(QStringLiteral("cannot write '%1': %2").arg(out, libraryReason(before, QStringLiteral("writing failed"))));
-        return ExitFailed;
-    }
-    if (!staged.commit(reason)) {
-        printError(QStringLiteral("cannot write '%1': %2").arg(out, reason));
-        return ExitFailed;
-    }
-    return ExitOk;
+    if (toDirectory)
+        return convertMany(positional, out, to, args.optionArguments({ "to", "quiet" }));
+    return convertFile(settings, positional.first(), out, kind);
 }

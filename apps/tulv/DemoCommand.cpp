@@ -5,7 +5,7 @@
 #include "Interrupt.h"
 #include "Pass.h"
 #include "SplitCommand.h"
-#include "StagedOutput.h"
+#include "Outputs.h"
 
 #include <tulv/tulv.h>
 
@@ -66,8 +66,9 @@ int runDemo(const QStringList& arguments)
         directory = scratch.path();
     } else {
         directory = args.positional().first();
-        if (!QDir().mkpath(directory)) {
-            printError(QStringLiteral("cannot create directory '%1'").arg(directory));
+        QString reason;
+        if (!makeDirectory(directory, reason)) {
+            printError(reason);
             return ExitFailed;
         }
     }
@@ -82,10 +83,9 @@ int runDemo(const QStringList& arguments)
                      .arg(record.tracks().size())
                      .arg(side));
     {
-        StagedFile staged(side);
-        std::unique_ptr<SoundWriter> writer(SoundWriter::getFromFilename(staged.tempPath(), rate, 0, SoundTools::Int16));
+        std::unique_ptr<SoundWriter> writer(SoundWriter::getFromFilename(side, rate, 0, SoundTools::Int16));
         const QString before = SoundDebuggableClass::getError();
-        if (!writer || writer->open(staged.tempPath()) != SoundTools::Ok) {
+        if (!writer || writer->open(side) != SoundTools::Ok) {
             printError(QStringLiteral("cannot write '%1': %2").arg(side, libraryReason(before, QStringLiteral("cannot create the file"))));
             return ExitFailed;
         }
@@ -96,15 +96,15 @@ int runDemo(const QStringList& arguments)
         AlgoRef<SoundAlgo> copy(new SoundAlgoScale(0.0));
         record.rewind();
         const PassResult result = runPass(QStringLiteral("recording"), *copy, record, writer.get(), record.getFrameNB(), quiet);
+        if (result != PassResult::Done)
+            writer->cancel();
         writer->close();
-        writer.reset();
         if (result == PassResult::Interrupted) {
             printError(QStringLiteral("interrupted"));
             return interrupt::exitCode();
         }
-        QString reason;
-        if (result != PassResult::Done || !staged.commit(reason)) {
-            printError(QStringLiteral("cannot write '%1': %2").arg(side, libraryReason(before, reason.isEmpty() ? QStringLiteral("writing failed") : reason)));
+        if (result != PassResult::Done || writer->hasFailed()) {
+            printError(QStringLiteral("cannot write '%1': %2").arg(side, libraryReason(before, QStringLiteral("writing failed"))));
             return ExitFailed;
         }
     }
@@ -113,6 +113,8 @@ int runDemo(const QStringList& arguments)
     request.in = side;
     request.out = QDir(directory).filePath(QStringLiteral("track.wav"));
     request.quiet = quiet;
+    // The demo's own tracks of an earlier run give way to the new ones.
+    request.force = true;
     SplitOutcome outcome;
     const int status = runSplitJob(request, outcome);
     if (status != ExitOk)

@@ -5,11 +5,12 @@
 #include "OpenInput.h"
 #include "SplitCommand.h"
 #include "SplitJob.h"
-#include "StagedOutput.h"
+#include "Outputs.h"
 
 #include <tulv/tulv.h>
 
 #include <QFile>
+#include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QJsonDocument>
@@ -89,6 +90,8 @@ minutes, gaps of 1 to 5 s of surface noise with clicks, a noise floor of
         { "load-regions", "F",
           "take the regions from F instead of the first pass; they\n"
           "are used as saved, so a hand-edited \"IsNoise\" moves a split" },
+        { "force", nullptr,
+          "replace files that bear the names of the tracks (never IN)" },
         { "dry-run", nullptr,
           "print the track table and write nothing" },
         { "q,quiet", nullptr,
@@ -96,7 +99,10 @@ minutes, gaps of 1 to 5 s of surface noise with clicks, a noise floor of
     },
     R"(The table lists number, start, end, duration and level (RMS, dBFS) of every
 track. Files are written to a hidden directory next to OUT and moved into
-place when all are complete: an error or Ctrl-C leaves none behind.
+place when all are complete: an error or Ctrl-C leaves none behind. OUT's
+directory is created when missing. Files already under the names of the
+tracks are not replaced without --force; a second split into the same
+directory refuses while the first runs.
 )",
 };
 
@@ -106,21 +112,12 @@ bool saveRegions(const RMSStepDetector& detector, const QString& fileName, QStri
 {
     QJsonObject object;
     detector.writeToJSon(object);
-    StagedFile staged(fileName);
-    if (!staged.check(reason))
-        return false;
-    QFile file(staged.tempPath());
-    if (!file.open(QIODevice::WriteOnly)) {
-        reason = file.errorString();
+    // Text whatever the name: the file is meant to be read and edited.
+    if (!Utilities::writeJSONToFile(QJsonDocument(object), fileName, false)) {
+        reason = QStringLiteral("the regions could not be saved");
         return false;
     }
-    const QByteArray bytes = QJsonDocument(object).toJson();
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
-        reason = file.errorString();
-        return false;
-    }
-    file.close();
-    return staged.commit(reason);
+    return true;
 }
 
 AlgoRef<RMSStepDetector> loadRegions(const QString& fileName, const SoundReader& reader, QString& reason)
@@ -130,10 +127,9 @@ AlgoRef<RMSStepDetector> loadRegions(const QString& fileName, const SoundReader&
         reason = file.errorString();
         return nullptr;
     }
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
+    const QJsonDocument document = Utilities::readJSONFromFile(fileName, false);
     if (document.isNull()) {
-        reason = QStringLiteral("not valid JSON: %1 at offset %2").arg(error.errorString()).arg(error.offset);
+        reason = QStringLiteral("not valid JSON");
         return nullptr;
     }
     if (!document.isObject()) {
@@ -216,11 +212,45 @@ int runSplit(const QStringList& arguments)
     request.saveRegions = args.value("save-regions");
     request.loadRegions = args.value("load-regions");
     request.dryRun = dryRun;
+    request.force = args.has("force");
     request.quiet = args.has("quiet");
     request.printTable = true;
     SplitOutcome outcome;
     return runSplitJob(request, outcome);
 }
+
+namespace {
+
+// Refuses a split that would write over its input or, without --force, over
+// any file; with --force, returns in `left` the files of the same pattern
+// beyond the new last track (an earlier split's), which stay.
+bool checkTrackNames(const SplitJobRequest& request, int tracks, QStringList& left, QString& reason)
+{
+    for (int number = 1; number <= tracks; ++number) {
+        const QString name = trackFileName(request.out, number);
+        if (sameFile(name, request.in)) {
+            reason = QStringLiteral("track %1 would be written over the input '%2'; choose another OUT")
+                         .arg(number)
+                         .arg(request.in);
+            return false;
+        }
+        if (!request.force && QFileInfo::exists(name)) {
+            reason = QStringLiteral("'%1' exists; use --force to replace it").arg(name);
+            return false;
+        }
+    }
+    const QDir directory(directoryOf(request.out));
+    const QRegularExpression leadingNumber(QStringLiteral("^(\\d+)"));
+    for (const QString& entry : directory.entryList(QDir::Files, QDir::Name)) {
+        const QRegularExpressionMatch match = leadingNumber.match(entry);
+        const int number = match.hasMatch() ? match.captured(1).toInt() : 0;
+        if (number > tracks && QFileInfo(trackFileName(request.out, number)).fileName() == entry)
+            left << entry;
+    }
+    return true;
+}
+
+} // namespace
 
 int runSplitJob(const SplitJobRequest& request, SplitOutcome& outcome)
 {
@@ -234,10 +264,21 @@ int runSplitJob(const SplitJobRequest& request, SplitOutcome& outcome)
     outcome.sampleRate = reader->getSampleRate();
 
     // Everything that can be checked before an hour of work is checked first.
-    StagedDirectory staged(directoryOf(request.out));
-    if (!request.dryRun && !staged.create(reason)) {
-        printError(QStringLiteral("cannot write '%1': %2").arg(request.out, reason));
+    if (!request.saveRegions.isEmpty() && !checkOutput(request.saveRegions, request.in, false, reason)) {
+        printError(QStringLiteral("cannot write '%1': %2").arg(request.saveRegions, reason));
         return ExitFailed;
+    }
+    TrackSet trackSet(directoryOf(request.out));
+    if (!request.dryRun) {
+        if (sameFile(trackFileName(request.out, 1), request.in)) {
+            printError(QStringLiteral("cannot write '%1': track 1 would be written over the input '%2'; choose another OUT")
+                           .arg(request.out, request.in));
+            return ExitFailed;
+        }
+        if (!trackSet.open(reason)) {
+            printError(QStringLiteral("cannot write '%1': %2").arg(request.out, reason));
+            return ExitFailed;
+        }
     }
 
     AlgoRef<RMSStepDetector> detector;
@@ -277,6 +318,11 @@ int runSplitJob(const SplitJobRequest& request, SplitOutcome& outcome)
                        .arg(settings.minTrack));
         return ExitFailed;
     }
+    QStringList left;
+    if (!checkTrackNames(request, int(outcome.tracks.size()), left, reason)) {
+        printError(QStringLiteral("cannot write '%1': %2").arg(request.out, reason));
+        return ExitFailed;
+    }
 
     SoundIDTag tags;
     reader->getTags(tags);
@@ -291,21 +337,19 @@ int runSplitJob(const SplitJobRequest& request, SplitOutcome& outcome)
     applyTagOverrides(request.tagItems, false, tags, reason);
     const SoundTools::SoundFormat format = request.formatGiven ? request.format : reader->getInputFormat();
     const QString before = SoundDebuggableClass::getError();
-    const PassResult result = writeTracks(*reader, *detector, settings, staged.path(), QFileInfo(request.out).fileName(),
+    const PassResult result = writeTracks(*reader, *detector, settings, trackSet.scratch(), QFileInfo(request.out).fileName(),
                                           format, request.bitrate, tags, request.quiet);
     if (result == PassResult::Interrupted) {
-        staged.discard();
         printError(QStringLiteral("interrupted; no track written"));
         return interrupt::exitCode();
     }
     if (result == PassResult::Failed) {
-        staged.discard();
         printError(QStringLiteral("cannot write '%1': %2").arg(request.out, libraryReason(before, QStringLiteral("writing the tracks failed"))));
         return ExitFailed;
     }
     QStringList files;
-    if (!staged.commit(files, reason)) {
-        printError(QStringLiteral("cannot write '%1': %2").arg(request.out, reason));
+    if (!trackSet.commit(files, reason)) {
+        printError(QStringLiteral("cannot write '%1': %2; no track written").arg(request.out, reason));
         return ExitFailed;
     }
     if (files.size() == int(outcome.tracks.size()))
@@ -314,5 +358,8 @@ int runSplitJob(const SplitJobRequest& request, SplitOutcome& outcome)
     outcome.files = files;
     if (request.printTable)
         printOut(trackTable(outcome.tracks, outcome.sampleRate));
+    if (!left.isEmpty())
+        printError(QStringLiteral("warning: older files of the same pattern were left in '%1': %2")
+                       .arg(directoryOf(request.out), left.join(QStringLiteral(", "))));
     return ExitOk;
 }

@@ -18,6 +18,7 @@ struct SplitJobRequest {
     QString saveRegions;
     QString loadRegions;
     bool dryRun = false;
+    bool force = false; // replace files under the tracks' names
     bool quiet = false;
     bool printTable = false;
 };

@@ -121,6 +121,15 @@ PassResult writeTracks(SoundReader& reader, RMSStepDetector& detector, const Spl
     return result;
 }
 
+QString trackFileName(const QString& out, int number)
+{
+    // The writer's own naming, asked of a writer that never writes.
+    AlgoRef<RMSStepDetector> detector(new RMSStepDetector(-40.0, 0.05, 1.0, RMSStepDetector::NoOutput, false));
+    SoundWriterMultiFile namer(detector.get(), 0.0, 44100, 2, 0, SoundTools::Int16);
+    namer.open(out);
+    return namer.getSegmentName(number);
+}
+
 QString trackTable(const std::vector<TrackRow>& rows, unsigned int sampleRate)
 {
     const double rate = sampleRate ? sampleRate : 44100.0;

@@ -46,6 +46,9 @@ PassResult writeTracks(SoundReader& reader, RMSStepDetector& detector, const Spl
                        const QString& directory, const QString& outName, SoundTools::SoundFormat format,
                        unsigned int bitrate, const SoundIDTag& tags, bool quiet);
 
+// The name the multi-file writer gives track `number` of a split into `out`.
+QString trackFileName(const QString& out, int number);
+
 // The track table: number, start, end, duration, level, and the file when known.
 QString trackTable(const std::vector<TrackRow>& rows, unsigned int sampleRate);
 

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -163,4 +165,54 @@ TEST_F(ToolConvert, ProgressGoesToStderrAndCtrlCLeavesNothing)
     EXPECT_TRUE(shown.contains("\rconverting [")) << shown.toStdString();
     EXPECT_TRUE(shown.contains("[########################] 100%"));
     EXPECT_TRUE(shown.contains("x real time"));
+}
+
+TEST_F(ToolConvert, OnlyRegularFilesAreReplacedAndBatchesGoOnPastAFailure)
+{
+    const double half = std::pow(10.0, -6.0 / 20.0);
+    const QStringList halfGain = { "--gain", "-6", "--format", "double" };
+    // A symbolic link is written through: it stays a link, its target changes.
+    ASSERT_TRUE(QFile::copy(mTone, path("target.wav")));
+    ASSERT_TRUE(QFile::link(path("target.wav"), path("link.wav")));
+    convert(mTone, "link.wav", halfGain);
+    EXPECT_TRUE(QFileInfo(path("link.wav")).isSymLink());
+    EXPECT_LT(maxDeviation(readSound(path("target.wav")).samples, mOriginal.samples, half), 1e-12);
+
+    // A FIFO and a device node are written, never replaced; so is standard
+    // output, where FLAC streams and WAV, which needs to seek, does not.
+    ASSERT_TRUE(runPeer("mkfifo", { path("fifo") }));
+    QProcess listener;
+    listener.start("sh", { "-c", QString("cat '%1' > '%2'").arg(path("fifo"), path("heard.flac")) });
+    ASSERT_TRUE(listener.waitForStarted());
+    EXPECT_EQ(tulv({ "convert", mTone, path("fifo"), "--to", "flac", "-q" }).exitCode, 0);
+    ASSERT_TRUE(listener.waitForFinished(30000));
+    EXPECT_EQ(readSound(path("heard.flac")).samples, mOriginal.samples);
+    const QString tool = QString("'%1' convert '%2' - -q").arg(TULV_TOOL_PATH, mTone);
+    ASSERT_TRUE(runPeer("bash", { "-c", tool + QString(" --to flac | cat > '%1'").arg(path("piped.flac")) }));
+    EXPECT_EQ(readSound(path("piped.flac")).samples, mOriginal.samples);
+    QString refused;
+    EXPECT_FALSE(runPeer("bash", { "-o", "pipefail", "-c", tool + " | cat > /dev/null" }, &refused));
+    EXPECT_TRUE(refused.contains("cannot write '-'") && refused.contains("--to flac")) << refused.toStdString();
+    EXPECT_EQ(tulv({ "convert", mTone, "/dev/null", "--to", "wav", "-q" }).exitCode, 0);
+    EXPECT_TRUE(QFileInfo("/dev/null").exists() && !QFileInfo("/dev/null").isFile());
+    EXPECT_TRUE(QFileInfo(path("fifo")).exists() && !QFileInfo(path("fifo")).isFile());
+
+    // A killed run's temporaries go once old; a live process's, or a fresh
+    // one, stay (4194305 lies above the largest process id Linux gives).
+    const QString dead = path(".x.tulv-4194305-1.wav"), live = path(".y.tulv-1-1.wav"), fresh = path(".z.tulv-4194305-2.wav");
+    for (const QString& name : { dead, live, fresh })
+        ASSERT_TRUE(writeFile(name, "partial"));
+    for (const QString& name : { dead, live })
+        ASSERT_TRUE(runPeer("touch", { "-d", "2 hours ago", name }));
+    convert(mTone, "swept.wav");
+    EXPECT_FALSE(QFileInfo::exists(dead));
+    EXPECT_TRUE(QFileInfo::exists(live) && QFileInfo::exists(fresh));
+
+    // Many files into a directory it creates: one failure is named, the
+    // others are still converted, and the exit status tells.
+    const ToolRun batch = tulv({ "convert", mTone, path("missing.wav"), path("target.wav"), path("many"), "--to", "flac" });
+    EXPECT_EQ(batch.exitCode, 1);
+    EXPECT_TRUE(batch.err.contains("converted 2 of 3 files; failed: " + path("missing.wav"))) << batch.err.toStdString();
+    EXPECT_EQ(readSound(path("many/tone.flac")).samples, mOriginal.samples);
+    EXPECT_EQ(filesIn(path("many")), QStringList({ "target.flac", "tone.flac" }));
 }

@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
@@ -125,7 +127,7 @@ TEST(ToolSplit, InterruptedSplitLeavesNothingAndAKilledOneNoFinalName)
     const QStringList arguments { "split", longer, out.filePath("side.wav") };
     // Ready once the second pass has created its first track file.
     auto writingTracks = [&out]() {
-        for (const QString& scratch : QDir(out.path()).entryList({ ".tulv-split-*" }, QDir::Dirs | QDir::Hidden))
+        for (const QString& scratch : QDir(out.path()).entryList({ ".split.tulv-*" }, QDir::Dirs | QDir::Hidden))
             if (!filesIn(out.filePath(scratch)).isEmpty())
                 return true;
         return false;
@@ -141,6 +143,74 @@ TEST(ToolSplit, InterruptedSplitLeavesNothingAndAKilledOneNoFinalName)
     EXPECT_EQ(killed.exitCode, 128 + SIGKILL);
     // Whatever a killed process leaves is hidden scratch, never a track name.
     EXPECT_EQ(filesIn(out.path()), QStringList({ "long.wav" }));
+}
+
+TEST(ToolSplit, NeverWritesOverTheInputOrFilesItWasNotToldToReplace)
+{
+    QTemporaryDir out;
+    const QString side = out.filePath("01 Side.wav"), tracks = out.filePath("new/folder/side.flac");
+    ASSERT_TRUE(QFile::copy(demo().side(), side));
+    const struct {
+        const char* name;
+        QStringList arguments;
+        QString message;
+    } refusals[] = {
+        { "tracks over the input", { side, side }, "track 1 would be written over the input" },
+        { "regions over the input", { side, out.filePath("x.wav"), "--save-regions", side }, "it is the input" },
+    };
+    for (const auto& c : refusals) {
+        SCOPED_TRACE(c.name);
+        const ToolRun run = split(c.arguments.at(0), c.arguments.at(1), c.arguments.mid(2));
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_TRUE(run.err.contains(c.message)) << run.err.toStdString();
+        EXPECT_EQ(readSound(side).samples, readSound(demo().side()).samples);
+    }
+
+    // The folder is made; a second run refuses to replace, or with --force
+    // names what an earlier run left beyond its tracks.
+    ASSERT_EQ(split(side, tracks).exitCode, 0);
+    EXPECT_EQ(filesIn(out.filePath("new/folder")).size(), 4);
+    const ToolRun again = split(side, tracks);
+    EXPECT_EQ(again.exitCode, 1);
+    EXPECT_TRUE(again.err.contains("001-side.flac' exists; use --force")) << again.err.toStdString();
+    ASSERT_TRUE(QFile::copy(out.filePath("new/folder/001-side.flac"), out.filePath("new/folder/007-side.flac")));
+    const ToolRun forced = split(side, tracks, { "--force" });
+    EXPECT_EQ(forced.exitCode, 0);
+    EXPECT_TRUE(forced.err.contains("older files of the same pattern were left in")
+                && forced.err.contains("007-side.flac")) << forced.err.toStdString();
+
+    // A move that fails part-way (a directory where track 3 goes) takes the
+    // first tracks back and puts back the files they replaced.
+    const QString failing = out.filePath("failing");
+    ASSERT_TRUE(QDir().mkpath(failing + "/003-side.wav"));
+    ASSERT_TRUE(writeFile(failing + "/001-side.wav", "old"));
+    const ToolRun broken = split(side, failing + "/side.wav", { "--force" });
+    EXPECT_EQ(broken.exitCode, 1);
+    EXPECT_TRUE(broken.err.contains("no track written")) << broken.err.toStdString();
+    EXPECT_EQ(QDir(failing).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList({ "001-side.wav", "003-side.wav" }));
+    QFile old(failing + "/001-side.wav");
+    EXPECT_TRUE(old.open(QIODevice::ReadOnly) && old.readAll() == "old");
+
+    // Two splits into one folder at once: each that succeeds has its own
+    // four tracks; one that does not says why.
+    QProcess first, second;
+    const QString shared = out.filePath("shared");
+    first.start(TULV_TOOL_PATH, { "split", side, shared + "/a.wav", "-q" });
+    second.start(TULV_TOOL_PATH, { "split", side, shared + "/b.wav", "-q" });
+    ASSERT_TRUE(first.waitForFinished(120000) && second.waitForFinished(120000));
+    int succeeded = 0;
+    for (QProcess* run : { &first, &second }) {
+        const QString pattern = run == &first ? "*a.wav" : "*b.wav";
+        if (run->exitCode() == 0) {
+            ++succeeded;
+            EXPECT_EQ(filesIn(shared, pattern).size(), 4);
+        } else {
+            EXPECT_TRUE(run->readAllStandardError().contains("another split is writing into"));
+            EXPECT_TRUE(filesIn(shared, pattern).isEmpty());
+        }
+    }
+    EXPECT_GE(succeeded, 1);
 }
 
 TEST(ToolSplit, EvenLoudnessBringsEveryTrackToTheTargetAndKeepsItsDynamics)

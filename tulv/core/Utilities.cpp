@@ -1,10 +1,11 @@
 #include "tulv/core/Utilities.h"
 
+#include "tulv/core/SoundOutputFile.h"
+
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonParseError>
-#include <QSaveFile>
 
 namespace {
 
@@ -53,24 +54,25 @@ QJsonDocument readJSONFromFile(QString fileName, bool allowBinary)
 
 bool writeJSONToFile(QJsonDocument document, QString fileName, bool allowBinary)
 {
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly)) {
+    SoundOutputFile output(fileName);
+    QFile file(output.writePath());
+    const bool opened = output.isStandardOutput() ? file.open(stdout, QIODevice::WriteOnly)
+                                                  : file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    if (!opened) {
         qCritical().noquote() << "JSON write error ; unable to open file" << fileName << ":" << file.errorString();
         return false;
     }
     const QByteArray bytes =
         isBinaryName(fileName, allowBinary) ? encodeBinary(document) : document.toJson(QJsonDocument::Indented);
-    const qint64 written = file.write(bytes);
-    if (written != bytes.size()) {
+    // Only a file whose every byte reached the disk takes the name.
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
         qCritical().noquote() << "JSON write error ; unable to write file" << fileName << ":" << file.errorString();
-        file.cancelWriting();
-        file.commit();
         return false;
     }
-    // commit flushes, and renames over the target only when every byte
-    // reached the disk.
-    if (!file.commit()) {
-        qCritical().noquote() << "JSON write error ; unable to save file" << fileName << ":" << file.errorString();
+    file.close();
+    QString reason;
+    if (!output.commit(reason)) {
+        qCritical().noquote() << "JSON write error ; unable to save file" << fileName << ":" << reason;
         return false;
     }
     return true;

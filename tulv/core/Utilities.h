@@ -14,10 +14,11 @@ namespace Utilities {
 QJsonDocument readJSONFromFile(QString fileName, bool allowBinary);
 
 // Writes `document` under `fileName`, in binary form by the same rule as
-// readJSONFromFile, otherwise as indented text. The document is written to a
-// temporary file beside the target and renamed over it only once complete:
-// a failed or interrupted save answers false and leaves the previous file,
-// if any, as it was.
+// readJSONFromFile, otherwise as indented text, by the output rules of
+// SoundOutputFile: a regular file is replaced only once the new one is
+// complete (a failed or interrupted save answers false and leaves the
+// previous file as it was), a device node or FIFO is written directly, a
+// symbolic link is written through, "-" is standard output.
 bool writeJSONToFile(QJsonDocument document, QString fileName, bool allowBinary);
 
 // Moves a file or a directory into the user's trash (the freedesktop.org

@@ -4,14 +4,7 @@
 #include "tulv/io/SoundWriterMp3.h"
 #include "tulv/io/SoundWriterSndfile.h"
 
-#include <QCoreApplication>
-#include <QFile>
-#include <QFileInfo>
 
-#include <atomic>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 
 SoundTools::Status SoundWriter::writeBuffer(std::shared_ptr<SoundBuffer> buffer, unsigned int tail)
 {
@@ -65,26 +58,14 @@ SoundWriter* SoundWriter::getFromFilename(QString fileName, unsigned int sampleR
     return new SoundWriterSndfile(sampleRate, 2, format, type);
 }
 
-QString SoundWriter::partialFileName(const QString& fileName)
+bool SoundWriter::finishOutput(SoundOutputFile& output, bool keep, const QString& fileName)
 {
-    // Unique per process and writer, so two writers never share a partial
-    // file; hidden so that a directory listing does not show it as a result.
-    static std::atomic<unsigned int> sCounter{0};
-    const QFileInfo info(fileName);
-    return info.path() + QStringLiteral("/.") + info.fileName()
-        + QStringLiteral(".%1-%2.part").arg(QCoreApplication::applicationPid()).arg(++sCounter);
-}
-
-bool SoundWriter::commitPartialFile(const QString& partialName, const QString& fileName, bool keep)
-{
-    const QByteArray from = QFile::encodeName(partialName);
     if (!keep) {
-        std::remove(from.constData());
+        output.discard();
         return true;
     }
-    if (std::rename(from.constData(), QFile::encodeName(fileName).constData()) != 0) {
-        const QString reason = QString::fromLocal8Bit(std::strerror(errno));
-        std::remove(from.constData());
+    QString reason;
+    if (!output.commit(reason)) {
         setError(QStringLiteral("cannot move the finished file to its name: ") + reason, fileName.toUtf8().constData());
         return false;
     }

@@ -3,6 +3,7 @@
 
 #include "tulv/core/SoundBuffer.h"
 #include "tulv/core/SoundDebuggableClass.h"
+#include "tulv/core/SoundOutputFile.h"
 #include "tulv/core/SoundTools.h"
 #include "tulv/io/SoundIDTag.h"
 
@@ -38,6 +39,12 @@ public:
     // frames, which overlap the next block.
     virtual SoundTools::Status writeBuffer(std::shared_ptr<SoundBuffer> buffer, unsigned int tail);
     virtual unsigned int getChannelNum() const { return 2; }
+    // Ends the output without keeping it: a file written under a temporary
+    // name beside its target is removed and the target stays as it was
+    // (what went to a device or FIFO has gone). For a stopped job.
+    virtual void cancel() { close(); }
+    // True once a write or the finalisation failed: close then keeps nothing.
+    virtual bool hasFailed() const { return false; }
 
     // Absolute frame indices, in the time base of the buffers to be written:
     // `start` is the first frame of the output, nothing at or past `end` is written.
@@ -54,12 +61,9 @@ protected:
     // returns the number of frames written.
     virtual unsigned int write(unsigned int count, double* frames) = 0;
 
-    // File back ends write to a hidden name beside the target and move it
-    // to the target once complete (see commitPartialFile).
-    static QString partialFileName(const QString& fileName);
-    // Moves the finished file to `fileName` (replacing what was there), or
-    // removes it when `keep` is false. Reports and returns false on failure.
-    static bool commitPartialFile(const QString& partialName, const QString& fileName, bool keep);
+    // Ends a file back end's output (see SoundOutputFile): moves it to its
+    // name when `keep`, else removes it. Reports and returns false on failure.
+    static bool finishOutput(SoundOutputFile& output, bool keep, const QString& fileName);
 
     int mCurrentOffset = 0;
     int mRangeStart = 0;

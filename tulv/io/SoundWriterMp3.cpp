@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <unistd.h>
 
 namespace {
 
@@ -214,18 +215,23 @@ SoundTools::Status SoundWriterMp3::open(QString fileName)
         setError(QStringLiteral("The writer is already open"), fileName.toUtf8().constData());
         return SoundTools::Error;
     }
-    mPartialName = partialFileName(fileName);
+    mOutput = std::make_unique<SoundOutputFile>(fileName);
     // Read and write: the encoder goes back to its header frame at close.
-    mFile = std::fopen(QFile::encodeName(mPartialName).constData(), "w+b");
+    if (mOutput->isStandardOutput()) {
+        const int stream = ::dup(STDOUT_FILENO);
+        mFile = stream >= 0 ? ::fdopen(stream, "wb") : nullptr;
+    } else {
+        mFile = std::fopen(QFile::encodeName(mOutput->writePath()).constData(), "w+b");
+    }
     if (!mFile) {
         setError(QString::fromLocal8Bit(std::strerror(errno)), fileName.toUtf8().constData());
-        mPartialName.clear();
+        mOutput.reset();
         return SoundTools::Error;
     }
     if (sLame.init_params(mEncoder) < 0) {
         std::fclose(mFile);
         mFile = nullptr;
-        commitPartialFile(mPartialName, fileName, false);
+        mOutput.reset();
         setError(QStringLiteral("The encoder refuses these settings (sample rate %1 Hz)").arg(mSampleRate),
                  fileName.toUtf8().constData());
         return SoundTools::Error;
@@ -291,8 +297,9 @@ void SoundWriterMp3::close()
         setError(QStringLiteral("Output write error"), mFileName.toUtf8().constData());
     }
     // Completes the header frame with the frame count, delay and padding:
-    // decoders then return exactly the frames that were encoded.
-    if (!mFailed)
+    // decoders then return exactly the frames that were encoded. A stream
+    // cannot be gone back over.
+    if (!mFailed && mOutput->isStaged())
         sLame.mp3_tags_fid(mEncoder, mFile);
     if (std::fclose(mFile) != 0 && !mFailed) {
         mFailed = true;
@@ -301,8 +308,15 @@ void SoundWriterMp3::close()
     mFile = nullptr;
     sLame.close(mEncoder);
     mEncoder = nullptr;
-    const bool committed = commitPartialFile(mPartialName, mFileName, !mFailed) && !mFailed;
-    if (committed)
-        writeMp3Tags(mTags, mFileName);
-    mPartialName.clear();
+    if (!mFailed && mOutput->isStaged())
+        writeMp3Tags(mTags, mOutput->writePath());
+    if (!finishOutput(*mOutput, !mFailed, mFileName))
+        mFailed = true;
+    mOutput.reset();
+}
+
+void SoundWriterMp3::cancel()
+{
+    mFailed = true;
+    close();
 }

@@ -36,6 +36,8 @@ public:
     // decoders drop its delay and padding), moves the file to its name and
     // writes the tags.
     void close() override;
+    void cancel() override;
+    bool hasFailed() const override { return mFailed; }
     void setTags(const SoundIDTag& tags) override { mTags = tags; }
     // 0 without an encoder, so that writeBuffer refuses every block.
     unsigned int getChannelNum() const override;
@@ -57,7 +59,7 @@ private:
     unsigned int mChannels = 2; // samples per frame given to write
     SoundIDTag mTags;
     QString mFileName;
-    QString mPartialName;
+    std::unique_ptr<SoundOutputFile> mOutput;
     bool mFailed = false;
 
     // 0: not tried yet, 1: encoder available, -1: unavailable.

@@ -74,14 +74,13 @@ SoundTools::Status SoundWriterSndfile::open(QString fileName)
     info.samplerate = mInfoSampleRate;
     info.channels = mChannels;
     info.format = mFormat;
-    mPartialName = partialFileName(fileName);
-    mHandle = sf_open(QFile::encodeName(mPartialName).constData(), SFM_WRITE, &info);
+    mOutput = std::make_unique<SoundOutputFile>(fileName);
+    mHandle = sf_open(QFile::encodeName(mOutput->writePath()).constData(), SFM_WRITE, &info);
     if (!mHandle) {
         const char* text = sf_strerror(nullptr);
         setError(text && *text ? QString::fromLocal8Bit(text) : QStringLiteral("Unable to open file for writing"),
                  fileName.toUtf8().constData());
-        QFile::remove(mPartialName);
-        mPartialName.clear();
+        mOutput.reset();
         return SoundTools::Error;
     }
     // Integer formats saturate at full scale instead of wrapping round.
@@ -132,11 +131,20 @@ void SoundWriterSndfile::close()
         setError(QStringLiteral("Unable to finish the file"), mFileName.toUtf8().constData());
     }
     mHandle = nullptr;
-    const bool committed = commitPartialFile(mPartialName, mFileName, !mFailed) && !mFailed;
     // A fresh file has no tags to clear, and a raw file has no place for
     // them: TagLib could mistake its samples for a container and "repair" it.
+    // Tags go in before the rename, so the final name never shows a file
+    // without them; a stream or device cannot be gone back over.
     const bool raw = (mFormat & SF_FORMAT_TYPEMASK) == SF_FORMAT_RAW;
-    if (committed && !raw && (!mTags.isEmpty() || !mTags.coverData.isEmpty()))
-        writeFileTags(mTags, mFileName);
-    mPartialName.clear();
+    if (!mFailed && mOutput->isStaged() && !raw && (!mTags.isEmpty() || !mTags.coverData.isEmpty()))
+        writeFileTags(mTags, mOutput->writePath());
+    if (!finishOutput(*mOutput, !mFailed, mFileName))
+        mFailed = true;
+    mOutput.reset();
+}
+
+void SoundWriterSndfile::cancel()
+{
+    mFailed = true;
+    close();
 }

@@ -6,9 +6,10 @@
 struct sf_private_tag;
 
 // Writes WAV, FLAC, Ogg Vorbis or headerless 32-bit float files through
-// libsndfile. The sound goes to a hidden file beside the target, which takes
-// the final name only when close finds every write succeeded: a failed run
-// never leaves a half-written file under the name the user asked for.
+// libsndfile, to the place SoundOutputFile chooses: a regular file takes the
+// sound under a hidden name and gets the final name only when close finds
+// every write succeeded; a device node, FIFO or "-" (standard output, where
+// the container can be streamed: not WAV into a pipe) is written directly.
 class SoundWriterSndfile : public SoundWriter {
 public:
     enum FileType { Wav = 0, Raw = 1, Flac = 2, Ogg = 3 };
@@ -25,8 +26,8 @@ public:
     unsigned int getChannelNum() const override { return static_cast<unsigned int>(mChannels); }
     // The libsndfile format code chosen by the constructor.
     int getFormatCode() const { return mFormat; }
-    // True once a write or the finalisation failed; close then discards the file.
-    bool hasFailed() const { return mFailed; }
+    bool hasFailed() const override { return mFailed; }
+    void cancel() override;
 
 protected:
     unsigned int write(unsigned int count, double* frames) override;
@@ -38,7 +39,7 @@ private:
     int mFormat;
     SoundIDTag mTags;
     QString mFileName;
-    QString mPartialName;
+    std::unique_ptr<SoundOutputFile> mOutput;
     bool mFailed = false;
 };
 
