@@ -124,6 +124,7 @@ int convertFile(const ConvertSettings& settings, const QString& in, const QStrin
     writer->setRange(int(firstFrame), int(lastFrame));
 
     AlgoRef<SoundAlgo> algo(buildOutputStage(settings.gain, settings.hasLimit, settings.limitDb));
+    SoundBuffer::setDefaultSize(SoundWriter::kFileJobBlockSize);
     before = SoundDebuggableClass::getError();
     const PassResult result = runPass(QStringLiteral("converting"), *algo, *reader, writer.get(), frames, settings.quiet);
     if (result != PassResult::Done)

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <new>
 #include <thread>
 
 using namespace testsupport;
@@ -95,6 +96,7 @@ TEST(ProcessAll, SignalsStopsAndFailuresEndTheRunAsTheySay)
         SoundTools::Status status;
         size_t written;
         std::vector<std::string> events;
+        int allocFailsAt = -1; // block whose process runs out of memory
     };
     const Case cases[] = {
         { "whole run", 2500, 0, -1, -1, SIZE_MAX, true, SoundTools::Ok, 2500,
@@ -109,6 +111,9 @@ TEST(ProcessAll, SignalsStopsAndFailuresEndTheRunAsTheySay)
         // Nothing of the failed block is written, no progress for it.
         { "process fails", 5000, 0, -1, 2, SIZE_MAX, true, SoundTools::Error, 1000,
           { "begin 5000", "progress 1000/5000", "end 1 2000" } },
+        // A buffer that cannot be had ends the run like a failure, not the process.
+        { "memory runs out", 5000, 0, -1, -1, SIZE_MAX, true, SoundTools::Error, 1000,
+          { "begin 5000", "progress 1000/5000", "end 1 2000" }, 2 },
         { "writer fails", 5000, 0, -1, -1, 1500, true, SoundTools::Error, 1500,
           { "begin 5000", "progress 1000/5000", "progress 2000/5000", "end 1 2000" } },
         { "no writer", 3500, 0, -1, -1, SIZE_MAX, false, SoundTools::Ok, 0,
@@ -129,6 +134,8 @@ TEST(ProcessAll, SignalsStopsAndFailuresEndTheRunAsTheySay)
                 algo->pleaseStop();
             if (blocks == c.failAt)
                 algo->failWith(SoundTools::Error);
+            if (blocks == c.allocFailsAt)
+                throw std::bad_alloc();
         });
         algo->pleaseStop(); // left from before the run
         SignalLog log(algo.get());
@@ -137,6 +144,9 @@ TEST(ProcessAll, SignalsStopsAndFailuresEndTheRunAsTheySay)
         EXPECT_EQ(algo->processAll(reader, c.writer ? &writer : nullptr), c.status);
         EXPECT_EQ(writer.frames(), c.written);
         EXPECT_EQ(log.events, c.events);
+        if (c.allocFailsAt > 0) {
+            EXPECT_TRUE(SoundDebuggableClass::getError().contains("Not enough memory"));
+        }
         if (c.writerFailsAfter != SIZE_MAX) {
             EXPECT_TRUE(messages.has("W:writer : disk full")) << "a writer failure is logged again";
         }

@@ -112,18 +112,71 @@ TEST(DetectorJson, MissingOrMistypedKeysAreRefused)
     EXPECT_FALSE(DetectorPtr(RMSStepDetector::createFromJSon(badMode)));
 }
 
-TEST(DetectorJson, ABadRegionEndsTheList)
+TEST(DetectorJson, ADamagedDocumentIsRefusedWholeNamingTheFirstFault)
 {
-    QJsonObject object;
-    DetectorPtr(new RMSStepDetector)->writeToJSon(object);
-    QJsonObject good { { "BeginSample", 0 }, { "SampleNb", 10 }, { "RMSSqrValue0", 1e-6 },
-                       { "RMSSqrValue1", 2e-6 }, { "MeanSmpl", 4 }, { "IsNoise", true } };
-    QJsonObject broken = good;
-    broken.insert("MeanSmpl", "many");
-    object.insert("Regions", QJsonArray { good, good, broken, good });
-    DetectorPtr restored(RMSStepDetector::createFromJSon(object));
-    ASSERT_TRUE(restored);
-    EXPECT_EQ(restored->getRegions().size(), 2u);
+    // Three regions tiling 0..151 at 44100 Hz, then one change per case.
+    const auto region = [](int begin, int length) {
+        return QJsonObject { { "BeginSample", begin }, { "SampleNb", length }, { "RMSSqrValue0", 1e-6 },
+                             { "RMSSqrValue1", 2e-6 }, { "MeanSmpl", length }, { "IsNoise", false } };
+    };
+    QJsonObject good;
+    DetectorPtr(new RMSStepDetector)->writeToJSon(good);
+    good.insert("SampleRate", 44100);
+    good.insert("Regions", QJsonArray { region(0, 100), region(100, 50), region(150, 1) });
+    struct Case {
+        const char* name;
+        int region; // -1: a key of the detector itself
+        const char* key;
+        QJsonValue value;
+        const char* error; // null: the document loads
+    };
+    const Case cases[] = {
+        { "as written", -1, "SampleRate", 44100.0, nullptr },
+        { "missing field", 1, "MeanSmpl", QJsonValue::Undefined, "region 2 of 3: MeanSmpl is missing" },
+        { "mistyped field", 1, "MeanSmpl", "many", "region 2 of 3: MeanSmpl must be a whole number" },
+        { "fraction", 2, "SampleNb", 0.5, "region 3 of 3: SampleNb must be a whole number" },
+        { "2^32", 0, "SampleNb", 4294967296.0, "region 1 of 3: SampleNb" },
+        { "2^31-1", 2, "BeginSample", 2147483647, "region 3 of 3: BeginSample" },
+        { "1e300", 1, "RMSSqrValue1", 1e300, "region 2 of 3: RMSSqrValue1" },
+        { "negative", 0, "RMSSqrValue0", -1e-6, "region 1 of 3: RMSSqrValue0" },
+        { "not a flag", 2, "IsNoise", 1, "region 3 of 3: IsNoise must be true or false" },
+        { "out of order", 2, "BeginSample", 50, "region 3 of 3: BeginSample 50 comes before region 2" },
+        { "overlap", 2, "BeginSample", 120, "region 3 of 3: BeginSample 120 overlaps region 2, which ends at 150" },
+        { "gap", 2, "BeginSample", 160, "region 3 of 3: BeginSample 160 leaves a gap after region 2" },
+        { "not an object", 1, nullptr, 7, "region 2 of 3: is 7, not an object" },
+        { "rate 2^32+44100", -1, "SampleRate", 4294967296.0 + 44100, "SampleRate must be a whole number" },
+        { "no rate", -1, "SampleRate", QJsonValue::Undefined, "SampleRate is missing" },
+        { "huge window", -1, "RMSTime", 1e300, "RMSTime" },
+        { "mode 1.5", -1, "OutputMode", 1.5, "OutputMode" },
+        { "list of numbers", -1, "Regions", 3, "Regions must be a list" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QJsonObject object = good;
+        if (c.region < 0) {
+            object.insert(c.key, c.value);
+            if (c.value.isUndefined())
+                object.remove(c.key);
+        } else {
+            QJsonArray regions = object.value("Regions").toArray();
+            QJsonObject item = regions.at(c.region).toObject();
+            item.insert(c.key ? c.key : "x", c.value);
+            if (c.value.isUndefined())
+                item.remove(c.key);
+            regions.replace(c.region, c.key ? QJsonValue(item) : c.value);
+            object.insert("Regions", regions);
+        }
+        SoundDebuggableClass::setError("none", nullptr);
+        DetectorPtr restored(RMSStepDetector::createFromJSon(throughText(object)));
+        if (!c.error) {
+            ASSERT_TRUE(restored) << SoundDebuggableClass::getError().toStdString();
+            EXPECT_EQ(restored->size(false), 3);
+            EXPECT_EQ(restored->getFullLength(), 150u);
+            continue;
+        }
+        EXPECT_FALSE(restored) << "a damaged list was taken, " << (restored ? restored->size(false) : 0) << " regions";
+        EXPECT_TRUE(SoundDebuggableClass::getError().contains(c.error)) << SoundDebuggableClass::getError().toStdString();
+    }
 }
 
 TEST(DetectorLocking, ThreadedReadersSeeWholeRegionsWhileTheDetectorRuns)

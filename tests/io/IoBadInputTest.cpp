@@ -87,6 +87,12 @@ TEST(IoBadInput, EveryKindOfUnreadableFileIsRefused)
         expectRefused(disguised, "not MP3");
     }
     expectRefused(dir.filePath("wav-inside.mp3"), "WAV");
+    // A WAV header saying MPEG Layer III over data that is none.
+    QByteArray mpegWav = bytesOf(dir.filePath("full.wav"));
+    mpegWav[20] = 0x55;
+    mpegWav.replace(44, mpegWav.size() - 44, QByteArray(mpegWav.size() - 44, '\0'));
+    ASSERT_TRUE(writeBytes(dir.filePath("mpeg.wav"), mpegWav));
+    expectRefused(dir.filePath("mpeg.wav"), "declares MPEG audio");
     if (haveTool("lame")) {
         ASSERT_TRUE(runTool("lame", { "--quiet", dir.filePath("full.wav"), dir.filePath("full.mp3") }));
         ASSERT_TRUE(writeBytes(dir.filePath("cut.mp3"), bytesOf(dir.filePath("full.mp3")).left(3)));
@@ -160,13 +166,96 @@ TEST(IoBadInput, FileCutWhileReadingEndsTheStreamAndSaysWhatIsMissing)
     EXPECT_TRUE(error.contains("60000 frames missing")) << error.toStdString();
 }
 
-TEST(IoBadInput, SourcesBeyondThirtyOneBitFramesAreRefused)
+TEST(IoBadInput, HeaderLimitsHoldAtTheirEdges)
 {
-    // The data chunk is all there, so only the length can make it fail.
+    // 8-bit mono WAV headers over sparse data: only the declared length or
+    // rate can make them fail.
+    struct Case {
+        const char* name;
+        long long frames;
+        quint32 rate;
+        const char* refusal; // null: the file reads to its end
+    };
+    const Case cases[] = {
+        { "longest", SoundReader::kMaxFrames, 44100, nullptr },
+        { "one frame too long", SoundReader::kMaxFrames + 1, 44100, "at most" },
+        { "beyond 31 bits", 0x80000000LL + 100, 44100, "at most" },
+        { "lowest rate", 4000, 1000, nullptr },
+        { "1 Hz", 4000, 1, "1 Hz" },
+        { "800 kHz", 4000, 800000, "800000 Hz" },
+        { "2^31-1 Hz", 4000, 2147483647u, "2147483647 Hz" },
+    };
     QTemporaryDir dir;
-    const QString name = dir.filePath("long.wav");
-    ASSERT_TRUE(writeSparseWav(name, 0x80000000u + 100, 44100));
-    expectRefused(name, "2147483647");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString name = dir.filePath(QString::fromLatin1(c.name) + ".wav");
+        ASSERT_TRUE(writeSparseWav(name, quint32(c.frames), c.rate));
+        if (c.refusal) {
+            expectRefused(name, QString::fromLatin1(c.refusal));
+            continue;
+        }
+        // The last 3000 frames through a window keeping an 8192-frame
+        // overlap, as a long analysis window does: the padding behind the
+        // last frame must not run the positions past the 32-bit range.
+        SoundReaderSndfile reader;
+        ASSERT_EQ(reader.open(name), SoundTools::Ok);
+        const long long start = std::max(0LL, c.frames - 3000);
+        reader.setStartPoint(double(start) / c.rate);
+        reader.rewind();
+        ASSERT_EQ(reader.getOffset(), start);
+        auto buffer = SoundBuffer::createNew(c.rate);
+        buffer->alloc(16384, 2, 1, 1);
+        long long got = 0;
+        for (int block = 0; block < 8 && !reader.atEnd(); ++block) {
+            got += reader.stereoRead(buffer, 8192);
+            EXPECT_GE(buffer->getOrigin(), start - 8192);
+        }
+        EXPECT_TRUE(reader.atEnd());
+        EXPECT_EQ(got, c.frames - start);
+        EXPECT_GE(reader.getOffset(), c.frames);
+    }
+}
+
+TEST(IoBadInput, JoinedRecordingsAreReadWholeOrRefusedAtTheJoin)
+{
+    // Two one-second recordings joined end to end, as `cat` joins them.
+    struct Case {
+        const char* name;
+        const char* ext;
+        int secondRate;
+        int secondChannels;
+        const char* refusal; // null: both parts are read
+    };
+    const Case cases[] = {
+        { "mp3, mono after stereo", "mp3", 44100, 1, nullptr },
+        { "mp3, 22050 Hz after 44100 Hz", "mp3", 22050, 1, "changes from 44100 Hz to 22050 Hz at 00:00:01" },
+        { "ogg, 22050 Hz after 44100 Hz", "ogg", 22050, 1, "second Ogg stream (22050 Hz, mono) begins at 00:00:01.000" },
+        { "ogg, same format", "ogg", 44100, 2, "second Ogg stream (44100 Hz, 2 channels) begins at 00:00:01.000" },
+    };
+    QTemporaryDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QByteArray joined;
+        for (int part = 0; part < 2; ++part) {
+            const QString wav = dir.filePath(QStringLiteral("part%1.wav").arg(part));
+            const QString coded = dir.filePath(QStringLiteral("part%1.").arg(part) + c.ext);
+            ASSERT_TRUE(runTool("sox", { "-n", "-r", QString::number(part ? c.secondRate : 44100), "-c",
+                                         QString::number(part ? c.secondChannels : 2), wav, "synth", "1", "sine",
+                                         "440" }));
+            ASSERT_TRUE(QString(c.ext) == "mp3" ? runTool("lame", { "--quiet", wav, coded })
+                                                : runTool("sox", { wav, coded }));
+            joined += bytesOf(coded);
+        }
+        const QString name = dir.filePath(QStringLiteral("joined.") + c.ext);
+        ASSERT_TRUE(writeBytes(name, joined));
+        if (c.refusal) {
+            expectRefused(name, QString::fromLatin1(c.refusal));
+            continue;
+        }
+        Samples samples;
+        ASSERT_TRUE(readFile(name, samples));
+        EXPECT_NEAR(samples.size() / 2.0, 2 * 44100.0, 3 * 1152.0);
+    }
 }
 
 TEST(IoBadInput, UnwritableOutputsFailAtOpenAndLeaveNothing)

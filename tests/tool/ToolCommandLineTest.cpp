@@ -8,6 +8,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 
 
@@ -115,6 +118,12 @@ TEST(ToolErrors, EveryMistakeAndFailureHasItsMessageAndExitCode)
     const ToolRun info = fails({ "info", missing, mono }, noSuchFile);
     for (const char* shown : { "container:      FLAC", "channels:       1", "44100 Hz", "88200", "00:00:02.000" })
         EXPECT_TRUE(info.out.contains(shown)) << shown << " in " << info.out.toStdString();
+    // The same as JSON, one object per readable file.
+    const QJsonArray json = QJsonDocument::fromJson(fails({ "info", "--json", missing, mono }, noSuchFile).out.toUtf8()).array();
+    ASSERT_EQ(json.size(), 1);
+    EXPECT_EQ(json[0].toObject().value("channels").toInt(), 1);
+    EXPECT_EQ(json[0].toObject().value("frames").toInt(), 88200);
+    EXPECT_EQ(json[0].toObject().value("container").toString(), "FLAC");
 
     EXPECT_EQ(filesIn(dir.path()), QStringList({ "mono.flac", "notes.txt", "side-a.flac", "tone.wav" }))
         << "a failed job left a file behind";

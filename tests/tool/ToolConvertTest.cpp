@@ -190,6 +190,9 @@ TEST_F(ToolConvert, OnlyRegularFilesAreReplacedAndBatchesGoOnPastAFailure)
     const QString tool = QString("'%1' convert '%2' - -q").arg(TULV_TOOL_PATH, mTone);
     ASSERT_TRUE(runPeer("bash", { "-c", tool + QString(" --to flac | cat > '%1'").arg(path("piped.flac")) }));
     EXPECT_EQ(readSound(path("piped.flac")).samples, mOriginal.samples);
+    // Standard input, in any container: here FLAC through a pipe.
+    ASSERT_TRUE(runPeer("bash", { "-c", QString("cat '%1' | '%2' convert - '%3' -q").arg(path("piped.flac"), TULV_TOOL_PATH, path("stdin.wav")) }));
+    EXPECT_EQ(readSound(path("stdin.wav")).samples, mOriginal.samples);
     QString refused;
     EXPECT_FALSE(runPeer("bash", { "-o", "pipefail", "-c", tool + " | cat > /dev/null" }, &refused));
     EXPECT_TRUE(refused.contains("cannot write '-'") && refused.contains("--to flac")) << refused.toStdString();

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
+#include <new>
 #include <typeinfo>
 
 namespace {
@@ -332,8 +333,19 @@ int SoundAlgo::endProcessLoop(LoopContext& context)
     return 0;
 }
 
-SoundTools::Status SoundAlgo::initProcessLoop(SoundReader& reader, LoopContext& context)
+SoundTools::Status SoundAlgo::outOfMemory(LoopContext& context)
 {
+    context.status = SoundTools::Error;
+    context.outBuffer.reset();
+    setError(QStringLiteral("Not enough memory for the processing buffers"), getName().toUtf8().constData());
+    return SoundTools::Error;
+}
+
+// Buffers are sized from the source (its rate, the algorithms' windows): an
+// allocation that fails is reported like any other failed run, never thrown
+// at the caller.
+SoundTools::Status SoundAlgo::initProcessLoop(SoundReader& reader, LoopContext& context)
+try {
     context.reset();
     if (getInputNumber() != 1 || getOutputNumber() != 1)
         return SoundTools::Error;
@@ -360,10 +372,12 @@ SoundTools::Status SoundAlgo::initProcessLoop(SoundReader& reader, LoopContext& 
     setOutOrigin();
     context.advance = -static_cast<int>(context.inOverlap);
     return SoundTools::Ok;
+} catch (const std::bad_alloc&) {
+    return outOfMemory(context);
 }
 
 SoundTools::Status SoundAlgo::singleProcessLoop(SoundReader& reader, LoopContext& context, SoundWriter* writer)
-{
+try {
     context.status = SoundTools::Ok;
     SoundTools::Status blockResult = SoundTools::Ok;
     const int inOriginBefore = context.inBuffer->getOrigin();
@@ -404,4 +418,6 @@ SoundTools::Status SoundAlgo::singleProcessLoop(SoundReader& reader, LoopContext
         return SoundTools::Stopped;
     }
     return context.status != SoundTools::Ok ? context.status : blockResult;
+} catch (const std::bad_alloc&) {
+    return outOfMemory(context);
 }

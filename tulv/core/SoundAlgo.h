@@ -177,6 +177,10 @@ protected:
     int mOffset = 0;
     std::atomic<bool> mStop { false };
     QString mId;
+
+private:
+    // Ends a run whose buffers could not be allocated, with an error.
+    SoundTools::Status outOfMemory(LoopContext& context);
 };
 
 #endif

@@ -503,6 +503,13 @@ RMSStepDetector::Region RMSStepDetector::getRegion(int index, bool fromBackup) c
     return index >= 0 && size_t(index) < list.size() ? list[size_t(index)] : Region();
 }
 
+void RMSStepDetector::setNoise(int index, bool noise)
+{
+    WriteHold lock(mLock);
+    if (index >= 0 && size_t(index) < mRegions.size())
+        mRegions[size_t(index)].noise = noise;
+}
+
 int RMSStepDetector::size(bool fromBackup) const
 {
     ReadHold lock(mLock);
@@ -586,98 +593,6 @@ void RMSStepDetector::clearBackup()
 void RMSStepDetector::resetRegions()
 {
     mRegions = mBackup;
-}
-
-void RMSStepDetector::writeToJSon(QJsonObject& object) const
-{
-    object.insert(QStringLiteral("Class"), QStringLiteral("RMSStepDetector"));
-    object.insert(QStringLiteral("NoiseThreshold"), noiseLevelDb());
-    object.insert(QStringLiteral("RMSTime"), mRMSTime);
-    object.insert(QStringLiteral("MinSlopeTime"), mSlopeDetector.getMinSlopeTime());
-    object.insert(QStringLiteral("OutputMode"), static_cast<int>(mOutputMode));
-    object.insert(QStringLiteral("RealTimeMode"), mRealTimeMode);
-    object.insert(QStringLiteral("SampleRate"), static_cast<double>(getSampleRate()));
-    if (mRegions.empty())
-        return;
-    QJsonArray regions;
-    for (const Region& region : mRegions) {
-        QJsonObject item;
-        item.insert(QStringLiteral("BeginSample"), region.begin);
-        item.insert(QStringLiteral("SampleNb"), region.length);
-        item.insert(QStringLiteral("RMSSqrValue0"), region.level0);
-        item.insert(QStringLiteral("RMSSqrValue1"), region.level1);
-        item.insert(QStringLiteral("MeanSmpl"), region.weight);
-        item.insert(QStringLiteral("IsNoise"), region.noise);
-        regions.append(item);
-    }
-    object.insert(QStringLiteral("Regions"), regions);
-}
-
-RMSStepDetector* RMSStepDetector::createFromJSon(QJsonObject object)
-{
-    const QJsonValue cls = object.value(QStringLiteral("Class"));
-    const QJsonValue threshold = object.value(QStringLiteral("NoiseThreshold"));
-    const QJsonValue rmsTime = object.value(QStringLiteral("RMSTime"));
-    const QJsonValue slopeTime = object.value(QStringLiteral("MinSlopeTime"));
-    const QJsonValue mode = object.value(QStringLiteral("OutputMode"));
-    const QJsonValue realTime = object.value(QStringLiteral("RealTimeMode"));
-    if (!cls.isString() || cls.toString() != QLatin1String("RMSStepDetector") || !threshold.isDouble()
-        || !rmsTime.isDouble() || !slopeTime.isDouble() || !mode.isDouble() || !realTime.isBool())
-        return nullptr;
-    const int modeValue = mode.toInt(-1);
-    // An output mode outside the enumeration would leave process writing
-    // nothing it could name: refuse the object instead.
-    if (modeValue < RegionLevel || modeValue > NoOutput)
-        return nullptr;
-    auto* detector = new RMSStepDetector(threshold.toDouble(), rmsTime.toDouble(), slopeTime.toDouble(),
-                                         static_cast<OutputMode>(modeValue), realTime.toBool());
-    detector->readFromJSon(object);
-    return detector;
-}
-
-bool RMSStepDetector::readFromJSon(QJsonObject& object)
-{
-    SoundAlgo::readFromJSon(object);
-    const QJsonValue rate = object.value(QStringLiteral("SampleRate"));
-    if (!rate.isDouble())
-        return false;
-    mSampleRate = static_cast<unsigned int>(std::max(0.0, rate.toDouble()));
-    const QJsonValue list = object.value(QStringLiteral("Regions"));
-    if (!list.isArray())
-        return false;
-    bool complete = true;
-    {
-        WriteHold lock(mLock);
-        for (const QJsonValue& element : list.toArray()) {
-            const QJsonObject item = element.toObject();
-            const QJsonValue begin = item.value(QStringLiteral("BeginSample"));
-            const QJsonValue length = item.value(QStringLiteral("SampleNb"));
-            const QJsonValue level0 = item.value(QStringLiteral("RMSSqrValue0"));
-            const QJsonValue level1 = item.value(QStringLiteral("RMSSqrValue1"));
-            const QJsonValue weight = item.value(QStringLiteral("MeanSmpl"));
-            const QJsonValue noise = item.value(QStringLiteral("IsNoise"));
-            if (!element.isObject() || !begin.isDouble() || !length.isDouble() || !level0.isDouble()
-                || !level1.isDouble() || !weight.isDouble() || !noise.isBool()) {
-                complete = false;
-                break;
-            }
-            Region region;
-            region.begin = begin.toInt();
-            region.length = length.toInt();
-            region.level0 = level0.toDouble();
-            region.level1 = level1.toDouble();
-            region.weight = weight.toInt();
-            region.noise = noise.toBool();
-            mRegions.push_back(region);
-        }
-        if (complete)
-            mBackup = mRegions;
-    }
-    if (!complete)
-        return false;
-    if (isDebug())
-        printRegions("JSON Loaded");
-    return true;
 }
 
 void RMSStepDetector::printRegions(const char* title)

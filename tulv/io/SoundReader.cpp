@@ -10,6 +10,7 @@
 #include <QDebug>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <iomanip>
 #include <sstream>
@@ -61,6 +62,19 @@ bool SoundReader::checkSourceFile(const QString& fileName)
     return false;
 }
 
+bool SoundReader::checkSampleRate(long long rate, const QString& fileName)
+{
+    if (rate >= kMinSampleRate && rate <= kMaxSampleRate)
+        return true;
+    setError(QStringLiteral("The header declares a sample rate of %1 Hz; only %2 to %3 Hz can be read, so the "
+                            "header is damaged or the file is not a recording.")
+                 .arg(rate)
+                 .arg(kMinSampleRate)
+                 .arg(kMaxSampleRate),
+             fileName.toUtf8().constData());
+    return false;
+}
+
 bool SoundReader::isRecognized(QString fileName)
 {
     const QString ext = getExtension(fileName);
@@ -98,6 +112,8 @@ unsigned int SoundReader::stereoRead(std::shared_ptr<SoundBuffer> buffer, unsign
     if (kept == 0 && margin >= buffer->getFrameNB())
         kept = buffer->getFrameNB();
     buffer->setOrigin(mOffset - static_cast<int>(kept));
+    // Positions are worked out in 64 bits: near the end of a long source the
+    // frames asked for and the padding reach past the 32-bit range.
     long long want = (long long)buffer->getFrameNBAllocated() - kept;
     bool atEndPoint = false;
     if (mEndPoint > 0) {
@@ -115,20 +131,26 @@ unsigned int SoundReader::stereoRead(std::shared_ptr<SoundBuffer> buffer, unsign
             qCritical() << "Buffer size smaller than margin !" << buffer->getFrameNBAllocated() << " vs " << kept;
         return 0;
     }
-    const unsigned int n =
-        atEndPoint ? 0 : read(static_cast<unsigned int>(want), buffer->getRelFrame(static_cast<int>(kept)));
-    const bool exhausted = atEndPoint || n < want;
+    const long long room = INT_MAX - (long long)mOffset;
+    want = std::min(want, room);
+    const unsigned int n = atEndPoint || want < 1
+        ? 0
+        : read(static_cast<unsigned int>(want), buffer->getRelFrame(static_cast<int>(kept)));
+    const bool exhausted = atEndPoint || n < want || n == room;
     mOffset += static_cast<int>(n);
     buffer->setFrameNB(n + kept);
     // At the end of the source, zero frames pushed through the overlap of the
     // chain let the last real frames come out: at least a whole margin of
     // them, even when the stream was too short to fill the margin. A short
     // read that only filled a small window is not the end, and padding it
-    // would insert silence.
+    // would insert silence. The padding stops at the last addressable
+    // position, which only a source longer than the readers accept reaches.
     const unsigned int flush = std::max(kept, margin);
     if (n < flush && exhausted) {
-        buffer->appendMargin(flush - n);
-        mOffset += static_cast<int>(flush - n);
+        const unsigned int pad =
+            static_cast<unsigned int>(std::min<long long>(flush - n, INT_MAX - (long long)mOffset));
+        buffer->appendMargin(pad);
+        mOffset += static_cast<int>(pad);
     }
     if (exhausted)
         mAtEnd = true;

@@ -60,6 +60,16 @@ public:
     // Absolute index of the next frame stereoRead delivers.
     int getOffset() const { return mOffset; }
 
+    // The longest source the readers accept. Frame positions are 32-bit
+    // signed; the headroom above the last frame leaves room for the zero
+    // frames that push the tail through the chain's overlap (up to a
+    // 5-second window at the highest rate) and for the windows that look
+    // past a position.
+    static constexpr long long kMaxFrames = 2147483647LL - (1LL << 24);
+    // Sample rates the readers accept, in Hz; open refuses others.
+    static constexpr unsigned int kMinSampleRate = 1000;
+    static constexpr unsigned int kMaxSampleRate = 768000;
+
 protected:
     // Delivers at most `count` interleaved stereo frames into `dest`; fewer
     // than `count` means the source is exhausted.
@@ -68,8 +78,10 @@ protected:
     // Reports and returns false when `fileName` is missing, a directory,
     // unreadable or empty: decoders give vaguer reasons for those.
     static bool checkSourceFile(const QString& fileName);
-    // The longest source 32-bit signed frame positions can address.
-    static constexpr long long kMaxFrames = 2147483647LL;
+    // Reports and returns false for a sample rate outside the range below:
+    // such a rate is a damaged header, and buffers sized from it would be
+    // absurd (gigabytes per second of sound, or windows under one frame).
+    static bool checkSampleRate(long long rate, const QString& fileName);
 
     int mOffset = 0;
     double mStartPoint = 0.0;

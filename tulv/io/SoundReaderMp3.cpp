@@ -1,5 +1,6 @@
 #include "tulv/io/SoundReaderMp3.h"
 
+#include "tulv/core/TimeText.h"
 #include "tulv/io/SoundTags.h"
 
 #include <QFile>
@@ -120,6 +121,8 @@ SoundTools::Status SoundReaderMp3::open(QString fileName)
         return fail(fileName, QStringLiteral("The sound is %1 frames long; at most %2 frames can be processed.")
                                   .arg(mFrames)
                                   .arg(kMaxFrames));
+    if (!checkRateThroughout(fileName, rate))
+        return SoundTools::Error;
     mpg123_format_none(mHandle);
     mpg123_format(mHandle, rate, MPG123_STEREO, MPG123_ENC_SIGNED_16);
     mFileName = fileName;
@@ -127,6 +130,39 @@ SoundTools::Status SoundReaderMp3::open(QString fileName)
     mOffset = 0;
     mTags = readMp3Tags(fileName);
     return SoundTools::Ok;
+}
+
+// Files joined end to end (as `cat` or a player's recorder makes them) may
+// change rate part-way; decoding on at the first rate would play the rest at
+// the wrong speed. A change of channels is harmless: every frame is decoded
+// to stereo. One pass over the frame headers, without decoding, finds it.
+bool SoundReaderMp3::checkRateThroughout(const QString& fileName, long rate)
+{
+    long long samples = 0;
+    for (;;) {
+        const int result = mpg123_framebyframe_next(mHandle);
+        if (result == MPG123_NEW_FORMAT) {
+            long newRate = 0;
+            int channels = 0, encoding = 0;
+            mpg123_getformat(mHandle, &newRate, &channels, &encoding);
+            if (newRate != rate) {
+                fail(fileName, QStringLiteral("The sample rate changes from %1 Hz to %2 Hz at %3: the file joins "
+                                              "several recordings; cut it there to read each part.")
+                                   .arg(rate)
+                                   .arg(newRate)
+                                   .arg(QString::fromStdString(SoundTools::timeText(double(samples) / rate))));
+                return false;
+            }
+        } else if (result != MPG123_OK) {
+            break;
+        }
+        samples += mpg123_spf(mHandle);
+    }
+    if (mpg123_seek(mHandle, 0, SEEK_SET) < 0) {
+        fail(fileName, QString::fromLocal8Bit(mpg123_strerror(mHandle)));
+        return false;
+    }
+    return true;
 }
 
 void SoundReaderMp3::close()

@@ -33,6 +33,7 @@ protected:
 
 private:
     SoundTools::Status fail(const QString& fileName, const QString& reason);
+    bool checkRateThroughout(const QString& fileName, long rate);
 
     mpg123_handle_struct* mHandle = nullptr;
     int mSampleRate = 0;

@@ -1,9 +1,11 @@
 #include "tulv/io/SoundReaderSndfile.h"
 
+#include "tulv/core/TimeText.h"
 #include "tulv/io/SoundTags.h"
 
 #include <QFile>
 
+#include <mpg123.h>
 #include <sndfile.h>
 
 #include <algorithm>
@@ -62,6 +64,105 @@ long long declaredWavFrames(const QString& fileName)
     return -1;
 }
 
+// The data chunk of a WAV file whose format tag says MPEG audio (0x50,
+// 0x55); false for any other file.
+bool wavMpegData(const QString& fileName, QByteArray& start)
+{
+    QFile file(fileName);
+    unsigned char head[12];
+    if (!file.open(QIODevice::ReadOnly) || file.read(reinterpret_cast<char*>(head), 12) != 12
+        || std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "WAVE", 4) != 0)
+        return false;
+    bool mpeg = false;
+    for (int chunks = 0; chunks < 64; ++chunks) {
+        unsigned char chunk[8];
+        if (file.read(reinterpret_cast<char*>(chunk), 8) != 8)
+            return false;
+        const quint32 size = le32(chunk + 4);
+        if (std::memcmp(chunk, "fmt ", 4) == 0) {
+            unsigned char tag[2];
+            if (size < 2 || file.read(reinterpret_cast<char*>(tag), 2) != 2)
+                return false;
+            const int format = tag[0] | tag[1] << 8;
+            mpeg = format == 0x50 || format == 0x55;
+            if (!mpeg || !file.seek(file.pos() + (size - 2) + (size & 1)))
+                return false;
+        } else if (std::memcmp(chunk, "data", 4) == 0) {
+            // The first frames tell; a few hundred kilobytes hold dozens.
+            start = file.read(std::min<qint64>(size, 256 * 1024));
+            return mpeg;
+        } else if (!file.seek(file.pos() + size + (size & 1))) {
+            return false;
+        }
+    }
+    return false;
+}
+
+// Whether MPEG audio data holds a frame that decodes. libsndfile hands such
+// data to a decoder of its own that prints to the console and then reports a
+// missing file; a quiet decoder of ours tells first what is wrong.
+bool decodesAsMpeg(const QByteArray& data)
+{
+    mpg123_handle* handle = mpg123_new(nullptr, nullptr);
+    if (!handle)
+        return false;
+    mpg123_param(handle, MPG123_ADD_FLAGS, MPG123_QUIET, 0.0);
+    bool decoded = false;
+    if (mpg123_open_feed(handle) == MPG123_OK
+        && mpg123_feed(handle, reinterpret_cast<const unsigned char*>(data.constData()), size_t(data.size()))
+            == MPG123_OK) {
+        for (int tries = 0; tries < 64 && !decoded; ++tries) {
+            off_t frame = 0;
+            unsigned char* audio = nullptr;
+            size_t bytes = 0;
+            const int result = mpg123_decode_frame(handle, &frame, &audio, &bytes);
+            decoded = result == MPG123_OK && bytes > 0;
+            if (result != MPG123_OK && result != MPG123_NEW_FORMAT)
+                break;
+        }
+    }
+    mpg123_delete(handle);
+    return decoded;
+}
+
+// Where a second logical stream begins in an Ogg file: files joined end to
+// end make a chain of streams, of which libsndfile reads only the first.
+// Returns the byte offset of that stream's first page (0: a single stream)
+// and its rate and channels when it carries Vorbis. Only page headers are
+// read, one seek per page.
+qint64 chainedOggStream(const QString& fileName, int& rate, int& channels)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    bool pastHeaders = false;
+    for (qint64 at = 0;;) {
+        unsigned char page[27 + 255];
+        if (!file.seek(at) || file.read(reinterpret_cast<char*>(page), 27) != 27 || std::memcmp(page, "OggS", 4) != 0)
+            return 0;
+        const int segments = page[26];
+        if (file.read(reinterpret_cast<char*>(page + 27), segments) != segments)
+            return 0;
+        qint64 body = 0;
+        for (int i = 0; i < segments; ++i)
+            body += page[27 + i];
+        // Streams multiplexed side by side all begin on the first pages;
+        // a beginning after other pages is a stream that follows.
+        const bool begins = page[5] & 0x02;
+        if (begins && pastHeaders) {
+            unsigned char id[16];
+            rate = channels = 0;
+            if (file.read(reinterpret_cast<char*>(id), 16) == 16 && std::memcmp(id, "\x01vorbis", 7) == 0) {
+                channels = id[11];
+                rate = int(le32(id + 12));
+            }
+            return at;
+        }
+        pastHeaders = pastHeaders || !begins;
+        at += 27 + segments + body;
+    }
+}
+
 } // namespace
 
 SoundReaderSndfile::~SoundReaderSndfile()
@@ -82,6 +183,10 @@ SoundTools::Status SoundReaderSndfile::open(QString fileName)
     resetAtEnd();
     if (!checkSourceFile(fileName))
         return SoundTools::Error;
+    QByteArray mpeg;
+    if (wavMpegData(fileName, mpeg) && !decodesAsMpeg(mpeg))
+        return fail(fileName, QStringLiteral("The WAV header declares MPEG audio, but the data holds no MPEG frame "
+                                             "that decodes: the file is damaged."));
     SF_INFO info;
     std::memset(&info, 0, sizeof info);
     mHandle = sf_open(QFile::encodeName(fileName).constData(), SFM_READ, &info);
@@ -108,6 +213,10 @@ SoundTools::Status SoundReaderSndfile::open(QString fileName)
     }
     if (mChannels < 1 || mInfoSampleRate < 1)
         return fail(fileName, QStringLiteral("The file declares no channels or no sample rate."));
+    if (!checkSampleRate(mInfoSampleRate, fileName)) {
+        close();
+        return SoundTools::Error;
+    }
     if (mFrames > kMaxFrames)
         return fail(fileName, QStringLiteral("The sound is %1 frames long; at most %2 frames (about %3 hours at "
                                              "%4 Hz) can be processed.")
@@ -117,6 +226,20 @@ SoundTools::Status SoundReaderSndfile::open(QString fileName)
                                   .arg(mInfoSampleRate));
     if (!truncationCheck(fileName))
         return SoundTools::Error;
+    if ((mFormat & SF_FORMAT_TYPEMASK) == SF_FORMAT_OGG) {
+        int rate = 0, channels = 0;
+        if (chainedOggStream(fileName, rate, channels) > 0) {
+            const QString what = rate > 0
+                ? QStringLiteral(" (%1 Hz, %2)")
+                      .arg(rate)
+                      .arg(channels == 1 ? QStringLiteral("mono") : QStringLiteral("%1 channels").arg(channels))
+                : QString();
+            return fail(fileName, QStringLiteral("A second Ogg stream%1 begins at %2, after the first one ends: the "
+                                                 "file joins several recordings; cut it there to read each part.")
+                                      .arg(what)
+                                      .arg(QString::fromStdString(SoundTools::timeText(double(mFrames) / mInfoSampleRate))));
+        }
+    }
     mTags = readFileTags(fileName);
     return SoundTools::Ok;
 }

@@ -46,6 +46,13 @@ public:
     // True once a write or the finalisation failed: close then keeps nothing.
     virtual bool hasFailed() const { return false; }
 
+    // The block size for jobs that carry sound from one file to another (a
+    // conversion), for SoundBuffer::setDefaultSize: 16384 frames move 64 KiB
+    // of 16-bit stereo per read and per write, sixteen times fewer system
+    // calls than the default block, while a stop request still comes within
+    // a fraction of a second.
+    static constexpr unsigned int kFileJobBlockSize = 16384;
+
     // Absolute frame indices, in the time base of the buffers to be written:
     // `start` is the first frame of the output, nothing at or past `end` is written.
     void setRange(int start, int end)
