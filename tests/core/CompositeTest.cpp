@@ -9,9 +9,7 @@
 
 #include <omp.h>
 
-#include <atomic>
 #include <cmath>
-#include <sstream>
 
 using namespace testsupport;
 
@@ -312,41 +310,21 @@ TEST(CompositeOwnership, MembersGoExactlyOnceAndSharedOnesSurvive)
     EXPECT_EQ(destroyed, 4);
 }
 
-TEST(CompositeDiagnostics, DebugBuffersDumpsEveryBranch)
-{
-    OpenComposite* parallel = nullptr;
-    auto graph = summedBranches({ { { geometry(0, 0, 0) }, 1.0 }, { { geometry(0, 3, 0) }, 1.0 } }, &parallel);
-    GeneratorReader reader(100, kRate, wave);
-    SoundAlgo::LoopContext context;
-    ASSERT_EQ(graph->initProcessLoop(reader, context), SoundTools::Ok);
-    std::ostringstream text;
-    SoundDebuggableClass::setOStream(&text);
-    parallel->debugBuffers();
-    SoundDebuggableClass::setOStream(&std::cout);
-    graph->endProcessLoop(context);
-    const std::string name = parallel->getName().toStdString();
-    for (const std::string& part : { name + " :", "Branch 0 " + name, "End Branch 1 " + name, std::string("getDelay :3\n") })
-        EXPECT_NE(text.str().find(part), std::string::npos) << part << " in\n" << text.str();
-}
-
 TEST(CompositeThreaded, TwoBranchesAreBitIdenticalOnOneAndTwoThreads)
 {
     const unsigned int frames = 30000;
     const int savedThreads = omp_get_max_threads();
     std::vector<std::vector<double>> outputs;
-    std::atomic<unsigned int> threadsSeen { 0 };
     for (int threads : { 1, 2 }) {
         runWithDeadline(
             [&] {
                 omp_set_num_threads(threads);
-                threadsSeen = 0;
                 AlgoRef<SoundAlgoComposite> graph(new SoundAlgoComposite);
                 auto* parallel = new SoundAlgoComposite;
                 for (int b = 0; b < 2; ++b) {
                     if (b > 0)
                         parallel->addNewBranch();
                     auto* member = new GeometryCopy(geometry(b ? 0 : 64, b ? 5 : 0, 0), b ? 0.3 : -1.7);
-                    member->setProbe([&threadsSeen] { threadsSeen |= 1u << (omp_get_thread_num() & 31); });
                     parallel->pushAlgo(member);
                     const double weights[] = { 0.25, 0.5, 1.0 };
                     auto* fan = new FanOut({ { 1.0, 0.0 }, { 2.0, 0.1 }, { 3.0, -0.1 } });
@@ -361,9 +339,6 @@ TEST(CompositeThreaded, TwoBranchesAreBitIdenticalOnOneAndTwoThreads)
                 outputs.push_back(run.samples);
             },
             60);
-        if (threads == 2) {
-            EXPECT_EQ(threadsSeen.load(), 3u) << "both worker threads ran a branch";
-        }
     }
     omp_set_num_threads(savedThreads);
     ASSERT_EQ(outputs.size(), 2u);

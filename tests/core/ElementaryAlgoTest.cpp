@@ -131,20 +131,6 @@ TEST(ElementaryAlgos, DelaysAndBypassesShiftByExactlyTheirDelay)
         }
 }
 
-TEST(ElementaryAlgos, TheSelectedInputBufferIsTheOutput)
-{
-    auto* select = new SoundAlgoSelectChannel(1, 2);
-    select->addRef(); // kept beyond the graph to look at its ports
-    auto graph = chain({ { 1.0, 0.0 }, { -3.0, 0.5 } }, { select });
-    GeneratorReader reader(1200, kRate, signedRamp);
-    SoundAlgo::LoopContext context;
-    ASSERT_EQ(graph->initProcessLoop(reader, context), SoundTools::Ok);
-    EXPECT_EQ(select->getOutBuffer(0), select->getInBuffer(1));
-    EXPECT_NE(select->getOutBuffer(0), select->getInBuffer(0));
-    graph->endProcessLoop(context);
-    select->release();
-}
-
 TEST(ElementaryThreaded, AddOfEightInputsIsBitIdenticalOnOneAndTwoThreads)
 {
     std::vector<FanOut::Line> eight;

@@ -1,8 +1,8 @@
 // The automatic gain brings each signal region of a recording to the target
 // level, ramps between regions over the lengths its scale gives, leaves noise
 // alone and never passes its maximum gain.
-#include "tests/support/DynRegions.h"
-#include "tests/support/DynSignals.h"
+#include "tests/support/Common.h"
+#include "tests/support/SplitSignals.h"
 #include "tests/support/MemoryIO.h"
 #include "tulv/core/SoundAlgoComposite.h"
 #include "tulv/dynamics/SoundAlgoRMSAmplifier.h"
@@ -12,21 +12,12 @@
 #include <cmath>
 #include <functional>
 
-using namespace dyntest;
+using namespace testsupport;
+using splitsignals::detectorFromRegions;
 
 namespace {
 
 constexpr unsigned int kRate = 44100;
-
-double dB(double amplitude)
-{
-    return 20.0 * std::log10(amplitude);
-}
-
-double fromDb(double decibels)
-{
-    return std::pow(10.0, decibels / 20.0);
-}
 
 // RMS in dB of the left channel over [from, to).
 double rmsDb(const std::vector<double>& samples, size_t from, size_t to)
@@ -51,10 +42,10 @@ std::vector<double> gains(const std::vector<double>& in, const std::vector<doubl
     return result;
 }
 
-AlgoPtr<SoundAlgoRMSAmplifier> amplifier(double target, RMSStepDetector* detector, double maxRamp = 3.0,
+AlgoRef<SoundAlgoRMSAmplifier> amplifier(double target, RMSStepDetector* detector, double maxRamp = 3.0,
                                          int smoothing = 0, double range = 30.0, double maxGain = 20.0)
 {
-    AlgoPtr<SoundAlgoRMSAmplifier> result(
+    AlgoRef<SoundAlgoRMSAmplifier> result(
         new SoundAlgoRMSAmplifier(target, detector, maxRamp, smoothing, range, maxGain));
     if (detector)
         detector->release(); // the amplifier holds its own reference
@@ -83,7 +74,7 @@ RegionRun runRegions(const std::vector<RegionSpec>& layouts, double target, doub
     RegionRun r;
     r.regions = regionsOf(layouts, kRate);
     r.in = recordingOf(layouts, kRate);
-    auto amp = amplifier(target, detectorWith(r.regions, kRate), maxRamp, smoothing, range, maxGain);
+    auto amp = amplifier(target, detectorFromRegions(r.regions, kRate).release(), maxRamp, smoothing, range, maxGain);
     r.out = runThrough(*amp, r.in, 0, kRate);
     EXPECT_EQ(r.out.size(), r.in.size());
     r.gain = gains(r.in, r.out);
@@ -104,7 +95,7 @@ std::vector<double> toneAt(unsigned int frames, const std::function<double(doubl
 RMSStepDetector* analysed(const std::vector<double>& in, double minSlopeTime)
 {
     RMSStepDetector* detector = new RMSStepDetector(-70.0, 0.2, minSlopeTime, RMSStepDetector::NoOutput, false);
-    testsupport::VectorReader reader(in, kRate);
+    VectorReader reader(in, kRate);
     reader.open(QString());
     EXPECT_EQ(detector->processAll(reader, nullptr), SoundTools::Ok);
     return detector;
@@ -136,7 +127,7 @@ TEST(AmplifierPlainGain, WithoutRegionsTheOutputIsTheInputTimesTheLevel)
         ASSERT_EQ(out[s], in[s] * fromDb(-6.0));
     EXPECT_NEAR(amp->getLevel(12.0), -6.0, 1e-12);
     // A detector with no regions leaves the stream alone.
-    auto empty = amplifier(-3.0, detectorWith({}, kRate));
+    auto empty = amplifier(-3.0, detectorFromRegions({}, kRate).release());
     EXPECT_EQ(runThrough(*empty, in, 0, kRate), in);
 }
 
@@ -166,14 +157,14 @@ TEST(AmplifierRegions, EachSignalRegionReachesTheTargetAfterItsRamp)
     const double maxRamp = 3.0;
     std::vector<double> reference;
     for (unsigned int block : { 1u, 1024u, 4096u, 50000u }) {
-        auto amp = amplifier(target, detectorWith(regions, kRate), maxRamp);
+        auto amp = amplifier(target, detectorFromRegions(regions, kRate).release(), maxRamp);
         const std::vector<double> out = runThrough(*amp, in, block, kRate);
         ASSERT_EQ(out.size(), in.size()) << "block " << block;
         const std::vector<double> g = gains(in, out);
 
         // The first region takes its gain at once: +10 dB.
         EXPECT_NEAR(rmsDb(out, 0, size_t(regions[0].length)), target, 0.5);
-        EXPECT_NEAR(dB(g[100]), 10.0, 1e-9);
+        EXPECT_NEAR(toDb(g[100]), 10.0, 1e-9);
         // The pause keeps the gain the quiet passage had: it is neither
         // brought to the target nor ramped anywhere.
         for (int i = regions[1].begin; i < regions[2].begin; ++i)
@@ -182,8 +173,8 @@ TEST(AmplifierRegions, EachSignalRegionReachesTheTargetAfterItsRamp)
         const int ramp = expectedRampFrames(-17.0, maxRamp);
         ASSERT_EQ(ramp, int(maxRamp * kRate));
         const size_t settled = size_t(regions[2].begin + ramp);
-        EXPECT_NEAR(dB(g[settled]), -7.0, 1e-9) << "block " << block;
-        EXPECT_GT(dB(g[settled - 200]), -7.0 + 1e-3) << "the ramp ended early, block " << block;
+        EXPECT_NEAR(toDb(g[settled]), -7.0, 1e-9) << "block " << block;
+        EXPECT_GT(toDb(g[settled - 200]), -7.0 + 1e-3) << "the ramp ended early, block " << block;
         EXPECT_NEAR(rmsDb(out, settled, size_t(regions[3].begin)), target, 0.5) << "block " << block;
         // −7 dB to +2 dB: again more than 5 dB.
         const size_t settled2 = size_t(regions[3].begin + expectedRampFrames(9.0, maxRamp));
@@ -223,7 +214,7 @@ TEST(AmplifierRegions, GainNeverExceedsTheMaximumAndQuietRegionsReachTheFloor)
     // With a pull of 1/2 towards the loudest level (−25 dB for a detector
     // that never ran) the region would come out at −34 dB; the floor of
     // 10 dB under the target raises it to −25 dB, which the maximum allows.
-    EXPECT_NEAR(dB(runRegions({ { 2.0, -50.0 } }, -15.0, 3.0, 2, 10.0, 30.0).gain[500]), 25.0, 1e-9);
+    EXPECT_NEAR(toDb(runRegions({ { 2.0, -50.0 } }, -15.0, 3.0, 2, 10.0, 30.0).gain[500]), 25.0, 1e-9);
 }
 
 TEST(AmplifierRegions, NoiseIsNeverBroughtUp)
@@ -241,7 +232,7 @@ TEST(AmplifierRegions, NoiseIsNeverBroughtUp)
 TEST(AmplifierLevel, GetLevelReadsTheRegionsAndSearchesOnlyForward)
 {
     const std::vector<RegionSpec> layouts = { { 2.0, -25.0 }, { 1.0, -60.0, true }, { 2.0, -10.0 } };
-    auto amp = amplifier(-15.0, detectorWith(regionsOf(layouts, kRate), kRate));
+    auto amp = amplifier(-15.0, detectorFromRegions(regionsOf(layouts, kRate), kRate).release());
     EXPECT_NEAR(amp->getLevel(0.5), 10.0, 1e-9);
     EXPECT_EQ(amp->getLevel(2.5), 0.0);
     EXPECT_NEAR(amp->getLevel(4.0), -5.0, 1e-9);
@@ -250,7 +241,7 @@ TEST(AmplifierLevel, GetLevelReadsTheRegionsAndSearchesOnlyForward)
     amp->reset();
     EXPECT_NEAR(amp->getLevel(0.5), 10.0, 1e-9);
 
-    auto empty = amplifier(-15.0, detectorWith({}, kRate));
+    auto empty = amplifier(-15.0, detectorFromRegions({}, kRate).release());
     EXPECT_EQ(empty->getLevel(1.0), 0.0);
 }
 
@@ -281,7 +272,7 @@ TEST(AmplifierSlopes, SlopeThatEndedBeforeTheFrameAppliesItsTargetAtOnce)
         // The ramp along the slope ends where the slope was last seen; the
         // regions after it find a slope that has already ended and take
         // their gain at once instead of ramping backwards or for ever.
-        EXPECT_NEAR(dB(gains(in, out).back()), -20.0 - lastSignalDb, 1e-6) << "block " << block;
+        EXPECT_NEAR(toDb(gains(in, out).back()), -20.0 - lastSignalDb, 1e-6) << "block " << block;
     }
     detector->release();
 
@@ -301,7 +292,7 @@ TEST(AmplifierSlopes, SlopeThatEndedBeforeTheFrameAppliesItsTargetAtOnce)
     const std::vector<double> g = gains(drop, runThrough(*amp, drop, 0, kRate));
     // Its ramp (at most the maximum ramp time of 2 s) is over by 14 s.
     for (size_t i = 14 * kRate; i < 16 * kRate - kRate / 2; ++i)
-        ASSERT_NEAR(dB(g[i]), -20.0 - 10.0 * std::log10(quiet.level0), 1e-6) << "frame " << i;
+        ASSERT_NEAR(toDb(g[i]), -20.0 - 10.0 * std::log10(quiet.level0), 1e-6) << "frame " << i;
 }
 
 TEST(AmplifierSlopes, AStepIsNoSlopeAndAFadeIs)
@@ -355,10 +346,13 @@ TEST(AmplifierSlopes, FollowingADetectorThatRunsInTheSamePassStaysBounded)
     const std::vector<double> in = toneAt(16 * kRate, [](double t) {
         return t < 3 ? -36 : t < 7 ? -36 + 6 * (t - 3) : t < 9 ? -12 : t < 12 ? -12 - 6 * (t - 9) : -30;
     });
-    for (unsigned int block : { 1024u, 4096u }) {
+    // Blocks of one detector window (0.2 s) start on the frame where the
+    // detector last measured the rise: the slope then ends exactly at the
+    // first frame of the amplifier's block.
+    for (unsigned int block : { 1024u, 4096u, 8820u }) {
         RMSStepDetector* detector = new RMSStepDetector(-70.0, 0.2, 0.5, RMSStepDetector::PassThrough, true);
         detector->addRef();
-        AlgoPtr<SoundAlgoComposite> chain(new SoundAlgoComposite());
+        AlgoRef<SoundAlgoComposite> chain(new SoundAlgoComposite());
         chain->pushAlgo(detector);
         chain->pushAlgo(new SoundAlgoRMSAmplifier(-20.0, detector, 2.0, 0, 40.0, 20.0));
         const std::vector<double> out = runThrough(*chain, in, block, kRate);
@@ -366,6 +360,8 @@ TEST(AmplifierSlopes, FollowingADetectorThatRunsInTheSamePassStaysBounded)
         ASSERT_EQ(out.size(), in.size());
         expectBounded(gains(in, out), block);
         EXPECT_NEAR(rmsDb(out, 2 * kRate, 3 * kRate), -20.0, 0.5) << "block " << block;
+        // Past the rise the amplifier still follows the regions.
+        EXPECT_NEAR(rmsDb(out, 7 * kRate, 9 * kRate), -20.0, 2.0) << "block " << block;
     }
 }
 
@@ -373,8 +369,8 @@ TEST(AmplifierThreaded, SetLevelFromAnotherThreadDuringARun)
 {
     const std::vector<RegionSpec> layouts = { { 10.0, -25.0 }, { 3.0, -60.0, true }, { 12.0, -8.0 }, { 10.0, -17.0 } };
     const std::vector<double> in = recordingOf(layouts, kRate);
-    auto amp = amplifier(-15.0, detectorWith(regionsOf(layouts, kRate), kRate));
-    testsupport::VectorReader reader(in, kRate);
+    auto amp = amplifier(-15.0, detectorFromRegions(regionsOf(layouts, kRate), kRate).release());
+    VectorReader reader(in, kRate);
     double level = -20.0;
     int levelsSet = 0;
     const std::vector<double> out = runWhilePoked(*amp, reader, [&] {

@@ -1,7 +1,7 @@
 // The bass boost raises the low band by 0.6 × level, lowers the rest by
 // 0.4 × level, adds harmonics of the bass notes and never lets a peak past
 // the limiter's ceiling.
-#include "tests/support/DynSignals.h"
+#include "tests/support/Common.h"
 #include "tulv/dynamics/SoundAlgoBassBoost.h"
 #include "tulv/dynamics/SoundAlgoLimiter.h"
 
@@ -10,7 +10,7 @@
 #include <cmath>
 #include <complex>
 
-using namespace dyntest;
+using namespace testsupport;
 
 namespace {
 
@@ -28,11 +28,6 @@ double amplitudeAt(const std::vector<double>& samples, double frequency, size_t 
     return 2.0 * std::abs(sum) / double(frames);
 }
 
-double dB(double amplitude)
-{
-    return 20.0 * std::log10(amplitude);
-}
-
 } // namespace
 
 TEST(BassBoostGains, HighBandIsLoweredByFourTenthsOfTheLevel)
@@ -41,12 +36,12 @@ TEST(BassBoostGains, HighBandIsLoweredByFourTenthsOfTheLevel)
     const double amplitude = 0.05;
     const std::vector<double> in = sine(3 * kRate, 3000.0, amplitude);
     for (bool integrator : { false, true }) {
-        AlgoPtr<SoundAlgoBassBoost> boost(integrator ? SoundAlgoBassBoost::buildIntegrator(12.0, 80.0)
+        AlgoRef<SoundAlgoBassBoost> boost(integrator ? SoundAlgoBassBoost::buildIntegrator(12.0, 80.0)
                                                      : SoundAlgoBassBoost::buildRectifier(12.0, 80.0));
         const std::vector<double> out = runThrough(*boost, in, 0, kRate);
         ASSERT_EQ(out.size(), in.size());
         // One second from the middle: 3000 whole periods.
-        const double gain = dB(amplitudeAt(out, 3000.0, kRate, kRate) / amplitude);
+        const double gain = toDb(amplitudeAt(out, 3000.0, kRate, kRate) / amplitude);
         EXPECT_NEAR(gain, -4.8, 0.1) << (integrator ? "integrator" : "rectifier");
     }
 }
@@ -58,21 +53,21 @@ TEST(BassBoostGains, LowBandIsRaisedAndGetsItsSecondHarmonic)
     // 0.5 × 4/(3π) of the fundamental, which the 200 Hz low pass keeps.
     const double amplitude = 0.02;
     const std::vector<double> in = sine(3 * kRate, 50.0, amplitude);
-    AlgoPtr<SoundAlgoBassBoost> boost(new SoundAlgoBassBoost());
+    AlgoRef<SoundAlgoBassBoost> boost(new SoundAlgoBassBoost());
     const std::vector<double> out = runThrough(*boost, in, 0, kRate);
     ASSERT_EQ(out.size(), in.size());
     const double fundamental = amplitudeAt(out, 50.0, kRate, kRate);
     const double second = amplitudeAt(out, 100.0, kRate, kRate);
     // The 100 Hz high pass leaks 0.06 × −15 dB of the fundamental back in.
-    EXPECT_NEAR(dB(fundamental / amplitude), 9.0, 0.3);
-    EXPECT_NEAR(dB(second / fundamental), dB(0.5 * 4.0 / (3.0 * M_PI)), 0.5);
+    EXPECT_NEAR(toDb(fundamental / amplitude), 9.0, 0.3);
+    EXPECT_NEAR(toDb(second / fundamental), toDb(0.5 * 4.0 / (3.0 * M_PI)), 0.5);
 }
 
 TEST(BassBoostGains, IntegratorAddsHarmonicsOnlyWhileTheBassIsAudible)
 {
     const double amplitude = 0.1;
     std::vector<double> in = sine(2 * kRate, 60.0, amplitude) + constant(kRate, 0.0);
-    AlgoPtr<SoundAlgoBassBoost> boost(SoundAlgoBassBoost::buildIntegrator(12.0, 80.0));
+    AlgoRef<SoundAlgoBassBoost> boost(SoundAlgoBassBoost::buildIntegrator(12.0, 80.0));
     const std::vector<double> out = runThrough(*boost, in, 0, kRate);
     ASSERT_EQ(out.size(), in.size());
     // The sawtooth of each period brings a 120 Hz component that a 60 Hz
@@ -91,7 +86,7 @@ TEST(BassBoostCeiling, LoudBassNeverPassesTheCeiling)
     for (size_t i = 0; i < frameCount(in); i += 5000)
         in[2 * i] = 1.0;
     for (bool integrator : { false, true }) {
-        AlgoPtr<SoundAlgoBassBoost> boost(integrator ? SoundAlgoBassBoost::buildIntegrator(18.0, 100.0)
+        AlgoRef<SoundAlgoBassBoost> boost(integrator ? SoundAlgoBassBoost::buildIntegrator(18.0, 100.0)
                                                      : SoundAlgoBassBoost::buildRectifier(18.0, 100.0));
         const std::vector<double> out = runThrough(*boost, in, 0, kRate);
         ASSERT_EQ(out.size(), in.size());

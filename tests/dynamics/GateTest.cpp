@@ -1,13 +1,13 @@
 // The noise gate opens as soon as signal enters the window ahead of a frame
 // and closes over the release time once the window has become quiet.
-#include "tests/support/DynSignals.h"
+#include "tests/support/Common.h"
 #include "tulv/dynamics/SoundAlgoNoiseGate.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 
-using namespace dyntest;
+using namespace testsupport;
 
 namespace {
 
@@ -45,9 +45,9 @@ int firstFrame(const std::vector<double>& rms, bool above)
     return -1;
 }
 
-AlgoPtr<SoundAlgoNoiseGate> makeGate()
+AlgoRef<SoundAlgoNoiseGate> makeGate()
 {
-    return AlgoPtr<SoundAlgoNoiseGate>(new SoundAlgoNoiseGate(-35.0, 0.005, 0.1));
+    return AlgoRef<SoundAlgoNoiseGate>(new SoundAlgoNoiseGate(-35.0, 0.005, 0.1));
 }
 
 } // namespace

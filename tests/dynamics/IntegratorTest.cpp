@@ -1,13 +1,13 @@
 // The integrator turns each channel into a ramp per period that restarts at
 // every upward zero crossing, scaled by the largest period sum seen.
-#include "tests/support/DynSignals.h"
+#include "tests/support/Common.h"
 #include "tulv/dynamics/SoundAlgoFWIntegrator.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 
-using namespace dyntest;
+using namespace testsupport;
 
 namespace {
 
@@ -27,7 +27,7 @@ TEST(IntegratorRamp, OneRampPerPeriodFromMinusToPlusScale)
     // 100 Hz: a period of 441 frames; the right channel a third of a period
     // later, so each channel restarts at its own crossings.
     const std::vector<double> in = sine(44100, 100.0, 0.5, kRate, -2.0 * M_PI / 3.0);
-    AlgoPtr<SoundAlgoFWIntegrator> integrator(new SoundAlgoFWIntegrator(kScale));
+    AlgoRef<SoundAlgoFWIntegrator> integrator(new SoundAlgoFWIntegrator(kScale));
     const std::vector<double> out = runThrough(*integrator, in, 0, kRate);
     ASSERT_EQ(out.size(), in.size());
     for (int c = 0; c < 2; ++c) {
@@ -58,8 +58,8 @@ TEST(IntegratorRamp, BlockBoundariesDoNotMoveTheCrossings)
 {
     // The next frame of the last frame of a block lies in the overlap.
     const std::vector<double> in = sine(20000, 97.0, 0.7, kRate, 1.0);
-    AlgoPtr<SoundAlgoFWIntegrator> byFrame(new SoundAlgoFWIntegrator(kScale));
-    AlgoPtr<SoundAlgoFWIntegrator> byBlock(new SoundAlgoFWIntegrator(kScale));
+    AlgoRef<SoundAlgoFWIntegrator> byFrame(new SoundAlgoFWIntegrator(kScale));
+    AlgoRef<SoundAlgoFWIntegrator> byBlock(new SoundAlgoFWIntegrator(kScale));
     const std::vector<double> one = runThrough(*byFrame, in, 1, kRate);
     const std::vector<double> many = runThrough(*byBlock, in, 1024, kRate);
     ASSERT_EQ(one.size(), in.size());
@@ -68,7 +68,7 @@ TEST(IntegratorRamp, BlockBoundariesDoNotMoveTheCrossings)
 
 TEST(IntegratorMaxima, LargestSumsOutliveTheRun)
 {
-    AlgoPtr<SoundAlgoFWIntegrator> integrator(new SoundAlgoFWIntegrator(kScale));
+    AlgoRef<SoundAlgoFWIntegrator> integrator(new SoundAlgoFWIntegrator(kScale));
     runThrough(*integrator, sine(44100, 100.0, 0.5), 0, kRate);
     // Half the amplitude, half the period sum: the ramps now end half way,
     // at (2 × 1/2 − 1) × scale = 0.

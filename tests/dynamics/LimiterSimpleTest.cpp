@@ -1,6 +1,6 @@
 // The simple limiter: a straight fall of the gain over the look-ahead in
 // front of a peak, and nothing above full scale whatever comes in.
-#include "tests/support/DynSignals.h"
+#include "tests/support/Common.h"
 #include "tulv/dynamics/SoundAlgoSimpleLimiter.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +8,7 @@
 #include <cmath>
 #include <random>
 
-using namespace dyntest;
+using namespace testsupport;
 
 namespace {
 constexpr unsigned int kRate = 44100;
@@ -22,7 +22,7 @@ TEST(LimiterSimple, PeakAfterQuietInputIsMetByALinearFall)
     std::vector<double> in = constant(8000, 0.1);
     in[2 * peakAt] = 1.5;
     in[2 * peakAt + 1] = -1.5;
-    AlgoPtr<SoundAlgoSimpleLimiter> limiter(new SoundAlgoSimpleLimiter(0.002));
+    AlgoRef<SoundAlgoSimpleLimiter> limiter(new SoundAlgoSimpleLimiter(0.002));
     const std::vector<double> out = runThrough(*limiter, in, 0, kRate);
     ASSERT_EQ(out.size(), in.size());
 
@@ -60,7 +60,7 @@ TEST(LimiterSimple, NothingLeavesAboveFullScale)
     for (const std::vector<double>* signal : { &clicks, &square }) {
         for (double lookAhead : { 0.0, 0.001, 0.005 }) {
             for (unsigned int block : { 1u, 1024u, 3000u }) {
-                AlgoPtr<SoundAlgoSimpleLimiter> limiter(new SoundAlgoSimpleLimiter(lookAhead));
+                AlgoRef<SoundAlgoSimpleLimiter> limiter(new SoundAlgoSimpleLimiter(lookAhead));
                 const std::vector<double> out = runThrough(*limiter, *signal, block, kRate);
                 ASSERT_EQ(out.size(), signal->size());
                 EXPECT_LE(peakOf(out), 1.0) << "look-ahead " << lookAhead << " block " << block;

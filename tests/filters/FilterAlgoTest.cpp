@@ -2,7 +2,6 @@
 // run by hand over the whole stream, block-size independence, the split's
 // complement, the parametric setters, and a player thread changing filters
 // while the processing thread runs.
-#include "tests/support/DynSignals.h"
 #include "tests/support/FilterReference.h"
 #include "tests/support/MemoryIO.h"
 #include "tulv/core/SoundAlgoComposite.h"
@@ -52,14 +51,12 @@ TEST(SoundAlgoFilter, NineBandCascadeEqualsItsFiltersOverTheWholeStreamForAnyBlo
     for (unsigned int rate : { 44100u, 96000u }) {
         const std::vector<double> expected = byHand(builders, in, rate);
         for (unsigned int block : { 1024u, 333u, 4096u, 1u }) {
-            SoundBuffer::setDefaultSize(block);
-            AlgoPtr<SoundAlgoFilterBiquad> eq(new SoundAlgoFilterBiquad());
+            AlgoRef<SoundAlgoFilterBiquad> eq(new SoundAlgoFilterBiquad());
             for (int k = 0; k < 9; ++k)
                 eq->pushFilter(BandEq, kBandFreqs[k], 1.9, kPopGains[k]);
-            EXPECT_TRUE(sameBits(runThrough(*eq, in, rate), expected)) << "block " << block << " rate " << rate;
+            EXPECT_TRUE(sameBits(runThrough(*eq, in, block, rate), expected)) << "block " << block << " rate " << rate;
         }
     }
-    SoundBuffer::setDefaultSize(1024);
 }
 
 TEST(SoundAlgoFilter, MixedOrdersAndOutputGainFromTheNextRunOn)
@@ -70,7 +67,7 @@ TEST(SoundAlgoFilter, MixedOrdersAndOutputGainFromTheNextRunOn)
         std::make_shared<BiquadEqBuilder>(BandEq, 3000.0, 1.0, 5.0),
         std::make_shared<Order1FilterBuilder>(LowPass, 9000.0),
     };
-    AlgoPtr<SoundAlgoFilter> algo(new SoundAlgoFilter(builders[0]));
+    AlgoRef<SoundAlgoFilter> algo(new SoundAlgoFilter(builders[0]));
     algo->pushFilter(builders[1]);
     algo->pushFilter(builders[2]);
     EXPECT_TRUE(sameBits(runThrough(*algo, in), byHand(builders, in)));
@@ -85,7 +82,7 @@ TEST(SoundAlgoFilter, ReadyFiltersWithoutBuildersAndNoFiltersAtAll)
 {
     const std::vector<double> in = stereoNoise(4000, 4);
     BiquadEqBuilder design(LowPass, 2000.0, 1.0, 0.0);
-    AlgoPtr<SoundAlgoFilter> algo(new SoundAlgoFilter());
+    AlgoRef<SoundAlgoFilter> algo(new SoundAlgoFilter());
     algo->addFilter(design.buildFilter(44100));
     EXPECT_TRUE(sameBits(runThrough(*algo, in), byHand({ std::make_shared<BiquadEqBuilder>(LowPass, 2000.0, 1.0, 0.0) }, in)));
     algo->setFilter(7, nullptr); // out of range: ignored
@@ -97,7 +94,7 @@ TEST(SoundAlgoFilter, ReadyFiltersWithoutBuildersAndNoFiltersAtAll)
 TEST(SoundAlgoFilterBiquad, SettersRebuildTheirSectionKeepTheOutputGainAndIgnoreOthers)
 {
     const std::vector<double> in = stereoNoise(4000, 5);
-    AlgoPtr<SoundAlgoFilterBiquad> eq(new SoundAlgoFilterBiquad(BandEq, 1000.0, 1.0, 0.0));
+    AlgoRef<SoundAlgoFilterBiquad> eq(new SoundAlgoFilterBiquad(BandEq, 1000.0, 1.0, 0.0));
     eq->pushFilter(BandEq, 5000.0, 1.0, 0.0);
     // Before any run: only the builder changes.
     eq->SetLevel(1, 6.0);
@@ -112,7 +109,7 @@ TEST(SoundAlgoFilterBiquad, SettersRebuildTheirSectionKeepTheOutputGainAndIgnore
     EXPECT_TRUE(sameBits(runThrough(*eq, in), byHand(expected, in)));
 
     // A section of another designer is not a parametric one.
-    AlgoPtr<SoundAlgoFilterBiquad> mixed(new SoundAlgoFilterBiquad());
+    AlgoRef<SoundAlgoFilterBiquad> mixed(new SoundAlgoFilterBiquad());
     mixed->SoundAlgoFilter::pushFilter(std::make_shared<Order4FilterBuilder>(LowPass, 3000.0));
     mixed->SetFreq(0, 100.0);
     std::vector<std::shared_ptr<FilterBuilder>> untouched = { std::make_shared<Order4FilterBuilder>(LowPass, 3000.0) };
@@ -132,7 +129,7 @@ TEST(SoundAlgoFilterSplit, BandAndComplementAddUpToTheInput)
         // Outputs: the band, the rest, and their sum.
         std::vector<double> out[3];
         for (int which = 0; which < 3; ++which) {
-            AlgoPtr<SoundAlgoComposite> graph(new SoundAlgoComposite(QStringLiteral("probe")));
+            AlgoRef<SoundAlgoComposite> graph(new SoundAlgoComposite(QStringLiteral("probe")));
             auto* split = new SoundAlgoFilterSplit(std::make_shared<Order4FilterBuilder>(LowPass, 800.0));
             split->setOutputGain(outputDb);
             graph->pushAlgo(split);
@@ -156,7 +153,7 @@ TEST(SoundAlgoFilterThreaded, PlayerThreadChangesFiltersDuringARun)
 {
     // The processing thread filters a long stream while another thread plays
     // the user: level changes, swapped filters, gain queries.
-    AlgoPtr<SoundAlgoFilterBiquad> eq(new SoundAlgoFilterBiquad());
+    AlgoRef<SoundAlgoFilterBiquad> eq(new SoundAlgoFilterBiquad());
     for (int k = 0; k < 9; ++k)
         eq->pushFilter(BandEq, kBandFreqs[k], 1.9, 0.0);
     GeneratorReader reader(4000000, 44100, [](int i, int c) { return 0.3 * std::sin(0.01 * i + c); });
@@ -165,7 +162,7 @@ TEST(SoundAlgoFilterThreaded, PlayerThreadChangesFiltersDuringARun)
     bool gainsKept = true;
     std::atomic<bool> started { false };
     QObject::connect(eq.get(), &SoundAlgo::notifyBegin, [&started](unsigned int) { started = true; });
-    const std::vector<double> out = dyntest::runWhilePoked(*eq, reader, [&] {
+    const std::vector<double> out = runWhilePoked(*eq, reader, [&] {
         // Levels change from the start, while the run designs its filters.
         eq->SetLevel(unsigned(changes % 9), double(changes % 7) - 3.0);
         if (!started)

@@ -14,7 +14,7 @@
 
 using namespace SoundTools;
 using namespace filtertest;
-using GraphPtr = AlgoPtr<SoundAlgoComposite>;
+using GraphPtr = AlgoRef<SoundAlgoComposite>;
 
 namespace {
 
@@ -24,7 +24,7 @@ double impulseResponseDb(const std::vector<double>& out, int channel, double hz,
     std::complex<double> sum = 0.0;
     for (size_t n = 0; n < out.size() / 2; ++n)
         sum += out[2 * n + size_t(channel)] * std::polar(1.0, -2.0 * M_PI * hz * double(n) / fs);
-    return filtertest::toDb(std::abs(sum));
+    return toDb(std::abs(sum));
 }
 
 std::vector<double> impulse(size_t frames)
@@ -51,7 +51,7 @@ TEST(SoundAlgoFilterCrossover, EachBandIsFourthOrderButterworthAndTheirSumIsExpe
                 graph->pushAlgo(new SoundAlgoSelectChannel(which, 2));
             else
                 graph->pushAlgo(new SoundAlgoAdd(2));
-            outputs[which] = runThrough(*graph, impulse(16384), rate);
+            outputs[which] = runWithTail(*graph, impulse(16384), rate);
             ASSERT_GE(outputs[which].size(), 2u * 16384u);
         }
         EXPECT_NEAR(impulseResponseDb(outputs[0], 0, fc, fs), -3.0103, 0.01);
@@ -97,12 +97,12 @@ TEST(SoundAlgoEqFIRInGraphs, FilteredBranchLinesUpWithAPlainBranch)
         graph->pushAlgo(new SoundAlgoSub());
         std::vector<double> in(2 * frames, 0.0);
         in[2 * at] = in[2 * at + 1] = 1.0;
-        const std::vector<double> out = runThrough(*graph, in, rate);
+        const std::vector<double> out = runWithTail(*graph, in, rate);
 
         // FIR(x) − x: the taps around the impulse, with the centre tap less one.
-        AlgoPtr<SoundAlgoEqFIR> alone(new SoundAlgoEqFIR(type, 1000.0, 0.0));
+        AlgoRef<SoundAlgoEqFIR> alone(new SoundAlgoEqFIR(type, 1000.0, 0.0));
         const size_t L = alone->getLength(rate), half = (L - 1) / 2;
-        const std::vector<double> taps = runThrough(*alone, impulse(L), rate);
+        const std::vector<double> taps = runWithTail(*alone, impulse(L), rate);
         ASSERT_GE(out.size() / 2, at + L);
         for (size_t t = 0; t < at + L; ++t) {
             double expected = t >= at ? taps[2 * (t - at)] : 0.0;

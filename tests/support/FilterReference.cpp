@@ -1,13 +1,6 @@
 #include "tests/support/FilterReference.h"
-#include "tests/support/MemoryIO.h"
-
-#include <gtest/gtest.h>
-
-#include <QtGlobal>
 
 #include <cmath>
-#include <cstring>
-#include <random>
 
 namespace filtertest {
 
@@ -81,11 +74,6 @@ double firMagnitude(const std::vector<double>& taps, double f)
     return std::abs(sum);
 }
 
-double toDb(double magnitude)
-{
-    return 20.0 * std::log10(magnitude);
-}
-
 double cookbookWidthDb(SoundTools::FilterType type, double f0, double width, double gainDb, double hz, double fs)
 {
     const double A = std::pow(10.0, gainDb / 40.0);
@@ -148,80 +136,6 @@ std::vector<double> convolve(const std::vector<double>& h, const std::vector<dou
         y[n] = double(sum);
     }
     return y;
-}
-
-std::vector<double> noise(size_t count, unsigned int seed, double amplitude)
-{
-    std::mt19937 generator(seed);
-    std::vector<double> v(count);
-    for (double& x : v)
-        x = amplitude * (2.0 * (double(generator()) / 4294967295.0) - 1.0);
-    return v;
-}
-
-std::vector<double> interleave(const std::vector<double>& left, const std::vector<double>& right)
-{
-    std::vector<double> v(2 * left.size());
-    for (size_t i = 0; i < left.size(); ++i) {
-        v[2 * i] = left[i];
-        v[2 * i + 1] = right[i];
-    }
-    return v;
-}
-
-std::vector<double> stereoNoise(size_t frames, unsigned int seed)
-{
-    return interleave(noise(frames, seed), noise(frames, seed + 100));
-}
-
-std::vector<double> runThrough(SoundAlgo& algo, const std::vector<double>& interleaved, unsigned int rate)
-{
-    testsupport::VectorReader reader(interleaved, rate);
-    testsupport::CapturingWriter writer(rate);
-    EXPECT_EQ(algo.processAll(reader, &writer), SoundTools::Ok);
-    return writer.samples();
-}
-
-bool sameBits(const std::vector<double>& a, const std::vector<double>& b)
-{
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
-}
-
-std::vector<double> channel(const std::vector<double>& interleaved, int which)
-{
-    std::vector<double> v(interleaved.size() / 2);
-    for (size_t i = 0; i < v.size(); ++i)
-        v[i] = interleaved[2 * i + size_t(which)];
-    return v;
-}
-
-namespace {
-QStringList& capturedLines()
-{
-    static QStringList lines;
-    return lines;
-}
-
-void captureHandler(QtMsgType type, const QMessageLogContext&, const QString& text)
-{
-    capturedLines().append((type == QtWarningMsg ? "W:" : type == QtCriticalMsg ? "C:" : "O:") + text);
-}
-} // namespace
-
-MessageCapture::MessageCapture()
-{
-    capturedLines().clear();
-    mPrevious = qInstallMessageHandler(&captureHandler);
-}
-
-MessageCapture::~MessageCapture()
-{
-    qInstallMessageHandler(mPrevious);
-}
-
-const QStringList& MessageCapture::lines() const
-{
-    return capturedLines();
 }
 
 } // namespace filtertest

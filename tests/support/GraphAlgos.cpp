@@ -2,11 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <future>
-#include <thread>
 
 namespace testsupport {
 
@@ -79,67 +74,5 @@ RunResult runGraph(SoundAlgo& algo, SoundReader& reader)
     return result;
 }
 
-void runWithDeadline(const std::function<void()>& work, int seconds)
-{
-    std::packaged_task<void()> task(work);
-    std::future<void> done = task.get_future();
-    std::thread runner(std::move(task));
-    if (done.wait_for(std::chrono::seconds(seconds)) != std::future_status::ready) {
-        ADD_FAILURE() << "deadline of " << seconds << " s missed";
-        std::fprintf(stderr, "a threaded run missed its deadline of %d s; ending the tests\n", seconds);
-        std::fflush(stderr);
-        std::_Exit(1);
-    }
-    runner.join();
-    done.get();
-}
-
-namespace {
-MessageLog* sMessageLog = nullptr;
-}
-
-MessageLog::MessageLog()
-{
-    sMessageLog = this;
-    mPrevious = qInstallMessageHandler(&MessageLog::handle);
-}
-
-MessageLog::~MessageLog()
-{
-    qInstallMessageHandler(mPrevious);
-    sMessageLog = nullptr;
-}
-
-bool MessageLog::has(const QString& prefixedFragment) const
-{
-    const QString prefix = prefixedFragment.left(2);
-    const QString fragment = prefixedFragment.mid(2);
-    for (const QString& line : mLines)
-        if (line.startsWith(prefix) && line.contains(fragment))
-            return true;
-    return false;
-}
-
-void MessageLog::handle(QtMsgType type, const QMessageLogContext&, const QString& text)
-{
-    if (sMessageLog)
-        sMessageLog->mLines.append((type == QtWarningMsg ? "W:" : type == QtCriticalMsg ? "C:" : "O:") + text);
-}
-
 } // namespace testsupport
 
-#if defined(__SANITIZE_THREAD__)
-// The OpenMP runtime hands the variables of a parallel region to its workers
-// in a block that the master fills right before the region starts, and the
-// workers read it before any annotation can run (the library marks the rest
-// of the fork and the join, see tulv/core/ThreadAnnotations.h). Those reads
-// are the only reports whose innermost frame is the region itself; a race
-// inside a member of a branch has that member's code as its innermost frame
-// and is still reported. The sanitizer looks this hook up in the executable.
-extern "C" const char* __tsan_default_suppressions()
-{
-    return "race_top:SoundAlgoComposite::process\n"
-           "race_top:SoundAlgoAdd::process\n"
-           "race_top:SoundAlgoEqFIR::process\n";
-}
-#endif

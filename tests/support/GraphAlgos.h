@@ -3,27 +3,16 @@
 
 // Small algorithms and helpers for building and running graphs in tests.
 
+#include "tests/support/Common.h"
 #include "tests/support/MemoryIO.h"
 #include "tulv/core/SoundAlgo.h"
 #include "tulv/core/SoundAlgoComposite.h"
-
-#include <QStringList>
 
 #include <functional>
 #include <memory>
 #include <vector>
 
 namespace testsupport {
-
-// Lets an algorithm go through its reference count.
-struct AlgoRelease {
-    void operator()(SoundAlgo* algo) const
-    {
-        if (algo)
-            algo->release();
-    }
-};
-template <class T> using AlgoRef = std::unique_ptr<T, AlgoRelease>;
 
 // One input, one output per (gain, offset) pair: output i = gain_i · x + offset_i.
 // Feeds the multi-input algorithms with distinct, exactly known streams.
@@ -112,38 +101,6 @@ struct RunResult {
     double at(size_t frame, unsigned int channel) const { return samples[2 * frame + channel]; }
 };
 RunResult runGraph(SoundAlgo& algo, SoundReader& reader);
-
-// Runs `work` on its own thread; a run that misses the deadline is reported
-// as a failure and ends the test program instead of hanging it.
-void runWithDeadline(const std::function<void()>& work, int seconds);
-
-// Sets the default block size for the life of a scope.
-class DefaultBlockSize {
-public:
-    explicit DefaultBlockSize(unsigned int frames)
-        : mSaved(SoundBuffer::getDefaultSize())
-    {
-        SoundBuffer::setDefaultSize(frames);
-    }
-    ~DefaultBlockSize() { SoundBuffer::setDefaultSize(mSaved); }
-
-private:
-    unsigned int mSaved;
-};
-
-// The Qt messages logged while it lives, as "W:" / "C:" / "O:" prefixed texts.
-class MessageLog {
-public:
-    MessageLog();
-    ~MessageLog();
-    const QStringList& lines() const { return mLines; }
-    bool has(const QString& prefixedFragment) const;
-
-private:
-    static void handle(QtMsgType type, const QMessageLogContext&, const QString& text);
-    QStringList mLines;
-    QtMessageHandler mPrevious;
-};
 
 } // namespace testsupport
 
