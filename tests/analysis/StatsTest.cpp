@@ -1,14 +1,14 @@
 // Level statistics: the levels of known signals over exactly the source's
 // frames, the sliding RMS centred on its frame across block edges, the JSON
 // form rebuilt through the registry, and tones measured in their own bands.
-#include "tests/support/DynSignals.h"
+#include "tests/support/Common.h"
 #include "tulv/analysis/SoundAlgoStats.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 
-using namespace dyntest;
+using namespace testsupport;
 
 namespace {
 
@@ -43,7 +43,7 @@ TEST(SoundAlgoStatsLevels, KnownSignalsGiveTheirLevelsOverExactlyTheSourceFrames
                              SoundAlgoStats::RMSAndStats, 0.05, -9.0309, -100, -6.0206, -100, -12.0412 } };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        AlgoPtr<SoundAlgoStats> stats(new SoundAlgoStats(c.type, c.window));
+        AlgoRef<SoundAlgoStats> stats(new SoundAlgoStats(c.type, c.window));
         ASSERT_EQ(runThrough(*stats, c.in, 1000).size(), c.in.size());
         EXPECT_EQ(stats->getCount(), 44100u);
         SoundTools::StereoFrame<double> rms {}, peak {};
@@ -54,10 +54,10 @@ TEST(SoundAlgoStatsLevels, KnownSignalsGiveTheirLevelsOverExactlyTheSourceFrames
             EXPECT_NEAR(got, want, 1e-3);
     }
     // A sliding RMS alone accumulates nothing; without a window it has nothing to give and refuses to run.
-    AlgoPtr<SoundAlgoStats> rmsOnly(new SoundAlgoStats(SoundAlgoStats::RMSOnly, 0.01));
+    AlgoRef<SoundAlgoStats> rmsOnly(new SoundAlgoStats(SoundAlgoStats::RMSOnly, 0.01));
     ASSERT_FALSE(runThrough(*rmsOnly, square).empty());
     EXPECT_EQ(rmsOnly->getCount(), 0u);
-    AlgoPtr<SoundAlgoStats> noWindow(new SoundAlgoStats(SoundAlgoStats::RMSOnly, 0.0));
+    AlgoRef<SoundAlgoStats> noWindow(new SoundAlgoStats(SoundAlgoStats::RMSOnly, 0.0));
     EXPECT_TRUE(runThrough(*noWindow, square).empty());
 }
 
@@ -70,7 +70,7 @@ TEST(SoundAlgoStatsLevels, SlidingRmsIsCentredOnEachFrameAcrossBlockEdges)
         std::vector<double> in(2 * n, 0.25);
         for (int i = 0; i < n; ++i) // bursts of differing levels
             in[2 * i] = (i / 700) % 2 ? 0.0 : 0.1 * (1 + i / 700) * ((i % 3) - 1.0);
-        AlgoPtr<SoundAlgoStats> stats(new SoundAlgoStats(SoundAlgoStats::RMSOnly, 0.01));
+        AlgoRef<SoundAlgoStats> stats(new SoundAlgoStats(SoundAlgoStats::RMSOnly, 0.01));
         const std::vector<double> out = runThrough(*stats, in, block, rate);
         ASSERT_EQ(out.size(), in.size());
         for (int j = 0; j < 2 * n; ++j) {
@@ -84,11 +84,11 @@ TEST(SoundAlgoStatsLevels, SlidingRmsIsCentredOnEachFrameAcrossBlockEdges)
 
 TEST(SoundAlgoStatsJson, TotalsRoundTripThroughTheRegistry)
 {
-    AlgoPtr<SoundAlgoStats> stats(new SoundAlgoStats(SoundAlgoStats::RMSAndStats, 0.02));
+    AlgoRef<SoundAlgoStats> stats(new SoundAlgoStats(SoundAlgoStats::RMSAndStats, 0.02));
     ASSERT_FALSE(runThrough(*stats, tones({ { 100.0, 0.3 } }), 0, 48000).empty());
     QJsonObject object;
     stats->writeToJSon(object);
-    AlgoPtr<SoundAlgo> rebuilt(SoundAlgo::createFromJSon(object));
+    AlgoRef<SoundAlgo> rebuilt(SoundAlgo::createFromJSon(object));
     ASSERT_NE(dynamic_cast<SoundAlgoStats*>(rebuilt.get()), nullptr);
     QJsonObject again;
     rebuilt->writeToJSon(again);
@@ -107,7 +107,7 @@ TEST(SoundAlgoStatsBands, TonesAreMeasuredInTheirOwnBands)
     // Each tone lies two octaves or more from a crossover, where the
     // fourth-order slopes have taken the other bands down by 48 dB.
     SoundAlgoStats::FrequencyBuilder builder;
-    AlgoPtr<SoundAlgoComposite> tree(new SoundAlgoComposite);
+    AlgoRef<SoundAlgoComposite> tree(new SoundAlgoComposite);
     tree->buildMultibandTree({ 199.9, 2000.0 }, builder, SoundAlgoComposite::SplitCrossover);
     ASSERT_FALSE(runThrough(*tree, tones({ { 50.0, 0.5 }, { 630.0, 0.25 }, { 8000.0, 0.125 } })).empty());
     ASSERT_EQ(builder.getStatsVector().size(), 3u);

@@ -15,16 +15,19 @@ using Region = RMSStepDetector::Region;
 
 namespace {
 
-constexpr unsigned int kRate = 100; // one frame per 10 ms keeps the lists small
+// Lists are written in steps of 10 ms (a region of 100 lasts 1 s); each step
+// is kScale frames at the lowest rate a recording may have.
+constexpr unsigned int kRate = 1000;
+constexpr int kScale = 10;
 
 Region region(int begin, int length, double level0, double level1, bool noise = false, int weight = 0)
 {
     Region r;
-    r.begin = begin;
-    r.length = length;
+    r.begin = begin * kScale;
+    r.length = length * kScale;
     r.level0 = level0;
     r.level1 = level1;
-    r.weight = weight ? weight : length;
+    r.weight = weight ? weight : length * kScale;
     r.noise = noise;
     return r;
 }
@@ -137,14 +140,14 @@ TEST(RegionMerge, NeighboursOfTheSameKindJoinWeightedByTheirWindowCounts)
     const std::vector<Region> merged = detector->buildMergedRegions();
     ASSERT_EQ(merged.size(), 3u);
     EXPECT_EQ(merged[0].begin, 0);
-    EXPECT_EQ(merged[0].length, 150);
+    EXPECT_EQ(merged[0].length, 150 * kScale);
     EXPECT_EQ(merged[0].weight, 40);
     EXPECT_DOUBLE_EQ(merged[0].level0, (1e-6 * 10 + 3e-6 * 30) / 40);
-    EXPECT_EQ(merged[1].begin, 150);
-    EXPECT_EQ(merged[1].length, 500);
+    EXPECT_EQ(merged[1].begin, 150 * kScale);
+    EXPECT_EQ(merged[1].length, 500 * kScale);
     EXPECT_DOUBLE_EQ(merged[1].level1, (2e-2 * 10 + 6e-2 * 30) / 40);
     EXPECT_FALSE(merged[1].noise);
-    EXPECT_EQ(merged[2].begin, 650);
+    EXPECT_EQ(merged[2].begin, 650 * kScale);
     EXPECT_TRUE(merged[2].noise);
     detector->mergeRegions();
     EXPECT_EQ(detector->getRegions().size(), 3u);

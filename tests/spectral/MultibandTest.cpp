@@ -2,8 +2,8 @@
 // (or to the crossover's known sum), a band's gain touches only the tones in
 // that band, the automatic gain brings every band to its target and follows
 // a player's level commands, and lists that cannot make a tree are refused.
-#include "tests/support/DynRegions.h"
-#include "tests/support/DynSignals.h"
+#include "tests/support/Common.h"
+#include "tests/support/SplitSignals.h"
 #include "tests/support/GraphAlgos.h"
 #include "tulv/spectral/SoundAlgoFFTMultibandAmplifier.h"
 #include "tulv/spectral/SoundAlgoFilterMultibandAmplifier.h"
@@ -19,7 +19,7 @@
 #include <complex>
 #include <functional>
 
-using namespace dyntest;
+using namespace testsupport;
 
 namespace {
 
@@ -59,7 +59,7 @@ double toneGainDb(SoundAlgo& algo, double hz)
     return 10.0 * std::log10(b / a);
 }
 
-using Amplifier = AlgoPtr<SoundAlgoFilterMultibandAmplifier>;
+using Amplifier = AlgoRef<SoundAlgoFilterMultibandAmplifier>;
 // Takes over the caller's reference of `detector`.
 SoundAlgoFilterMultibandAmplifier* amplifier(double target, RMSStepDetector* detector,
                                              const std::vector<double>& offsets,
@@ -102,7 +102,7 @@ TEST(MultibandTree, ListsThatCannotMakeATreeAreRefused)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         testsupport::MessageLog log;
-        AlgoPtr<SoundAlgoComposite> algo(c.make());
+        AlgoRef<SoundAlgoComposite> algo(c.make());
         EXPECT_TRUE(log.has(QStringLiteral("C:") + c.message)) << log.lines().join('\n').toStdString();
         EXPECT_EQ(algo->isEmpty(), &c != &cases[6]) << "nothing is built from a list that does not fit";
         EXPECT_TRUE(runThrough(*algo, sine(2000, 440, 0.1)).empty()) << "the run must fail";
@@ -118,7 +118,7 @@ TEST(MultibandScale, BandsAddBackAndOneBandAtMinusSixAttenuatesOnlyThatBand)
         broad[i] = testsupport::rampValue(int(i / 2), int(i % 2)) * 1e-5;
     for (const auto& [splitter, block] : { std::pair { Splitter(0), 1000u }, { Splitter(1), 333u } }) {
         SCOPED_TRACE(splitter);
-        AlgoPtr<SoundAlgoMultibandScale> scale(new SoundAlgoMultibandScale({ 200, 2000, 9000 }, { 0, 0, 0, 0 },
+        AlgoRef<SoundAlgoMultibandScale> scale(new SoundAlgoMultibandScale({ 200, 2000, 9000 }, { 0, 0, 0, 0 },
                                                                            splitter));
         const std::vector<double> out = runThrough(*scale, broad, block);
         ASSERT_EQ(out.size(), broad.size());
@@ -126,13 +126,13 @@ TEST(MultibandScale, BandsAddBackAndOneBandAtMinusSixAttenuatesOnlyThatBand)
             ASSERT_NEAR(out[i], broad[i], 1e-12) << "sample " << i;
     }
     // The crossover pair sums to (1 + s^4) / B(s): +3.01 dB at the crossover.
-    AlgoPtr<SoundAlgoMultibandScale> flat(new SoundAlgoMultibandScale({ 1000 }, { 0, 0 }, Splitter(2)));
+    AlgoRef<SoundAlgoMultibandScale> flat(new SoundAlgoMultibandScale({ 1000 }, { 0, 0 }, Splitter(2)));
     EXPECT_NEAR(crossoverTreeDb(1000, { 1000 }, { 0, 0 }), 3.0103, 1e-4);
     EXPECT_NEAR(toneGainDb(*flat, 1000), 3.0103, 0.005);
     for (size_t band = 0; band < 3; ++band) {
         std::vector<double> gains(3, 0.0);
         gains[band] = -6.0;
-        AlgoPtr<SoundAlgoMultibandScale> scale(new SoundAlgoMultibandScale({ 200, 4000 }, gains, Splitter(2)));
+        AlgoRef<SoundAlgoMultibandScale> scale(new SoundAlgoMultibandScale({ 200, 4000 }, gains, Splitter(2)));
         for (size_t t = 0; t < 3; ++t) {
             SCOPED_TRACE(testing::Message() << "band " << band << " at -6 dB, tone " << kTones[t]);
             const double expected = crossoverTreeDb(kTones[t], { 200, 4000 }, gains);
@@ -156,8 +156,8 @@ TEST(MultibandAmplifier, EveryBandReachesItsTargetAndFollowsTheLevelCommands)
     // The FFT band bank: a target of 0 only splits and adds back (within the
     // band filters' ripple); any other brings each band to it.
     using Fft = SoundAlgoFFTMultibandAmplifier;
-    AlgoPtr<Fft> split(new Fft({ 500 }, 0, 0.005, 0.2, nullptr, 4096, true));
-    AlgoPtr<Fft> fft(new Fft({ 500 }, -20, 0.005, 0.2, nullptr, 4096, true));
+    AlgoRef<Fft> split(new Fft({ 500 }, 0, 0.005, 0.2, nullptr, 4096, true));
+    AlgoRef<Fft> fft(new Fft({ 500 }, -20, 0.005, 0.2, nullptr, 4096, true));
     for (double hz : { 100.0, 5000.0 }) {
         const double flat = toneGainDb(*split, hz);
         EXPECT_NEAR(flat, 0.0, 0.3) << hz;
@@ -168,7 +168,7 @@ TEST(MultibandAmplifier, EveryBandReachesItsTargetAndFollowsTheLevelCommands)
     // brought to the target; the two band limiters (the top band has none)
     // write their diagnostics.
     const std::vector<RegionSpec> layout = { { 3.0, -30.0 }, { 3.0, -40.0 } };
-    Amplifier following(amplifier(-20.0, detectorWith(regionsOf(layout, kRate), kRate), {}));
+    Amplifier following(amplifier(-20.0, splitsignals::detectorFromRegions(regionsOf(layout, kRate), kRate).release(), {}));
     QTemporaryDir dir;
     following->SetDebugFile(dir.filePath("out"));
     const std::vector<double> out = runThrough(*following, recordingOf(layout, kRate));
@@ -193,7 +193,7 @@ TEST(MultibandAmplifierThreaded, BitIdenticalOnOneAndTwoThreadsAndSafeWhileAPlay
         testsupport::runWithDeadline(
             [&] {
                 omp_set_num_threads(threads);
-                Amplifier amp(amplifier(-20.0, detectorWith(regionsOf(layout, kRate), kRate), { -1, 0, 1, 2 },
+                Amplifier amp(amplifier(-20.0, splitsignals::detectorFromRegions(regionsOf(layout, kRate), kRate).release(), { -1, 0, 1, 2 },
                                         { 150, 1200, 5000 }));
                 outputs.push_back(runThrough(*amp, in, 1000));
             },
@@ -202,7 +202,7 @@ TEST(MultibandAmplifierThreaded, BitIdenticalOnOneAndTwoThreadsAndSafeWhileAPlay
     ASSERT_EQ(outputs[0].size(), in.size());
     EXPECT_TRUE(outputs[0] == outputs[1]);
 
-    Amplifier amp(amplifier(-20.0, detectorWith(regionsOf(layout, kRate), kRate), {}));
+    Amplifier amp(amplifier(-20.0, splitsignals::detectorFromRegions(regionsOf(layout, kRate), kRate).release(), {}));
     int pokes = 0;
     testsupport::VectorReader reader(in, kRate);
     const auto poke = [&] {
