@@ -157,7 +157,17 @@ TEST(Device, ThreadedStreamsWhatOfflineProcessingGives)
         if (c.levels) {
             // 20 values per second at 44100 Hz: windows of 2205 frames; 8192
             // frames of latency hold back three values, which read as silence.
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            // The level thread runs behind the reads: wait for the first four
+            // values, however busy the machine.
+            const auto levelDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            for (;;) {
+                {
+                    std::lock_guard<std::mutex> lock(levels.mutex);
+                    if (levels.left.size() >= 4u || std::chrono::steady_clock::now() > levelDeadline)
+                        break;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
             std::lock_guard<std::mutex> lock(levels.mutex);
             ASSERT_GE(levels.left.size(), 4u);
             EXPECT_EQ(std::vector<double>(levels.left.begin(), levels.left.begin() + 3), std::vector<double>(3, 0.0));

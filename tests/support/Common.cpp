@@ -114,6 +114,14 @@ std::vector<double> runThrough(SoundAlgo& algo, const std::vector<double>& input
     return writer.samples();
 }
 
+SoundTools::Status runStatus(SoundAlgo& algo, const std::vector<double>& input, unsigned int sampleRate)
+{
+    VectorReader reader(input, sampleRate);
+    reader.open(QString());
+    CapturingWriter writer(sampleRate);
+    return algo.processAll(reader, &writer);
+}
+
 std::vector<double> runWhilePoked(SoundAlgo& algo, SoundReader& reader, const std::function<void()>& poke,
                                   int pauseUs)
 {

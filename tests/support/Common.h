@@ -92,6 +92,8 @@ void runWithDeadline(const std::function<void()>& work, int seconds);
 // the flush pushes out behind it is left out unless `withTail`.
 std::vector<double> runThrough(SoundAlgo& algo, const std::vector<double>& input, unsigned int block = 0,
                                unsigned int sampleRate = 44100, bool withTail = false);
+// The status of a run of `input` through the algorithm, for runs meant to fail.
+SoundTools::Status runStatus(SoundAlgo& algo, const std::vector<double>& input, unsigned int sampleRate = 44100);
 inline std::vector<double> runWithTail(SoundAlgo& algo, const std::vector<double>& input,
                                        unsigned int sampleRate = 44100)
 {
