@@ -23,20 +23,23 @@ build: deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
 # The side, its tracks and the table stay in $(BUILD)/demo for a listen.
-demo: build
+# Only the tool is built for it.
+demo: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target tulv-tool
 	$(BUILD)/apps/tulv/tulv demo $(BUILD)/demo
 
-test: build
+test: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target tulv_all_tests
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 test-asan: deps
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DTULV_SANITIZE=address -DTULV_BUILD_BENCH=OFF
-	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cmake --build $(ASAN_BUILD) -j $(JOBS) --target tulv_all_tests
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j $(JOBS)
 
 test-tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DTULV_SANITIZE=thread -DTULV_BUILD_BENCH=OFF
-	cmake --build $(TSAN_BUILD) -j $(JOBS)
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target tulv_all_tests
 	cd $(TSAN_BUILD) && ctest --output-on-failure -j $(JOBS) -R Threaded
 
 # Each libFuzzer target for FUZZ_SECONDS from the seed corpus; findings land
@@ -47,10 +50,13 @@ fuzz: deps
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_reader fuzz_regions fuzz_options
 	fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
-bench: build
+bench: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target tulv_bench tulv-tool
 	$(BUILD)/bench/tulv_bench
 	@if [ -x bench/compare-peers.sh ]; then bench/compare-peers.sh $(BUILD); fi
 	@if [ -x bench/tool-vs-sox.sh ]; then bench/tool-vs-sox.sh $(BUILD); fi
+	bench/split-vs-peers.sh $(BUILD)
+	@if [ -x bench/rf64-check.sh ]; then bench/rf64-check.sh $(BUILD); fi
 
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)

@@ -26,7 +26,16 @@ CASES=(
   "mp3->wav16    | BM_ConvertFile/2/ | in.mp3    | sox \"\$IN\" -b 16 \"\$OUT.wav\""
   "flac24->wav24 | BM_ConvertFile/3/ | in24.flac | sox \"\$IN\" -b 24 \"\$OUT.wav\""
   "wav16->wav16  | BM_ConvertFile/4/ | in16.wav  | sox \"\$IN\" -b 16 \"\$OUT.wav\""
+  "fir 447 taps  | BM_EqFFTFile      | in16.wav  | sox \"\$IN\" -b 16 \"\$OUT.wav\" sinc -1000 -n 447"
 )
+
+# The tool itself, start to finish, against sox on the same command line:
+#   name | input file | tulv command | sox command   (TULV is the built tool)
+TOOL_CASES=(
+  "tool wav->wav  | in16.wav  | \"\$TULV\" convert \"\$IN\" \"\$OUT.wav\" -q  | sox \"\$IN\" -b 16 \"\$OUT.wav\""
+  "tool wav->flac | in16.wav  | \"\$TULV\" convert \"\$IN\" \"\$OUT.flac\" -q | sox \"\$IN\" -b 16 \"\$OUT.flac\""
+)
+export TULV="$BUILD/apps/tulv/tulv"
 
 for tool in sox jq /usr/bin/time; do
   command -v "$tool" >/dev/null || { echo "compare-peers: '$tool' is needed" >&2; exit 1; }
@@ -83,4 +92,17 @@ for case in "${CASES[@]}"; do
   awk -v n="$name" -v sw="$sox_wall" -v tw="$tulv_wall" -v sc="$sox_cpu" -v tc="$tulv_cpu" \
       'BEGIN{printf "%-15s %9.3fs %9.3fs %7.2fx   %9.3fs %9.3fs %7.2fx\n", n, sw, tw, sw/tw, sc, tc, sc/tc}'
 done
+if [ -x "$TULV" ]; then
+  for case in "${TOOL_CASES[@]}"; do
+    IFS='|' read -r name input tulv_command sox_command <<<"$case"
+    name=$(xargs <<<"$name"); input=$(xargs <<<"$input")
+    export IN="$INPUTS/$input" OUT="$WORK/out"
+    read -r sox_wall sox_cpu <<<"$(time_best "$sox_command")"
+    read -r tulv_wall tulv_cpu <<<"$(time_best "$tulv_command")"
+    awk -v n="$name" -v sw="$sox_wall" -v tw="$tulv_wall" -v sc="$sox_cpu" -v tc="$tulv_cpu" \
+        'BEGIN{printf "%-15s %9.3fs %9.3fs %7.2fx   %9.3fs %9.3fs %7.2fx\n", n, sw, tw, sw/tw, sc, tc, sc/tc}'
+  done
+else
+  echo "compare-peers: no tool at $TULV; its cases are left out" >&2
+fi
 echo "(ratio = sox time / tulv time; above 1 means tulv is faster. tulv cpu counts only the benchmark thread.)"

@@ -9,7 +9,8 @@ qtbase5-dev qtmultimedia5-dev libqt5multimedia5-plugins
 libsndfile1-dev libmpg123-dev libmp3lame-dev lame libmp3lame0
 libtag1-dev libboost-dev libgtest-dev libgmock-dev googletest libbenchmark-dev
 sox libsox-fmt-all flac vorbis-tools mpg123 python3 jq time
-ffmpeg mp3splt libebur128-dev pulseaudio clang libclang-rt-14-dev libfftw3-dev ccache libomp-14-dev"
+ffmpeg mp3splt libebur128-dev pulseaudio clang libclang-rt-14-dev libfftw3-dev ccache libomp-14-dev
+python3-scipy"
 
 missing=""
 for p in $PACKAGES; do

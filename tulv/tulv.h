@@ -57,6 +57,7 @@
 #include "tulv/dynamics/SoundAlgoRMSAmplifier.h"
 #include "tulv/dynamics/SoundAlgoSimpleLimiter.h"
 #include "tulv/dynamics/SoundRMSSlopeDetector.h"
+#include "tulv/dynamics/SoundTrackFinder.h"
 
 // Level statistics and catalogs
 

@@ -1,5 +1,6 @@
 #include "Arguments.h"
 #include "Commands.h"
+#include "ConvertChecks.h"
 #include "Formats.h"
 #include "Interrupt.h"
 #include "OpenInput.h"
@@ -24,22 +25,33 @@ const CommandSpec kSpec = {
     "convert",
     R"(Usage: tulv convert IN OUT [OPTIONS]
 
-Converts any readable sound file (WAV, FLAC, Ogg Vorbis, MP3) to any writable
-one. The container follows OUT's extension: .wav, .flac, .ogg, .mp3, and any
-other extension gives a headerless file of 32-bit floats. Tags and the front
-cover of IN are carried over unless overridden.
+Converts any readable sound file (WAV, FLAC, Ogg Vorbis, AIFF, MP3) to any
+writable one. The container follows OUT's extension: .wav, .flac, .ogg, .mp3,
+.aiff (or .aif), or .raw for a headerless file of 32-bit floats; any other
+extension is refused. Every tag and the front cover of IN are carried over
+unless overridden. A mono IN gives a mono OUT; of an IN with more than two
+channels, the first two are kept (with a warning).
 )",
     {
-        { "format", "F", "sample format of OUT: int16, int24, int32, float, double\n"
-                         "(default: IN's own; not for MP3 or Ogg Vorbis)" },
-        { "bitrate", "KBPS", "MP3 bit rate in kbit/s, 8 to 320 (default 192)" },
+        { "format", "F", "sample format of OUT: int8, int16, int24, int32, float,\n"
+                         "double; refused when OUT's container cannot hold it\n"
+                         "(default: IN's own, or the nearest OUT holds)" },
+        { "bitrate", "KBPS", "MP3 bit rate in kbit/s: 8, 16, 24, 32, 40, 48, 56, 64,\n"
+                             "80, 96, 112, 128, 144, 160, 192, 224, 256 or 320 (default 192)" },
         { "start", "S", "begin S seconds into IN (default 0)" },
         { "end", "S", "stop S seconds into IN (default: the end)" },
         { "gain", "DB", "amplify by DB decibels (default 0: the samples unchanged)" },
         { "limit", "DB", "put a look-ahead limiter with its ceiling at DB dBFS on the\n"
                          "output, so that a gain cannot clip (e.g. --limit -0.3)" },
-        { "tag", "KEY=VALUE", "set a tag (title, artist, album, year, genre, comment,\n"
-                              "track); an empty VALUE removes it; may be repeated", true },
+        { "tag", "KEY=VALUE", "set a tag: title, artist, album, year, track (3 or 3/12),\n"
+                              "disc, genre, comment, albumartist, or any other name\n"
+                              "(REPLAYGAIN_TRACK_GAIN, ...). Repeat a KEY for several\n"
+                              "values; an empty VALUE removes it; cover= removes the cover", true },
+        { "cover", "FILE", "set the front cover from an image file" },
+        { "no-dither", nullptr, "round to 16 or 8 bits without the triangular dither added\n"
+                               "by default when IN has more resolution" },
+        { "strict", nullptr, "refuse a truncated IN instead of converting the frames\n"
+                             "present" },
         { "to", "EXT", "container of OUT whatever its name: wav, flac, ogg, mp3;\n"
                        "needed when OUT is a directory (then IN may be several\n"
                        "files, converted side by side, one per core) or a device;\n"
@@ -51,6 +63,9 @@ Ctrl-C leaves no partial file, and OUT may even be IN itself. A device node or
 FIFO is written directly; a symbolic link is written through to its target.
 With several inputs, a file that fails does not stop the others; each failure
 is named and the exit status is then 1.
+Warnings on stderr say what the conversion could not keep: samples clipped at
+full scale, NaN or infinite samples (written as silence), channels left out,
+frames missing from a truncated IN, a sample rate the MP3 encoder changed.
 )",
 };
 
@@ -63,10 +78,11 @@ namespace {
 // What every file of a conversion gets, checked once.
 struct ConvertSettings {
     double start = 0.0, end = 0.0, gain = 0.0, limitDb = 0.0;
-    bool hasEnd = false, hasLimit = false, hasFormat = false, quiet = false;
+    bool hasEnd = false, hasLimit = false, hasFormat = false, quiet = false, dither = true, strict = false;
     SoundTools::SoundFormat format = SoundTools::Int16;
     unsigned int bitrate = kDefaultBitrate;
     QStringList tags;
+    SoundIDTag cover; // coverData set: --cover was given
 };
 
 // Converts `in` to `out`; `kind` is a name whose extension picks the
@@ -79,6 +95,9 @@ int convertFile(const ConvertSettings& settings, const QString& in, const QStrin
         printError(QStringLiteral("cannot open '%1': %2").arg(in, reason));
         return ExitFailed;
     }
+    if (!checkTruncation(in, *reader, settings.strict))
+        return ExitFailed;
+    const long long missingAtOpen = reader->getMissingFrames();
     const double length = reader->getLength();
     if (settings.start >= length && length > 0) {
         printError(QStringLiteral("cannot convert '%1': --start %2 lies beyond its end (%3)")
@@ -87,7 +106,17 @@ int convertFile(const ConvertSettings& settings, const QString& in, const QStrin
                        .arg(QString::fromStdString(reader->getLengthString())));
         return ExitFailed;
     }
-    const SoundTools::SoundFormat format = settings.hasFormat ? settings.format : reader->getInputFormat();
+    const SoundTools::SoundFormat format =
+        settings.hasFormat ? settings.format : defaultOutputFormat(kind, reader->getInputFormat());
+    const unsigned int channels = outputChannels(in, *reader);
+    reader->setStartPoint(settings.start);
+    reader->setEndPoint(settings.hasEnd ? settings.end : 0.0);
+    reader->rewind();
+    const unsigned int firstFrame = unsigned(reader->getStartOffset());
+    unsigned int lastFrame = reader->getFrameNB();
+    if (settings.hasEnd)
+        lastFrame = std::min(lastFrame, unsigned(reader->getEndOffset()));
+    const unsigned int frames = lastFrame > firstFrame ? lastFrame - firstFrame : 0;
     if (!checkOutput(out, in, true, reason)) {
         printError(QStringLiteral("cannot write '%1': %2").arg(out, reason));
         return ExitFailed;
@@ -95,7 +124,11 @@ int convertFile(const ConvertSettings& settings, const QString& in, const QStrin
     // The writer stages a regular file itself and writes a device, FIFO or
     // standard output directly.
     const unsigned int rate = reader->getSampleRate();
-    std::unique_ptr<SoundWriter> writer(SoundWriter::getFromFilename(kind, rate, settings.bitrate, format));
+    std::unique_ptr<SoundWriter> writer(SoundWriter::getFromFilename(kind, rate, settings.bitrate, format, channels));
+    if (writer) {
+        writer->setExpectedFrames(frames);
+        writer->setDither(settings.dither && needsDither(kind, reader->getInputFormat(), format));
+    }
     QString before = SoundDebuggableClass::getError();
     if (!writer || writer->open(out) != SoundTools::Ok) {
         QString why = libraryReason(before, QStringLiteral("the format cannot be written"));
@@ -109,26 +142,32 @@ int convertFile(const ConvertSettings& settings, const QString& in, const QStrin
     reader->getTags(tags);
     QString unused;
     applyTagOverrides(settings.tags, true, tags, unused);
+    if (!settings.cover.coverData.isEmpty()) {
+        tags.coverData = settings.cover.coverData;
+        tags.coverMimeType = settings.cover.coverMimeType;
+    }
+    if (!tags.coverData.isEmpty() && !coverFits(tags, kind)) {
+        printWarning(QStringLiteral("the %1-byte cover is too large for %2 and is left out of '%3'")
+                         .arg(tags.coverData.size())
+                         .arg(containerName(kind), out));
+        tags.coverData.clear();
+    }
     writer->setTags(tags);
-
-    reader->setStartPoint(settings.start);
-    reader->setEndPoint(settings.hasEnd ? settings.end : 0.0);
-    reader->rewind();
-    const unsigned int firstFrame = unsigned(reader->getStartOffset());
-    unsigned int lastFrame = reader->getFrameNB();
-    if (settings.hasEnd)
-        lastFrame = std::min(lastFrame, unsigned(reader->getEndOffset()));
-    const unsigned int frames = lastFrame > firstFrame ? lastFrame - firstFrame : 0;
     // An algorithm that looks ahead is flushed with zero frames past the end
     // of the source; they are not part of the sound.
     writer->setRange(int(firstFrame), int(lastFrame));
 
     AlgoRef<SoundAlgo> algo(buildOutputStage(settings.gain, settings.hasLimit, settings.limitDb));
+    SoundBuffer::setDefaultSize(SoundWriter::kFileJobBlockSize);
     before = SoundDebuggableClass::getError();
     const PassResult result = runPass(QStringLiteral("converting"), *algo, *reader, writer.get(), frames, settings.quiet);
-    if (result != PassResult::Done)
+    const bool reported =
+        result != PassResult::Done || reportConversion(in, out, *reader, missingAtOpen, *writer, settings.strict);
+    if (result != PassResult::Done || !reported)
         writer->cancel();
     writer->close();
+    if (!reported)
+        return ExitFailed;
     if (result == PassResult::Interrupted) {
         printError(QStringLiteral("interrupted; '%1' not written").arg(out));
         return interrupt::exitCode();
@@ -256,18 +295,18 @@ int runConvert(const QStringList& arguments)
         return args.usageError(QStringLiteral("--end must lie after --start"));
     settings.hasFormat = args.has("format");
     if (settings.hasFormat && !parseSampleFormat(args.value("format"), settings.format))
-        return args.usageError(QStringLiteral("unknown sample format '%1' (int16, int24, int32, float, double)")
+        return args.usageError(QStringLiteral("unknown sample format '%1' (int8, int16, int24, int32, float, double)")
                                    .arg(args.value("format")));
-    if (settings.hasFormat && (isMp3(kind) || containerName(kind) == QLatin1String("Ogg Vorbis")))
-        return args.usageError(QStringLiteral("--format does not apply to %1 output").arg(containerName(kind)));
-    if (args.has("bitrate") && !isMp3(kind))
-        return args.usageError(QStringLiteral("--bitrate applies to MP3 output only"));
-    if (SoundReader::getExtension(kind).isEmpty())
-        return args.usageError(QStringLiteral("OUT needs an extension to choose its format by (.wav, .flac, .ogg, .mp3), or --to EXT"));
+    QString problem;
+    if (!checkOutputChoice(kind, settings.hasFormat ? &settings.format : nullptr,
+                           args.has("bitrate") ? &bitrate : nullptr, problem))
+        return args.usageError(to.isEmpty() ? problem : problem.replace(kind, out));
     SoundIDTag overrides;
-    QString tagError;
-    if (!applyTagOverrides(args.values("tag"), true, overrides, tagError))
-        return args.usageError(tagError);
+    if (!applyTagOverrides(args.values("tag"), true, overrides, problem)
+        || (args.has("cover") && !loadCover(args.value("cover"), settings.cover, problem)))
+        return args.usageError(problem);
+    settings.dither = !args.has("no-dither");
+    settings.strict = args.has("strict");
     settings.tags = args.values("tag");
     settings.quiet = args.has("quiet");
 

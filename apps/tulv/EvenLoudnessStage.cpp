@@ -1,5 +1,7 @@
 #include "SplitJob.h"
 
+#include <algorithm>
+
 namespace {
 
 // --even-loudness: how fast the gain may move from one track's level to the
@@ -18,4 +20,9 @@ SoundAlgo* buildEvenLoudnessStage(RMSStepDetector* detector, double targetDb)
     // The gain may lift a peak over full scale: the limiter catches it.
     chain->pushAlgo(buildLimiter(0.0));
     return chain;
+}
+
+double evenLoudnessGainDb(double loudestDb, double targetDb)
+{
+    return std::min(kAmplifierMaxGainDb, targetDb - loudestDb);
 }

@@ -1,5 +1,10 @@
 #include "Formats.h"
 
+#include <QFile>
+#include <QMimeDatabase>
+#include <QRegularExpression>
+#include <QSet>
+
 #include <cmath>
 
 namespace {
@@ -55,6 +60,8 @@ QString containerName(const QString& fileName)
         return QStringLiteral("Ogg Vorbis");
     if (extension == QLatin1String("mp3"))
         return QStringLiteral("MP3");
+    if (extension == QLatin1String("aiff") || extension == QLatin1String("aif"))
+        return QStringLiteral("AIFF");
     return QStringLiteral("raw");
 }
 
@@ -63,46 +70,109 @@ bool isMp3(const QString& fileName)
     return SoundReader::getExtension(fileName).toLower() == QLatin1String("mp3");
 }
 
+namespace {
+
+// Short names the tool accepts for TagLib's property names.
+struct TagAlias {
+    const char* alias;
+    const char* key;
+};
+
+const TagAlias kTagAliases[] = {
+    { "year", "DATE" },         { "track", "TRACKNUMBER" },     { "disc", "DISCNUMBER" },
+    { "albumartist", "ALBUMARTIST" }, { "album_artist", "ALBUMARTIST" },
+};
+
+QString propertyKey(const QString& name)
+{
+    for (const TagAlias& alias : kTagAliases)
+        if (name.compare(QLatin1String(alias.alias), Qt::CaseInsensitive) == 0)
+            return QLatin1String(alias.key);
+    return name.toUpper();
+}
+
+// A date or year, or a number with an optional total ("3/12").
+bool validValue(const QString& key, const QString& value)
+{
+    if (key == QLatin1String("DATE"))
+        return QRegularExpression(QStringLiteral("^\\d{4}(-\\d{2}(-\\d{2})?)?$")).match(value).hasMatch();
+    if (key == QLatin1String("TRACKNUMBER") || key == QLatin1String("DISCNUMBER"))
+        return QRegularExpression(QStringLiteral("^\\d+(/\\d+)?$")).match(value).hasMatch();
+    return true;
+}
+
+} // namespace
+
 bool applyTagOverrides(const QStringList& items, bool allowTrack, SoundIDTag& tags, QString& error)
 {
+    // Edits of the text fields so far become properties, so that the
+    // overrides below and the fields agree.
+    tags.properties = tags.mergedProperties();
+    QSet<QString> replaced;
     for (const QString& item : items) {
         const int equals = item.indexOf(QLatin1Char('='));
         if (equals <= 0) {
             error = QStringLiteral("'--tag %1' is not KEY=VALUE").arg(item);
             return false;
         }
-        const QString key = item.left(equals).trimmed().toLower();
-        const std::string value = item.mid(equals + 1).toStdString();
-        std::string* field = nullptr;
-        if (key == QLatin1String("title"))
-            field = &tags.title;
-        else if (key == QLatin1String("artist"))
-            field = &tags.artist;
-        else if (key == QLatin1String("album"))
-            field = &tags.album;
-        else if (key == QLatin1String("year"))
-            field = &tags.year;
-        else if (key == QLatin1String("genre"))
-            field = &tags.genre;
-        else if (key == QLatin1String("comment"))
-            field = &tags.comment;
-        else if (key == QLatin1String("track") && allowTrack)
-            field = &tags.track;
-        if (!field) {
-            error = QStringLiteral("unknown tag '%1' (known: title, artist, album, year, genre, comment%2)")
-                        .arg(key, allowTrack ? QStringLiteral(", track") : QString());
-            return false;
-        }
-        if ((field == &tags.year || field == &tags.track) && !value.empty()) {
-            bool ok = false;
-            const int number = QString::fromStdString(value).toInt(&ok);
-            if (!ok || number < 0) {
-                error = QStringLiteral("tag '%1' needs a whole number, not '%2'").arg(key, QString::fromStdString(value));
+        const QString name = item.left(equals).trimmed();
+        const QString value = item.mid(equals + 1);
+        if (name.compare(QLatin1String("cover"), Qt::CaseInsensitive) == 0) {
+            if (!value.isEmpty()) {
+                error = QStringLiteral("'--tag cover=' only removes the cover; --cover FILE sets one");
                 return false;
             }
+            tags.coverData.clear();
+            tags.coverMimeType.clear();
+            continue;
         }
-        *field = value;
+        const QString key = propertyKey(name);
+        if (!QRegularExpression(QStringLiteral("^[A-Z0-9_ :.-]+$")).match(key).hasMatch()) {
+            error = QStringLiteral("'%1' is not a tag name (letters, digits and _)").arg(name);
+            return false;
+        }
+        if (key == QLatin1String("TRACKNUMBER") && !allowTrack) {
+            error = QStringLiteral("the track tag is set for each file by the split itself");
+            return false;
+        }
+        if (!value.isEmpty() && !validValue(key, value)) {
+            error = QStringLiteral("tag '%1' needs %2, not '%3'")
+                        .arg(name,
+                             key == QLatin1String("DATE") ? QStringLiteral("a year or a date (1987, 1987-06-01)")
+                                                          : QStringLiteral("a number or n/total (3, 3/12)"),
+                             value);
+            return false;
+        }
+        // The first value given replaces the input's; later ones add to it.
+        std::vector<std::string>& values = tags.properties[key.toStdString()];
+        if (!replaced.contains(key)) {
+            values.clear();
+            replaced.insert(key);
+        }
+        if (!value.isEmpty())
+            values.push_back(value.toStdString());
+        if (values.empty())
+            tags.properties.erase(key.toStdString());
     }
+    tags.updateFields();
+    return true;
+}
+
+bool loadCover(const QString& fileName, SoundIDTag& tags, QString& error)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = QStringLiteral("cannot read the cover '%1': %2").arg(fileName, file.errorString());
+        return false;
+    }
+    const QByteArray bytes = file.readAll();
+    const QMimeType type = QMimeDatabase().mimeTypeForData(bytes);
+    if (!type.name().startsWith(QLatin1String("image/"))) {
+        error = QStringLiteral("the cover '%1' is not an image (%2)").arg(fileName, type.name());
+        return false;
+    }
+    tags.coverData = bytes;
+    tags.coverMimeType = type.name().toStdString();
     return true;
 }
 
@@ -121,6 +191,20 @@ QStringList describeTags(const SoundIDTag& tags)
     add("track", tags.track, true);
     add("genre", tags.genre, false);
     add("comment", tags.comment, false);
+    // Every other property, and a date or track that says more than the
+    // lines above (a full date, a total).
+    for (const auto& entry : tags.properties) {
+        const QString key = QString::fromStdString(entry.first);
+        QStringList values;
+        for (const std::string& value : entry.second)
+            values << QString::fromStdString(value);
+        const QString text = values.join(QStringLiteral("; "));
+        static const QStringList shown = { "TITLE", "ARTIST", "ALBUM", "GENRE", "COMMENT" };
+        if (shown.contains(key) || (key == QLatin1String("DATE") && text == QString::fromStdString(tags.year))
+            || (key == QLatin1String("TRACKNUMBER") && text == QString::fromStdString(tags.track)))
+            continue;
+        lines << QStringLiteral("%1: %2").arg(key.toLower(), text);
+    }
     return lines;
 }
 

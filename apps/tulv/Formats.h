@@ -16,9 +16,15 @@ QString sampleFormatName(SoundTools::SoundFormat format);
 QString containerName(const QString& fileName);
 bool isMp3(const QString& fileName);
 
-// Applies "KEY=VALUE" overrides to a tag record; `allowTrack` admits "track".
-// An empty value clears the tag. False with `error` on a malformed item.
+// Applies "KEY=VALUE" overrides to a tag record. KEY is any property name
+// (case does not matter) or year, track, disc, albumartist; the first
+// VALUE of a key replaces the input's values, later ones add values, an
+// empty one removes the tag; "cover=" removes the cover. `allowTrack`
+// admits the track. False with `error` on a malformed item.
 bool applyTagOverrides(const QStringList& items, bool allowTrack, SoundIDTag& tags, QString& error);
+// Sets the front cover from an image file. False with `error` when it cannot
+// be read or is not an image.
+bool loadCover(const QString& fileName, SoundIDTag& tags, QString& error);
 // One line per set tag, "  title: ...", for info.
 QStringList describeTags(const SoundIDTag& tags);
 

@@ -5,11 +5,15 @@
 
 #include <tulv/tulv.h>
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
 namespace {
 
 const CommandSpec kSpec = {
     "info",
-    R"(Usage: tulv info FILE...
+    R"(Usage: tulv info [--json] FILE...
 
 Shows, for each sound file: its container, sample format, sample rate,
 channels, frames, length, tags and whether it carries a front cover.
@@ -17,7 +21,10 @@ channels, frames, length, tags and whether it carries a front cover.
 A file that cannot be read gives one error line; the others are still shown,
 and the exit status is then 1.
 )",
-    {},
+    { { "json", nullptr, "print one JSON array with an object per readable file:\n"
+                         "file, container, sampleFormat, sampleRate, channels,\n"
+                         "frames, seconds, tags (name to text), cover (mimeType,\n"
+                         "bytes; null when none)" } },
 };
 
 QString describe(const QString& fileName, SoundReader& reader)
@@ -30,11 +37,10 @@ QString describe(const QString& fileName, SoundReader& reader)
     row("container:", containerName(fileName));
     row("sample format:", sampleFormatName(reader.getInputFormat()));
     row("sample rate:", QStringLiteral("%1 Hz").arg(reader.getSampleRate()));
-    int channels = 2;
-    if (auto* sndfile = dynamic_cast<SoundReaderSndfile*>(&reader))
-        channels = sndfile->getFileChannelNum();
-    row("channels:", QString::number(channels));
+    row("channels:", QString::number(reader.getFileChannelNum()));
     row("frames:", QString::number(reader.getFrameNB()));
+    if (reader.getMissingFrames() > 0)
+        row("truncated:", QStringLiteral("%1 frames missing").arg(reader.getMissingFrames()));
     row("length:", QString::fromStdString(reader.getLengthString()));
     SoundIDTag tags;
     reader.getTags(tags);
@@ -52,6 +58,35 @@ QString describe(const QString& fileName, SoundReader& reader)
     return text;
 }
 
+QJsonObject describeJson(const QString& fileName, SoundReader& reader)
+{
+    QJsonObject object;
+    object[QStringLiteral("file")] = fileName;
+    object[QStringLiteral("container")] = containerName(fileName);
+    object[QStringLiteral("sampleFormat")] = sampleFormatName(reader.getInputFormat());
+    object[QStringLiteral("sampleRate")] = qint64(reader.getSampleRate());
+    int channels = 2;
+    if (auto* sndfile = dynamic_cast<SoundReaderSndfile*>(&reader))
+        channels = sndfile->getFileChannelNum();
+    object[QStringLiteral("channels")] = channels;
+    object[QStringLiteral("frames")] = qint64(reader.getFrameNB());
+    object[QStringLiteral("seconds")] = reader.getLength();
+    SoundIDTag tags;
+    reader.getTags(tags);
+    QJsonObject tagObject;
+    for (const QString& line : describeTags(tags)) {
+        const int colon = line.indexOf(QLatin1String(": "));
+        tagObject[line.left(colon)] = line.mid(colon + 2);
+    }
+    object[QStringLiteral("tags")] = tagObject;
+    if (tags.coverData.isEmpty())
+        object[QStringLiteral("cover")] = QJsonValue::Null;
+    else
+        object[QStringLiteral("cover")] = QJsonObject{ { QStringLiteral("mimeType"), QString::fromStdString(tags.coverMimeType) },
+                                                       { QStringLiteral("bytes"), tags.coverData.size() } };
+    return object;
+}
+
 } // namespace
 
 int runInfo(const QStringList& arguments)
@@ -61,6 +96,8 @@ int runInfo(const QStringList& arguments)
         return *stop;
     if (args.positional().isEmpty())
         return args.usageError(QStringLiteral("no file given"));
+    const bool json = args.has("json");
+    QJsonArray described;
     int status = ExitOk;
     bool first = true;
     for (const QString& fileName : args.positional()) {
@@ -71,8 +108,14 @@ int runInfo(const QStringList& arguments)
             status = ExitFailed;
             continue;
         }
+        if (json) {
+            described.append(describeJson(fileName, *reader));
+            continue;
+        }
         printOut((first ? QString() : QStringLiteral("\n")) + describe(fileName, *reader));
         first = false;
     }
+    if (json)
+        printOut(QString::fromUtf8(QJsonDocument(described).toJson(QJsonDocument::Indented)));
     return status;
 }

@@ -5,6 +5,7 @@
 #include "OpenInput.h"
 #include "SplitCommand.h"
 #include "SplitJob.h"
+#include "ConvertChecks.h"
 #include "Outputs.h"
 
 #include <tulv/tulv.h>
@@ -12,9 +13,11 @@
 #include <QFile>
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QRegularExpression>
 
 #include <cmath>
 
@@ -31,9 +34,11 @@ become the gaps; a second pass writes every run of sound between gaps that
 lasts at least --min-track to its own numbered file named after OUT:
   side.flac     ->  001-side.flac, 002-side.flac, ...
   01 Track.mp3  ->  01 Track.mp3, 02 Track.mp3, ...
-The container follows OUT's extension. Each file is tagged with the tags of
-IN and the --tag values; the title (OUT's name when IN has none) gets the
-track number (" 01") and the track tag is set.
+The container follows OUT's extension (as for convert). The files have IN's
+channels: mono stays mono; of more than two channels the first two are kept,
+with a warning. Each file is tagged with the tags of IN and the --tag values;
+the title (OUT's name when IN has none) gets the track number (" 01") and
+the track tag is set.
 
 The defaults are chosen for a typical record side: tracks of 1 to 10
 minutes, gaps of 1 to 5 s of surface noise with clicks, a noise floor of
@@ -71,13 +76,14 @@ minutes, gaps of 1 to 5 s of surface noise with clicks, a noise floor of
           "pure surface noise and a boundary lands within a tenth of\n"
           "a second, long enough to span a cycle of the lowest bass)" },
         { "format", "F",
-          "sample format: int16, int24, int32, float, double\n"
-          "(default: IN's own)" },
+          "sample format: int8, int16, int24, int32, float, double, as\n"
+          "OUT's container holds it (default: IN's own, or the nearest;\n"
+          "16 and 8 bits from a wider IN are dithered)" },
         { "bitrate", "KBPS",
           "MP3 bit rate in kbit/s (default 192)" },
         { "tag", "KEY=VALUE",
-          "title, artist, album, year, genre or comment for every\n"
-          "file; an empty VALUE removes it; may be repeated", true },
+          "any tag but the track for every file (see convert --help);\n"
+          "an empty VALUE removes it; may be repeated", true },
         { "even-loudness", nullptr,
           "bring every track to the same loudness: one gain per\n"
           "track, from the level of its loudest passage (so quiet\n"
@@ -92,6 +98,29 @@ minutes, gaps of 1 to 5 s of surface noise with clicks, a noise floor of
         { "load-regions", "F",
           "take the regions from F instead of the first pass; they\n"
           "are used as saved, so a hand-edited \"IsNoise\" moves a split" },
+        { "tracks", "N",
+          "the side has N tracks: keep the N - 1 likeliest gaps\n"
+          "(looking for quieter stretches when fewer are found)" },
+        { "threshold", "DB",
+          "stretches at or below DB dBFS are gaps, instead of the\n"
+          "automatic estimate of the surface noise" },
+        { "gap-offset", "X",
+          "where a gap is cut, from 0 (all of it to the next track)\n"
+          "to 1 (all to the track before it); default: at the gap's\n"
+          "quietest point" },
+        { "trim-gaps", nullptr,
+          "leave the gaps out instead of dividing them between the\n"
+          "tracks around them" },
+        { "labels", "F",
+          "write the tracks as Audacity labels (start, end, title,\n"
+          "tab-separated, in seconds)" },
+        { "cue", "F",
+          "write a cue sheet of the tracks for IN" },
+        { "load-labels", "F",
+          "split at the tracks of an Audacity label file (such as\n"
+          "one written by --labels and edited) instead of detecting" },
+        { "json", nullptr,
+          "print the track table as JSON" },
         { "force", nullptr,
           "replace files that bear the names of the tracks (never IN)" },
         { "dry-run", nullptr,
@@ -99,8 +128,12 @@ minutes, gaps of 1 to 5 s of surface noise with clicks, a noise floor of
         { "q,quiet", nullptr,
           "no progress report" },
     },
-    R"(The table lists number, start, end, duration and level (RMS, dBFS) of every
-track. Files are written to a hidden directory next to OUT and moved into
+    R"(The table lists number, start, end, duration and level (RMS, dBFS) of the
+sound of every track (with --even-loudness, the level it was brought to).
+Nothing between the start of the first track and the end of the last is
+lost: each gap is divided between the files of its two tracks. What comes
+before the first and after the last track is left out, and said so.
+Files are written to a hidden directory next to OUT and moved into
 place when all are complete: an error or Ctrl-C leaves none behind. OUT's
 directory is created when missing. Files already under the names of the
 tracks are not replaced without --force; a second split into the same
@@ -109,6 +142,17 @@ directory refuses while the first runs.
 };
 
 const unsigned int kDefaultBitrate = 192;
+
+// Writes `bytes` to `fileName` whole or not at all.
+bool writeTextFile(const QString& fileName, const QByteArray& bytes, QString& reason)
+{
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        reason = file.errorString();
+        return false;
+    }
+    return true;
+}
 
 bool saveRegions(const RMSStepDetector& detector, const QString& fileName, QString& reason)
 {
@@ -120,6 +164,86 @@ bool saveRegions(const RMSStepDetector& detector, const QString& fileName, QStri
         return false;
     }
     return true;
+}
+
+QString trackTitle(int number)
+{
+    return QStringLiteral("Track %1").arg(number, 2, 10, QLatin1Char('0'));
+}
+
+// Audacity's label format: start, end and title, tab-separated, in seconds.
+QByteArray labelsText(const std::vector<TrackRow>& rows, double rate)
+{
+    QString text;
+    for (const TrackRow& row : rows)
+        text += QStringLiteral("%1\t%2\t%3\n").arg(row.begin / rate, 0, 'f', 6).arg(row.end / rate, 0, 'f', 6).arg(trackTitle(row.number));
+    return text.toUtf8();
+}
+
+// A cue sheet for IN itself: each track indexed where its sound starts, in
+// CD frames (75 a second).
+QByteArray cueText(const std::vector<TrackRow>& rows, double rate, const QString& in)
+{
+    const QString type = SoundReader::getExtension(in).compare(QLatin1String("mp3"), Qt::CaseInsensitive) == 0
+                             ? QStringLiteral("MP3")
+                             : QStringLiteral("WAVE");
+    QString text = QStringLiteral("FILE \"%1\" %2\n").arg(QFileInfo(in).fileName(), type);
+    for (const TrackRow& row : rows) {
+        const long long cd = (long long)std::floor(row.begin / rate * 75.0);
+        text += QStringLiteral("  TRACK %1 AUDIO\n    TITLE \"%2\"\n    INDEX 01 %3:%4:%5\n")
+                    .arg(row.number, 2, 10, QLatin1Char('0'))
+                    .arg(trackTitle(row.number))
+                    .arg(cd / 75 / 60, 2, 10, QLatin1Char('0'))
+                    .arg(cd / 75 % 60, 2, 10, QLatin1Char('0'))
+                    .arg(cd % 75, 2, 10, QLatin1Char('0'));
+    }
+    return text.toUtf8();
+}
+
+// The tracks of an Audacity label file: one "start<TAB>end[<TAB>title]" line
+// each, in seconds, in order, inside the recording.
+bool readLabels(const QString& fileName, const SoundReader& reader, std::vector<TrackRow>& rows, QString& reason)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        reason = file.errorString();
+        return false;
+    }
+    const double rate = reader.getSampleRate();
+    const double length = reader.getFrameNB() / rate;
+    int line = 0;
+    while (!file.atEnd()) {
+        ++line;
+        const QString text = QString::fromUtf8(file.readLine()).trimmed();
+        // Audacity writes a second line of frequencies for spectral labels.
+        if (text.isEmpty() || text.startsWith(QLatin1Char('\\')))
+            continue;
+        const QStringList fields = text.split(QLatin1Char('\t'));
+        bool startOk = false;
+        bool endOk = false;
+        const double start = fields.value(0).toDouble(&startOk);
+        const double end = fields.size() > 1 ? fields.at(1).toDouble(&endOk) : 0.0;
+        if (!startOk || !endOk || !(start >= 0.0) || !(end > start)) {
+            reason = QStringLiteral("line %1 is not 'start<TAB>end<TAB>title' in seconds with start before end").arg(line);
+            return false;
+        }
+        if (end > length + 1.0 / rate) {
+            reason = QStringLiteral("line %1 ends at %2 s, the recording at %3 s").arg(line).arg(end).arg(length, 0, 'f', 3);
+            return false;
+        }
+        TrackRow row;
+        row.number = int(rows.size()) + 1;
+        row.begin = (long long)std::floor(start * rate + 0.5);
+        row.end = std::min<long long>((long long)std::floor(end * rate + 0.5), reader.getFrameNB());
+        if (!rows.empty() && row.begin < rows.back().end) {
+            reason = QStringLiteral("line %1 starts before the track of the line before it ends").arg(line);
+            return false;
+        }
+        rows.push_back(row);
+    }
+    if (rows.empty())
+        reason = QStringLiteral("no label in it");
+    return !rows.empty();
 }
 
 AlgoRef<RMSStepDetector> loadRegions(const QString& fileName, const SoundReader& reader, QString& reason)
@@ -170,6 +294,34 @@ AlgoRef<RMSStepDetector> loadRegions(const QString& fileName, const SoundReader&
     return detector;
 }
 
+QString tableText(const SplitOutcome& outcome, bool json)
+{
+    if (!json) {
+        QString text = trackTable(outcome.tracks, outcome.sampleRate);
+        for (const QString& note : outcome.notes)
+            text += note + QLatin1Char('\n');
+        return text;
+    }
+    const double rate = outcome.sampleRate ? outcome.sampleRate : 44100.0;
+    QJsonArray tracks;
+    for (const TrackRow& row : outcome.tracks) {
+        QJsonObject track;
+        track.insert(QStringLiteral("Number"), row.number);
+        track.insert(QStringLiteral("Start"), row.begin / rate);
+        track.insert(QStringLiteral("End"), row.end / rate);
+        track.insert(QStringLiteral("Duration"), (row.end - row.begin) / rate);
+        track.insert(QStringLiteral("Level"), row.levelDb);
+        track.insert(QStringLiteral("Gain"), row.gainDb);
+        if (!row.file.isEmpty())
+            track.insert(QStringLiteral("File"), row.file);
+        tracks.append(track);
+    }
+    QJsonObject table;
+    table.insert(QStringLiteral("Tracks"), tracks);
+    table.insert(QStringLiteral("Notes"), QJsonArray::fromStringList(outcome.notes));
+    return QString::fromUtf8(QJsonDocument(table).toJson());
+}
+
 } // namespace
 
 int runSplit(const QStringList& arguments)
@@ -194,8 +346,15 @@ int runSplit(const QStringList& arguments)
         || !args.number("quiet-time", settings.quietTime, 0.01, 300.0)
         || !args.number("min-run", settings.minRun, 1.0, 360000.0)
         || !args.number("window", settings.rmsTime, 0.005, 5.0)
-        || !args.number("target", settings.target, -60.0, 0.0) || !args.integer("bitrate", bitrate, 8, 320))
+        || !args.number("target", settings.target, -60.0, 0.0) || !args.integer("bitrate", bitrate, 8, 320)
+        || !args.number("threshold", settings.thresholdDb, -120.0, 0.0)
+        || !args.integer("tracks", settings.tracks, 1, 999) || !args.number("gap-offset", settings.gapOffset, 0.0, 1.0))
         return args.usageError();
+    settings.trimGaps = args.has("trim-gaps");
+    if (settings.trimGaps && args.has("gap-offset"))
+        return args.usageError(QStringLiteral("--gap-offset divides the gaps that --trim-gaps leaves out"));
+    if (args.has("load-labels") && (args.has("load-regions") || args.has("tracks") || args.has("threshold")))
+        return args.usageError(QStringLiteral("--load-labels gives the tracks: no --load-regions, --tracks or --threshold"));
     request.bitrate = unsigned(bitrate);
     settings.evenLoudness = args.has("even-loudness");
     if (args.has("target") && !settings.evenLoudness)
@@ -211,12 +370,10 @@ int runSplit(const QStringList& arguments)
     if (!dryRun) {
         if (QFileInfo(request.out).fileName().isEmpty() || QFileInfo(request.out).completeBaseName().isEmpty())
             return args.usageError(QStringLiteral("OUT needs a file name to number, such as 'side.flac'"));
-        if (SoundReader::getExtension(request.out).isEmpty())
-            return args.usageError(QStringLiteral("OUT needs an extension to choose the format by (.wav, .flac, .ogg, .mp3)"));
-        if (args.has("format") && (isMp3(request.out) || containerName(request.out) == QLatin1String("Ogg Vorbis")))
-            return args.usageError(QStringLiteral("--format does not apply to %1 output").arg(containerName(request.out)));
-        if (args.has("bitrate") && !isMp3(request.out))
-            return args.usageError(QStringLiteral("--bitrate applies to MP3 output only"));
+        QString problem;
+        if (!checkOutputChoice(request.out, args.has("format") ? &request.format : nullptr,
+                               args.has("bitrate") ? &bitrate : nullptr, problem))
+            return args.usageError(problem);
     }
     QString tagError;
     SoundIDTag checked;
@@ -225,6 +382,10 @@ int runSplit(const QStringList& arguments)
     request.tagItems = args.values("tag");
     request.saveRegions = args.value("save-regions");
     request.loadRegions = args.value("load-regions");
+    request.labels = args.value("labels");
+    request.cue = args.value("cue");
+    request.loadLabels = args.value("load-labels");
+    request.json = args.has("json");
     request.dryRun = dryRun;
     request.force = args.has("force");
     request.quiet = args.has("quiet");
@@ -276,6 +437,7 @@ int runSplitJob(const SplitJobRequest& request, SplitOutcome& outcome)
         return ExitFailed;
     }
     outcome.sampleRate = reader->getSampleRate();
+    checkTruncation(request.in, *reader, false);
 
     // Everything that can be checked before an hour of work is checked first.
     if (!request.saveRegions.isEmpty() && !checkOutput(request.saveRegions, request.in, false, reason)) {
@@ -296,13 +458,18 @@ int runSplitJob(const SplitJobRequest& request, SplitOutcome& outcome)
     }
 
     AlgoRef<RMSStepDetector> detector;
+    std::vector<TrackRow> labelled;
+    if (!request.loadLabels.isEmpty() && !readLabels(request.loadLabels, *reader, labelled, reason)) {
+        printError(QStringLiteral("cannot load labels from '%1': %2").arg(request.loadLabels, reason));
+        return ExitFailed;
+    }
     if (!request.loadRegions.isEmpty()) {
         detector = loadRegions(request.loadRegions, *reader, reason);
         if (!detector) {
             printError(QStringLiteral("cannot load regions from '%1': %2").arg(request.loadRegions, reason));
             return ExitFailed;
         }
-    } else {
+    } else if (request.loadLabels.isEmpty() || settings.evenLoudness || !request.saveRegions.isEmpty()) {
         PassResult result;
         const QString before = SoundDebuggableClass::getError();
         detector = detectRegions(*reader, settings, request.quiet, result);
@@ -315,22 +482,51 @@ int runSplitJob(const SplitJobRequest& request, SplitOutcome& outcome)
             return ExitFailed;
         }
     }
+    SoundTrackFinder finder(finderSettings(settings));
+    outcome.notes.clear();
+    const double rate = outcome.sampleRate ? outcome.sampleRate : 44100.0;
+    if (!request.loadLabels.isEmpty()) {
+        // The labels give the tracks; the regions, when measured, only the
+        // levels for --even-loudness.
+        if (detector)
+            finder.find(*detector);
+        outcome.tracks = labelled;
+    } else {
+        // Regions loaded from a file are split as they are classified there:
+        // an edited "IsNoise" moves a split.
+        const bool found = request.loadRegions.isEmpty() ? finder.find(*detector) : finder.findAsClassified(*detector);
+        if (!found) {
+            printError(QStringLiteral("no track found in '%1': %2").arg(request.in, finder.reason()));
+            return ExitFailed;
+        }
+        outcome.tracks = rowsOf(finder.tracks());
+        if (!finder.reason().isEmpty())
+            outcome.notes << finder.reason();
+    }
     if (!request.saveRegions.isEmpty() && !saveRegions(*detector, request.saveRegions, reason)) {
         printError(QStringLiteral("cannot write '%1': %2").arg(request.saveRegions, reason));
         return ExitFailed;
     }
-
-    outcome.tracks = tracksOf(*detector, settings.minTrack);
+    if (settings.evenLoudness && detector)
+        levelTracks(*detector, outcome.tracks, settings.target);
+    const long long leadIn = outcome.tracks.front().begin;
+    const long long leadOut = (long long)reader->getFrameNB() - outcome.tracks.back().end;
+    if (leadIn > 0 || leadOut > 0)
+        outcome.notes << QStringLiteral("left out: %1 s before the first track, %2 s after the last")
+                             .arg(leadIn / rate, 0, 'f', 2)
+                             .arg(leadOut / rate, 0, 'f', 2);
+    if (!request.labels.isEmpty() && !writeTextFile(request.labels, labelsText(outcome.tracks, rate), reason)) {
+        printError(QStringLiteral("cannot write '%1': %2").arg(request.labels, reason));
+        return ExitFailed;
+    }
+    if (!request.cue.isEmpty() && !writeTextFile(request.cue, cueText(outcome.tracks, rate, request.in), reason)) {
+        printError(QStringLiteral("cannot write '%1': %2").arg(request.cue, reason));
+        return ExitFailed;
+    }
     if (request.dryRun) {
         if (request.printTable)
-            printOut(trackTable(outcome.tracks, outcome.sampleRate));
+            printOut(tableText(outcome, request.json));
         return ExitOk;
-    }
-    if (outcome.tracks.empty()) {
-        printError(QStringLiteral("no track found in '%1': no run of sound lasts %2 s or more between noise (see --min-track)")
-                       .arg(request.in)
-                       .arg(settings.minTrack));
-        return ExitFailed;
     }
     QStringList left;
     if (!checkTrackNames(request, int(outcome.tracks.size()), left, reason)) {
@@ -349,10 +545,13 @@ int runSplitJob(const SplitJobRequest& request, SplitOutcome& outcome)
         tags.title = (base.isEmpty() ? QFileInfo(request.out).completeBaseName() : base).toStdString();
     }
     applyTagOverrides(request.tagItems, false, tags, reason);
-    const SoundTools::SoundFormat format = request.formatGiven ? request.format : reader->getInputFormat();
+    const SoundTools::SoundFormat format =
+        request.formatGiven ? request.format : defaultOutputFormat(request.out, reader->getInputFormat());
     const QString before = SoundDebuggableClass::getError();
-    const PassResult result = writeTracks(*reader, *detector, settings, trackSet.scratch(), QFileInfo(request.out).fileName(),
-                                          format, request.bitrate, tags, request.quiet);
+    TrackOutput output{ format, request.bitrate, outputChannels(request.in, *reader),
+                        needsDither(request.out, reader->getInputFormat(), format), request.in };
+    const PassResult result = writeTracks(*reader, detector.get(), outcome.tracks, settings, trackSet.scratch(),
+                                          QFileInfo(request.out).fileName(), output, tags, request.quiet);
     if (result == PassResult::Interrupted) {
         printError(QStringLiteral("interrupted; no track written"));
         return interrupt::exitCode();
@@ -371,7 +570,7 @@ int runSplitJob(const SplitJobRequest& request, SplitOutcome& outcome)
             outcome.tracks[i].file = QFileInfo(files.at(int(i))).fileName();
     outcome.files = files;
     if (request.printTable)
-        printOut(trackTable(outcome.tracks, outcome.sampleRate));
+        printOut(tableText(outcome, request.json));
     if (!left.isEmpty())
         printError(QStringLiteral("warning: older files of the same pattern were left in '%1': %2")
                        .arg(directoryOf(request.out), left.join(QStringLiteral(", "))));

@@ -17,6 +17,10 @@ struct SplitJobRequest {
     QStringList tagItems; // "KEY=VALUE", already checked
     QString saveRegions;
     QString loadRegions;
+    QString labels;     // Audacity labels of the tracks to write
+    QString cue;        // cue sheet of the tracks to write
+    QString loadLabels; // tracks taken from Audacity labels instead of the detection
+    bool json = false;  // the table as JSON
     bool dryRun = false;
     bool force = false; // replace files under the tracks' names
     bool quiet = false;
@@ -26,6 +30,7 @@ struct SplitJobRequest {
 struct SplitOutcome {
     std::vector<TrackRow> tracks;
     QStringList files;
+    QStringList notes; // what the user should know: lead-in and lead-out left out, fewer tracks than asked
     unsigned int sampleRate = 0;
 };
 

@@ -1,9 +1,12 @@
 #include "SplitJob.h"
 
+#include "ConvertChecks.h"
+
 #include "Formats.h"
 
 #include <QDir>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -13,9 +16,6 @@ double powerDb(double meanSquare)
     return meanSquare <= 1e-20 ? -100.0 : 10.0 * std::log10(meanSquare);
 }
 
-// Quiet time handed to the re-examination of each run: more than any run
-// holds, so that the walk of the estimate reaches the run's loudest region.
-const double kRunQuietSeconds = 600.0;
 // Compression ratio of --even-loudness: 1 levels each run of sound to its
 // loudest region (larger ratios would even out the regions inside a track).
 const double kEvenLoudnessRatio = 1.0;
@@ -38,43 +38,32 @@ AlgoRef<RMSStepDetector> detectRegions(SoundReader& reader, const SplitSettings&
     result = runPass(QStringLiteral("detecting"), *detector, reader, nullptr, reader.getFrameNB(), quiet);
     if (result != PassResult::Done)
         return nullptr;
-    // The global estimate: the level below which lie the quietest
-    // `quietTime` seconds of every five minutes.
-    detector->applyNoise(detector->estimateNoise(settings.quietTime, settings.globalSnr));
-    // Then each long run on its own: a quiet budget larger than any run makes
-    // the estimate of a run its loudest region minus `snr`, so a gap is judged
-    // against the music around it, not against the loudest track of the side.
-    detector->split(kRunQuietSeconds, settings.minRun, settings.snr);
     return detector;
 }
 
-std::vector<TrackRow> tracksOf(const RMSStepDetector& detector, double minTrackSeconds)
+SoundTrackFinder::Settings finderSettings(const SplitSettings& settings)
 {
-    // The same walk as the multi-file writer: a run of sound regions between
-    // noise regions is one file unless it is shorter than the minimum.
-    const std::vector<RMSStepDetector::Region> regions = detector.getRegions();
-    const double rate = detector.getSampleRate() ? detector.getSampleRate() : 44100.0;
+    SoundTrackFinder::Settings finder;
+    finder.minTrackSeconds = settings.minTrack;
+    finder.quietSeconds = settings.quietTime;
+    finder.globalSnrDb = settings.globalSnr;
+    finder.runSnrDb = settings.snr;
+    finder.minRunSeconds = settings.minRun;
+    finder.thresholdDb = settings.thresholdDb;
+    finder.tracks = settings.tracks;
+    return finder;
+}
+
+std::vector<TrackRow> rowsOf(const std::vector<SoundTrackFinder::Track>& tracks)
+{
     std::vector<TrackRow> rows;
-    size_t i = 0;
-    while (i < regions.size()) {
-        if (regions[i].noise) {
-            ++i;
-            continue;
-        }
+    for (const SoundTrackFinder::Track& track : tracks) {
         TrackRow row;
-        row.begin = regions[i].begin;
-        double energy = 0.0;
-        long long frames = 0;
-        for (; i < regions.size() && !regions[i].noise; ++i) {
-            energy += 0.5 * (regions[i].level0 + regions[i].level1) * regions[i].length;
-            frames += regions[i].length;
-        }
-        row.end = row.begin + frames;
-        row.levelDb = frames ? powerDb(energy / frames) : -100.0;
-        if (frames / rate >= minTrackSeconds) {
-            row.number = int(rows.size()) + 1;
-            rows.push_back(row);
-        }
+        row.number = int(rows.size()) + 1;
+        row.begin = track.begin;
+        row.end = track.end;
+        row.levelDb = track.levelDb;
+        rows.push_back(row);
     }
     return rows;
 }
@@ -96,29 +85,52 @@ SoundAlgo* buildOutputStage(double gainDb, bool limit, double limitDb)
     return chain;
 }
 
-PassResult writeTracks(SoundReader& reader, RMSStepDetector& detector, const SplitSettings& settings,
-                       const QString& directory, const QString& outName, SoundTools::SoundFormat format,
-                       unsigned int bitrate, const SoundIDTag& tags, bool quiet)
+PassResult writeTracks(SoundReader& reader, RMSStepDetector* detector, std::vector<TrackRow>& rows,
+                       const SplitSettings& settings, const QString& directory, const QString& outName,
+                       const TrackOutput& output, const SoundIDTag& tags, bool quiet)
 {
-    SoundWriterMultiFile writer(&detector, settings.minTrack, reader.getSampleRate(), 2, bitrate, format);
+    SoundWriterMultiFile writer(detector, settings.minTrack, reader.getSampleRate(), output.channels, output.bitrate,
+                                output.format);
     writer.setTags(tags);
+    writer.setExpectedFrames(reader.getFrameNB());
+    writer.setDither(output.dither);
+    std::vector<std::pair<long long, long long>> spans;
+    for (const TrackRow& row : rows)
+        spans.emplace_back(row.begin, row.end);
+    writer.setTracks(spans, settings.gapOffset, settings.trimGaps);
     // Nothing past the end of the recording: the zeros that flush a
     // look-ahead limiter are not part of the last track.
     writer.setRange(0, int(reader.getFrameNB()));
     if (writer.open(QDir(directory).filePath(outName)) != SoundTools::Ok)
         return PassResult::Failed;
-    if (settings.evenLoudness) {
-        // Every region of a track takes the level of the track's loudest one,
-        // so the gain that follows the regions is one gain per track: tracks
-        // come out even, while each keeps its quiet passages and its fade.
-        detector.compressDynamic(kEvenLoudnessRatio);
-    }
-    AlgoRef<SoundAlgo> stage(settings.evenLoudness ? buildEvenLoudnessStage(&detector, settings.target)
-                                                   : buildOutputStage(0.0, false, 0.0));
+    const bool even = settings.evenLoudness && detector;
+    AlgoRef<SoundAlgo> stage(even ? buildEvenLoudnessStage(detector, settings.target)
+                                  : buildOutputStage(0.0, false, 0.0));
     reader.rewind();
+    const long long missingAtOpen = reader.getMissingFrames();
     const PassResult result = runPass(QStringLiteral("writing"), *stage, reader, &writer, reader.getFrameNB(), quiet);
     writer.close();
+    if (result == PassResult::Done)
+        reportConversion(output.in, outName, reader, missingAtOpen, writer, false);
     return result;
+}
+
+void levelTracks(RMSStepDetector& detector, std::vector<TrackRow>& rows, double targetDb)
+{
+    // Every region of a track takes the level of the track's loudest one,
+    // so the gain that follows the regions is one gain per track: tracks
+    // come out even, while each keeps its quiet passages and its fade.
+    detector.compressDynamic(kEvenLoudnessRatio);
+    // The gain of a track is the one its loudest region asks for.
+    const std::vector<RMSStepDetector::Region> regions = detector.getRegions();
+    for (TrackRow& row : rows) {
+        double loudest = 0.0;
+        for (const RMSStepDetector::Region& region : regions)
+            if (!region.noise && region.begin >= row.begin && region.begin < row.end)
+                loudest = std::max({ loudest, region.level0, region.level1 });
+        row.gainDb = evenLoudnessGainDb(powerDb(loudest), targetDb);
+        row.levelDb += row.gainDb;
+    }
 }
 
 QString trackFileName(const QString& out, int number)

@@ -27,8 +27,9 @@ void printUsage(FILE* to)
     out << "Usage: tulv [--verbose|--debug] COMMAND [ARGUMENTS...]\n"
            "       tulv --help | --version\n\n"
            "tulv reads, processes, splits and writes recorded sound.\n"
-           "Files: WAV, FLAC, Ogg Vorbis and MP3 are read; the same are written, the\n"
-           "container chosen by the output's extension (MP3 needs libmp3lame).\n";
+           "Files: WAV, FLAC, Ogg Vorbis, AIFF and MP3 are read; the same (and .raw,\n"
+           "headerless 32-bit float) are written, the container chosen by the\n"
+           "output's extension (MP3 needs libmp3lame).\n";
     out << "\nCommands:\n";
     for (const Command& command : kCommands)
         out << "  " << QString::fromLatin1(command.name).leftJustified(10) << command.summary << '\n';

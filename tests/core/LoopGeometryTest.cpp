@@ -123,24 +123,35 @@ TEST(ProcessLoop, EveryFrameComesOutOnceInPlaceOverTheGeometryGrid)
 
     // Spectral chains keep whole transform blocks back whatever the loop's
     // block: direct + inverse (every block mode, a transparent spectral
-    // algorithm between or not) is a copy with one hop of input overlap.
+    // algorithm between, alone or in a composite, or not) is a copy with one
+    // hop of input overlap; an
+    // algorithm after it that looks ahead finds its context there.
     for (unsigned int n : { 16u, 64u })
         for (bool overlap : { false, true })
-            for (bool between : { false, true })
+            for (int around : { 0, 1, 2, 3 })
                 for (unsigned int block : blocks)
                     for (unsigned int frames : lengths)
                         for (int start : starts) {
-                            auto make = [n, overlap, between]() -> SoundAlgo* {
+                            auto make = [n, overlap, around]() -> SoundAlgo* {
                                 auto* chain = new SoundAlgoComposite();
                                 chain->pushAlgo(new SoundAlgoFFTDirectCompute(n, overlap, false));
-                                if (between)
+                                if (around == 1)
                                     chain->pushAlgo(new SoundAlgoFFTStats());
+                                if (around == 3) {
+                                    auto* nested = new SoundAlgoComposite();
+                                    nested->pushAlgo(new SoundAlgoFFTStats());
+                                    chain->pushAlgo(nested);
+                                }
                                 chain->pushAlgo(new SoundAlgoFFTInverseCompute());
+                                if (around == 2)
+                                    chain->pushAlgo(new GeometryCopy({ 7, 0, 0, 7 }));
                                 return chain;
                             };
-                            const Geometry g { overlap ? n / 2 : n, 0, 0, n };
+                            const Geometry g { overlap ? n / 2 : n, 0, 0, n + 7 };
                             SCOPED_TRACE(testing::Message() << "transform " << n << (overlap ? " overlap" : "")
-                                                            << (between ? " with statistics" : ""));
+                                                            << (around == 1 ? " with statistics" : "")
+                                                            << (around == 2 ? " then a look-ahead" : "")
+                                                            << (around == 3 ? " with nested statistics" : ""));
                             ++configurations;
                             if (!checkConservation(g, block, frames, start, make, 1e-9))
                                 return;

@@ -1,12 +1,14 @@
-// Track splitting on synthesized record sides: the first pass and the region
-// analysis must find one run of sound per track, within half a second of the
-// true boundaries, on the sides where a plain silence threshold goes wrong:
-// lead-out noise, the tail of a fade-out, a quiet passage inside a track, and
-// a surface that crackles a few times a second.
+// Track finding on synthesized record sides, each with its own truth: one
+// track per true track, both ends within half a second, on the sides where a
+// plain silence threshold goes wrong; and no track at all where there is no
+// music.
 #include "tests/support/SplitSignals.h"
+
+#include <tulv/tulv.h>
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <sstream>
 #include <string>
 
@@ -14,152 +16,158 @@ using namespace splitsignals;
 
 namespace {
 
-std::string describe(const std::vector<Span>& runs, unsigned int rate)
+std::string describe(const std::vector<SoundTrackFinder::Track>& tracks, unsigned int rate)
 {
     std::ostringstream text;
-    for (const Span& run : runs)
-        text << "[" << run.begin / double(rate) << " s, " << run.end / double(rate) << " s) ";
+    for (const SoundTrackFinder::Track& track : tracks)
+        text << "[" << track.begin / double(rate) << " s, " << track.end / double(rate) << " s) ";
     return text.str();
 }
 
-// One run per track, each within half a second of the track at both ends.
-::testing::AssertionResult splitsIntoTracks(const SideSpec& layout, std::vector<Span>* found = nullptr)
+DetectorPtr detect(const SideSpec& layout)
 {
     SideReader reader(layout);
-    const SplitSettings settings;
-    DetectorPtr detector = analyseSide(reader, settings);
-    if (!detector)
-        return ::testing::AssertionFailure() << "the first pass failed";
-    const std::vector<Span> runs = soundRuns(*detector, settings.minTrackSeconds);
-    if (found)
-        *found = runs;
-    const SideTruth& truth = reader.truth();
-    const int tolerance = static_cast<int>(layout.sampleRate / 2);
-    if (runs.size() != truth.tracks.size())
-        return ::testing::AssertionFailure() << runs.size() << " runs for " << truth.tracks.size()
-                                             << " tracks: " << describe(runs, layout.sampleRate);
-    for (size_t k = 0; k < runs.size(); ++k)
-        if (std::abs(runs[k].begin - truth.tracks[k].begin) > tolerance
-            || std::abs(runs[k].end - truth.tracks[k].end) > tolerance)
-            return ::testing::AssertionFailure() << "track " << k + 1 << " is ["
-                                                 << truth.tracks[k].begin / double(layout.sampleRate) << " s, "
-                                                 << truth.tracks[k].end / double(layout.sampleRate)
-                                                 << " s); runs: " << describe(runs, layout.sampleRate);
-    return ::testing::AssertionSuccess();
+    // The window of 'tulv split'.
+    DetectorPtr detector(new RMSStepDetector(-40.0, 0.05, 1.0, RMSStepDetector::NoOutput, false));
+    return detector->processAll(reader, nullptr) == SoundTools::Ok ? std::move(detector) : nullptr;
+}
+
+SideSpec withTracks(std::vector<TrackSpec> tracks, std::vector<double> gaps = {})
+{
+    SideSpec side;
+    side.tracks = std::move(tracks);
+    side.gapSeconds = std::move(gaps);
+    return side;
+}
+
+TrackSpec track(double seconds, double levelDb, double fadeOutSeconds = 0.0)
+{
+    TrackSpec spec;
+    spec.seconds = seconds;
+    spec.levelDb = levelDb;
+    spec.fadeOutSeconds = fadeOutSeconds;
+    return spec;
 }
 
 } // namespace
 
-TEST(SplitSide, TheTypicalSideGivesOneRunPerTrack)
+TEST(SplitSide, EveryTrackFoundWithinHalfASecond)
 {
-    std::vector<Span> runs;
-    ASSERT_TRUE(splitsIntoTracks(typicalSide(), &runs));
-    // The short burst in the last gap makes no run of its own.
-    const SideTruth truth = SideSynth(typicalSide()).truth();
-    for (const Span& run : runs)
-        EXPECT_FALSE(run.begin <= truth.bursts[0].begin && run.end >= truth.bursts[0].end);
-}
-
-TEST(SplitSide, LeadOutNoiseStaysOutOfTheLastTrack)
-{
-    SideSpec layout = typicalSide();
-    layout.leadOutSeconds = 8.0;
-    std::vector<Span> runs;
-    ASSERT_TRUE(splitsIntoTracks(layout, &runs));
-    const SideTruth truth = SideSynth(layout).truth();
-    EXPECT_LT(runs.back().end, truth.tracks.back().end + int(layout.sampleRate / 2));
-    EXPECT_LT(runs.back().end, truth.frames - int(7 * layout.sampleRate));
-}
-
-TEST(SplitSide, TheTailOfASlowFadeOutIsKept)
-{
-    SideSpec layout = typicalSide();
-    layout.tracks.back().fadeOutSeconds = 15.0;
-    std::vector<Span> runs;
-    ASSERT_TRUE(splitsIntoTracks(layout, &runs));
-    const SideTruth truth = SideSynth(layout).truth();
-    // Half a second before its end the fade is 30 dB down, still 15 dB
-    // above the surface noise.
-    EXPECT_GT(runs.back().end, truth.tracks.back().end - int(layout.sampleRate / 2));
-}
-
-TEST(SplitSide, AQuietPassageDoesNotSplitItsTrack)
-{
-    SideSpec layout = typicalSide();
-    layout.tracks[1].quietSeconds = 8.0;
-    layout.tracks[1].quietLevelDb = -36.0; // 22 dB below the track
-    std::vector<Span> runs;
-    ASSERT_TRUE(splitsIntoTracks(layout, &runs));
-    const Span passage = SideSynth(layout).truth().quietPassages[0];
-    EXPECT_TRUE(runs[1].begin < passage.begin && runs[1].end > passage.end);
-}
-
-TEST(SplitSide, ACracklingSurfaceDoesNotJoinTheTracks)
-{
-    SideSpec layout = typicalSide();
-    // Clicks up to -26 dBFS: each one lifts the 0.2 s window by more than
-    // a decibel over the hiss.
-    layout.clicksPerSecond = 6.0;
-    layout.clickPeakMinDb = -40.0;
-    layout.clickPeakMaxDb = -26.0;
-    EXPECT_TRUE(splitsIntoTracks(layout));
-}
-
-TEST(SplitSide, ANoisierSurfaceIsFoundByTheLocalEstimate)
-{
-    // Surface noise 38 dB under the loudest track: the detector's own -40 dB
-    // classification finds no gap; the estimate and split must.
-    SideSpec layout = typicalSide();
-    layout.surfaceNoiseDb = -52.0;
-    layout.clickPeakMinDb = -46.0;
-    layout.clickPeakMaxDb = -40.0;
-    layout.tracks[1].quietLevelDb = -30.0;
-    EXPECT_TRUE(splitsIntoTracks(layout));
-}
-
-TEST(SplitSide, ATwentyMinuteSideWithLeadingDigitalSilence)
-{
-    SideSpec layout;
-    layout.sampleRate = 22050;
-    layout.seed = 7;
-    layout.digitalSilenceSeconds = 1.5;
-    const double seconds[] = { 185, 240, 95, 130, 210, 60, 150, 170 };
-    const double levels[] = { -14, -18, -12, -20, -15, -17, -13, -16 };
-    for (int k = 0; k < 8; ++k) {
-        TrackSpec track;
-        track.seconds = seconds[k];
-        track.levelDb = levels[k];
-        if (k == 4) {
-            track.quietAtSeconds = 100.0;
-            track.quietSeconds = 6.0;
-            track.quietLevelDb = levels[k] - 20.0;
+    struct Case {
+        std::string name;
+        std::function<void(SideSpec&)> make;
+        SoundTrackFinder::Settings settings = {};
+    };
+    auto quietPassageAbove = [](double aboveNoiseDb) {
+        return [aboveNoiseDb](SideSpec& side) {
+            side.tracks[1].quietSeconds = 6.0;
+            side.tracks[1].quietLevelDb = side.surfaceNoiseDb + aboveNoiseDb;
+        };
+    };
+    auto crackle = [](double perSecond) {
+        return [perSecond](SideSpec& side) {
+            side.clicksPerSecond = perSecond;
+            side.clickPeakMinDb = -40.0;
+            side.clickPeakMaxDb = -32.0;
+        };
+    };
+    std::vector<Case> cases = {
+        { "typical side: quiet passage 20 dB down, thump in a gap, slow fade", [](SideSpec&) {} },
+        { "hiss at -45 dBFS", [](SideSpec& side) { side.surfaceNoiseDb = -45.0; side.clickPeakMaxDb = -38.0; } },
+        { "hiss at -50 dBFS, normal ending",
+          [](SideSpec& side) { side.surfaceNoiseDb = -50.0; side.tracks.back().fadeOutSeconds = 0.0; } },
+        { "hiss at -65 dBFS", [](SideSpec& side) { side.surfaceNoiseDb = -65.0; } },
+        { "hiss at -65 dBFS, normal ending",
+          [](SideSpec& side) { side.surfaceNoiseDb = -65.0; side.tracks.back().fadeOutSeconds = 0.0; } },
+        { "quiet passage 10 dB above the hiss", quietPassageAbove(10.0) },
+        { "quiet passage 6 dB above the hiss", quietPassageAbove(6.0) },
+        { "crackle of 0.25 clicks/s up to -32 dBFS", crackle(0.25) },
+        { "crackle of 6 clicks/s up to -32 dBFS", crackle(6.0) },
+        { "no lead-in, no lead-out, last track fading for 15 s",
+          [](SideSpec& side) {
+              side.leadInSeconds = 0.0;
+              side.leadOutSeconds = 0.0;
+              side.tracks.back() = track(45.0, -15.0, 15.0);
+          } },
+        { "CD rip: gaps of digital silence, a passage 20 dB down",
+          [](SideSpec& side) {
+              side.surfaceNoiseDb = -300.0;
+              side.clicksPerSecond = 0.0;
+              side.bursts.clear();
+          } },
+        { "clean gaps 68 dB below the music",
+          [](SideSpec& side) {
+              side = withTracks({ track(8.0, -6.0), track(8.0, -6.0) });
+              side.surfaceNoiseDb = -74.0;
+              side.clicksPerSecond = 0.0;
+          } },
+        { "clean gaps 68 dB below the music, at 8 kHz",
+          [](SideSpec& side) {
+              side = withTracks({ track(8.0, -6.0), track(8.0, -6.0) });
+              side.sampleRate = 8000;
+              side.surfaceNoiseDb = -74.0;
+              side.clicksPerSecond = 0.0;
+          } },
+        { "45-minute side at 22.05 kHz",
+          [](SideSpec& side) {
+              side = withTracks({});
+              side.sampleRate = 22050;
+              side.seed = 7;
+              const double seconds[] = { 285, 340, 195, 230, 310, 260, 250, 270, 280, 270, 190 };
+              for (int k = 0; k < 11; ++k) {
+                  side.tracks.push_back(track(seconds[k], -13.0 - (k * 7) % 8));
+                  side.gapSeconds.push_back(1.5 + (k % 3));
+              }
+              side.tracks[4].quietAtSeconds = 100.0;
+              side.tracks[4].quietSeconds = 6.0;
+              side.tracks[4].quietLevelDb = side.tracks[4].levelDb - 20.0;
+              side.tracks.back().fadeOutSeconds = 12.0;
+          } },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SideSpec side = typicalSide();
+        c.make(side);
+        DetectorPtr detector = detect(side);
+        ASSERT_TRUE(detector);
+        SoundTrackFinder finder(c.settings);
+        finder.find(*detector);
+        const SideTruth truth = SideSynth(side).truth();
+        const auto& found = finder.tracks();
+        const int tolerance = int(side.sampleRate / 2);
+        EXPECT_EQ(found.size(), truth.tracks.size()) << describe(found, side.sampleRate) << finder.reason().toStdString();
+        if (found.size() != truth.tracks.size())
+            continue;
+        for (size_t k = 0; k < found.size(); ++k) {
+            EXPECT_NEAR(found[k].begin, truth.tracks[k].begin, tolerance) << "track " << k + 1;
+            EXPECT_NEAR(found[k].end, truth.tracks[k].end, tolerance) << "track " << k + 1;
         }
-        layout.tracks.push_back(track);
-        layout.gapSeconds.push_back(2.0 + (k % 3));
     }
-    layout.tracks.back().fadeOutSeconds = 12.0;
-    EXPECT_TRUE(splitsIntoTracks(layout));
 }
 
-TEST(SplitSide, NoiseFloorsFromMinus45ToMinus65DbfsWithEitherEnding)
+TEST(SplitSide, NoTrackWithoutMusic)
 {
-    // The lead-out must stay out of the last track and the tail of a fade in
-    // it, whether the hiss lies below the detector's own noise level (-58,
-    // -65) or above it (-45, -50: 30 to 35 dB under the music).
-    for (const double noiseDb : { -45.0, -50.0, -58.0, -65.0 }) {
-        for (const bool fade : { true, false }) {
-            SideSpec layout = typicalSide();
-            layout.surfaceNoiseDb = noiseDb;
-            if (!fade)
-                layout.tracks.back().fadeOutSeconds = 0.0;
-            const std::string what = std::to_string(int(noiseDb)) + " dBFS, " + (fade ? "fade-out" : "normal ending");
-            std::vector<Span> runs;
-            ASSERT_TRUE(splitsIntoTracks(layout, &runs)) << what;
-            const SideTruth truth = SideSynth(layout).truth();
-            const int half = int(layout.sampleRate / 2);
-            // Lead-out excluded, and the last sound kept.
-            EXPECT_LT(runs.back().end, truth.tracks.back().end + half) << what;
-            EXPECT_GT(runs.back().end, truth.tracks.back().end - half) << what;
-        }
+    struct Case {
+        const char* name;
+        double noiseDb;
+        double clicksPerSecond;
+    };
+    const Case cases[] = {
+        { "digital silence", -400.0, 0.0 },
+        { "dither at 16 bits", -101.0, 0.0 },
+        { "surface noise with crackle", -50.0, 4.0 },
+        { "loud noise", -20.0, 0.0 },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SideSpec side;
+        side.leadInSeconds = 60.0;
+        side.surfaceNoiseDb = c.noiseDb;
+        side.clicksPerSecond = c.clicksPerSecond;
+        DetectorPtr detector = detect(side);
+        ASSERT_TRUE(detector);
+        SoundTrackFinder finder;
+        EXPECT_FALSE(finder.find(*detector)) << describe(finder.tracks(), side.sampleRate);
+        EXPECT_FALSE(finder.reason().isEmpty());
     }
 }

@@ -24,9 +24,9 @@ TEST(IoFactory, BackEndByExtension)
         Kind kind;
     } cases[] = {
         { "", None }, { "song", None }, { "C:\\music\\album\\song", None }, { "C:\\music.d\\song", None },
-        { "/home/me/dir.wav/song", None }, { "D:\\dir.mp3\\noext", None }, { "a.txt", None }, { "a.aiff", None },
+        { "/home/me/dir.wav/song", None }, { "D:\\dir.mp3\\noext", None }, { "a.txt", None }, { "a.falc", None },
         { "x.mp3", Mp3 }, { "LOUD.MP3", Mp3 }, { "C:\\music\\a.b\\a.Mp3", Mp3 }, { "a.wav", Sndfile },
-        { "/x/y/a.b.FLAC", Sndfile }, { "d:relative.ogg", Sndfile },
+        { "/x/y/a.b.FLAC", Sndfile }, { "d:relative.ogg", Sndfile }, { "a.aiff", Sndfile }, { "a.AIF", Sndfile },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -38,6 +38,8 @@ TEST(IoFactory, BackEndByExtension)
         EXPECT_EQ(dynamic_cast<SoundReaderSndfile*>(reader.get()) != nullptr, c.kind == Sndfile);
         std::unique_ptr<SoundWriter> writer(SoundWriter::getFromFilename(name, 44100, 128, SoundTools::Int16));
         EXPECT_EQ(dynamic_cast<SoundWriterMp3*>(writer.get()) != nullptr, c.kind == Mp3);
+        // A mistyped extension is refused, never written as headerless samples.
+        EXPECT_EQ(writer != nullptr, c.kind != None);
     }
     EXPECT_EQ(SoundReader::getExtension("c:name.WAV"), "wav");
     EXPECT_FALSE(SoundWriter::getFromFilename("/tmp/dir.d/noext", 44100, 128, SoundTools::Int16));
@@ -73,10 +75,10 @@ TEST(IoFactory, WrittenFilesCarryTheRequestedSampleFormat)
 
 TEST(IoFactory, RawFileIsHeaderlessHostOrderFloat)
 {
-    // Any other extension (.aiff here) is written raw, whatever the format asked.
+    // .raw is written as host-order floats, whatever the format asked.
     QTemporaryDir dir;
     const Samples sound = { 0.25, -0.5, 1.5, -2.0, 0.125, 0.0 };
-    const QString name = dir.filePath("samples.aiff");
+    const QString name = dir.filePath("samples.raw");
     ASSERT_TRUE(writeFile(name, sound, 44100, SoundTools::Int16));
     QFile file(name);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));

@@ -198,6 +198,7 @@ TEST_F(IoMp3, MonoWriterTakesOneSamplePerFrame)
     SoundReaderMp3 reader;
     ASSERT_EQ(reader.open(name), SoundTools::Ok);
     EXPECT_EQ(reader.getFrameNB(), frames);
+    EXPECT_EQ(reader.getFileChannelNum(), 1u);
     const Samples back = readAll(reader);
     ASSERT_EQ(back.size(), 2 * size_t(frames));
     EXPECT_GT(correlation(sound, back, 0), 0.999);

@@ -187,9 +187,9 @@ TEST(MultiFileFailures, FailuresAndAWriterDestroyedWithoutClose)
         EXPECT_EQ(secondPass(reader, writer), SoundTools::Error) << "a file that cannot be created";
         EXPECT_EQ(writer.GetWrittenFiles(), 0);
         EXPECT_TRUE(filesIn(dir.path()).isEmpty());
-        // Channels other than two cannot be cut into stereo files.
-        SoundWriterMultiFile mono(detector.get(), 1.0, kRate, 1, 128, SoundTools::Int16);
-        EXPECT_EQ(mono.open(dir.filePath("side.wav")), SoundTools::Error);
+        // Tracks are mono or stereo files.
+        SoundWriterMultiFile wide(detector.get(), 1.0, kRate, 3, 128, SoundTools::Int16);
+        EXPECT_EQ(wide.open(dir.filePath("side.wav")), SoundTools::Error);
     }
     {
         reader.rewind();

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 using testsupport::CapturingWriter;
 using testsupport::GeneratorReader;
 using testsupport::rampValue;
@@ -116,10 +118,25 @@ TEST(WriteBuffer, RefusesWhatItCannotWrite)
     EXPECT_EQ(writer.writeBuffer(otherRate, 0), SoundTools::Error);
     EXPECT_EQ(SoundDebuggableClass::getError(), "SoundWriter::WriteBuffer : Samplerate conversion not implemented");
 
-    CapturingWriter mono(44100, 1);
-    EXPECT_EQ(mono.writeBuffer(rampBlock(0, 4), 0), SoundTools::Error);
+    CapturingWriter wide(44100, 3);
+    EXPECT_EQ(wide.writeBuffer(rampBlock(0, 4), 0), SoundTools::Error);
     EXPECT_EQ(SoundDebuggableClass::getError(), "SoundWriter::WriteBuffer : Incorrect number of channels");
-    EXPECT_EQ(mono.frames(), 0u);
+    EXPECT_EQ(wide.frames(), 0u);
+
+    // A mono output takes the mean of the two sides: a mono source, read as
+    // two equal sides, comes back exactly. A NaN or infinite sample becomes
+    // silence, counted, with the first one's frame.
+    CapturingWriter mono(44100, 1);
+    auto block = rampBlock(0, 4);
+    block->getRelFrame(2)[1] = std::nan("");
+    block->getRelFrame(3)[0] = -INFINITY;
+    ASSERT_EQ(mono.writeBuffer(block, 0), SoundTools::Ok);
+    ASSERT_EQ(mono.frames(), 4u);
+    EXPECT_EQ(mono.at(1, 0), (rampValue(1, 0) + rampValue(1, 1)) / 2);
+    EXPECT_EQ(mono.at(2, 0), 0.0);
+    EXPECT_EQ(mono.at(3, 0), 0.0);
+    EXPECT_EQ(mono.getNonFiniteSamples(), 2);
+    EXPECT_EQ(mono.getFirstNonFiniteFrame(), 2);
 
     CapturingWriter shortWrite;
     shortWrite.failAfter(3);

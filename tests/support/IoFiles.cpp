@@ -94,6 +94,8 @@ bool writeFile(const QString& fileName, const Samples& samples, unsigned int rat
                unsigned int bitRate)
 {
     std::unique_ptr<SoundWriter> writer(SoundWriter::getFromFilename(fileName, rate, bitRate, format));
+    if (writer)
+        writer->setExpectedFrames((long long)samples.size() / 2);
     if (!writer || writer->open(fileName) != SoundTools::Ok)
         return false;
     const bool ok = writeAll(*writer, samples, rate) == SoundTools::Ok;

@@ -1,6 +1,7 @@
 #include "tests/support/SplitSignals.h"
 
 #include "apps/tulv/MusicSynth.h"
+#include "tulv/dynamics/SoundTrackFinder.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -130,8 +131,9 @@ unsigned int SideSynth::render(unsigned int count, double* out)
             s.body->next(l, r);
             double gain = s.trackScale[s.track];
             const int k = p - span.begin;
-            if (k < startRamp)
-                gain *= double(k) / startRamp;
+            const int fadeIn = std::max(startRamp, toFrames(track.fadeInSeconds, rate));
+            if (k < fadeIn)
+                gain *= double(k) / fadeIn;
             if (track.quietSeconds > 0) {
                 const int qb = span.begin + toFrames(track.quietAtSeconds, rate);
                 const int qe = span.begin + toFrames(track.quietAtSeconds + track.quietSeconds, rate);
@@ -347,8 +349,13 @@ DetectorPtr analyseSide(SoundReader& reader, const SplitSettings& settings)
                                              RMSStepDetector::NoOutput, false));
     if (detector->processAll(reader, nullptr) != SoundTools::Ok)
         return nullptr;
-    detector->applyNoise(detector->estimateNoise(settings.quietSeconds, settings.globalSnrDb));
-    detector->split(settings.runQuietSeconds, settings.minRunSeconds, settings.runSnrDb);
+    SoundTrackFinder::Settings finder;
+    finder.quietSeconds = settings.quietSeconds;
+    finder.globalSnrDb = settings.globalSnrDb;
+    finder.minRunSeconds = settings.minRunSeconds;
+    finder.runSnrDb = settings.runSnrDb;
+    finder.minTrackSeconds = settings.minTrackSeconds;
+    SoundTrackFinder(finder).find(*detector);
     return detector;
 }
 

@@ -28,7 +28,8 @@ struct TrackSpec {
     double quietAtSeconds = 0.0; // from the track's start
     double quietSeconds = 0.0;
     double quietLevelDb = -40.0; // RMS during the passage, dBFS
-    // A linear fade of the amplitude to zero over the end of the track.
+    // Linear fades of the amplitude from and to zero at the ends of the track.
+    double fadeInSeconds = 0.0;
     double fadeOutSeconds = 0.0;
     // Without a fade-out the last notes ring out: 40 dB of decay over this.
     double releaseSeconds = 0.4;
@@ -165,14 +166,13 @@ struct SplitSettings {
     double rmsSeconds = 0.2;
     double quietSeconds = 2.0;        // global noise estimate: quiet time per 5 minutes
     double globalSnrDb = 60.0;        // floor of the global estimate
-    double runQuietSeconds = 600.0;   // split: larger than any run, so that the
-    double minRunSeconds = 20.0;      //   runs are judged against their loudest
+    double minRunSeconds = 20.0;      // longer runs are judged against their loudest
     double runSnrDb = 30.0;           //   region minus this
     double minTrackSeconds = 5.0;     // shorter runs of sound make no file
 };
 
 // The first pass and the region analysis of a track split: the detector
-// over `reader`, then estimateNoise, applyNoise and split.
+// over `reader`, then the classification of SoundTrackFinder.
 DetectorPtr analyseSide(SoundReader& reader, const SplitSettings& settings = SplitSettings());
 
 // Runs of signal regions as frame spans, in order, leaving out runs shorter

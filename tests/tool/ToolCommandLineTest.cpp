@@ -8,6 +8,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 
 
@@ -54,12 +57,17 @@ TEST(ToolErrors, EveryMistakeAndFailureHasItsMessageAndExitCode)
         { { "convert", "a.wav", "b.flac", "--bitrate", "128" }, "--bitrate applies to MP3 output only" },
         { { "convert", "a.wav", "b.mp3", "--bitrate", "1000" }, "option '--bitrate' must lie between 8 and 320" },
         { { "convert", "a.wav", "b.flac", "--start", "5", "--end", "2" }, "--end must lie after --start" },
-        { { "convert", "a.wav", "b.flac", "--tag", "mood=calm" }, "unknown tag 'mood'" },
-        { { "convert", "a.wav", "b.flac", "--tag", "year=soon" }, "tag 'year' needs a whole number" },
-        { { "convert", "a.wav", "b" }, "OUT needs an extension" },
+        { { "convert", "a.wav", "b.flac", "--tag", "cover=x.png" }, "'--tag cover=' only removes the cover" },
+        { { "convert", "a.wav", "b.flac", "--tag", "year=soon" }, "tag 'year' needs a year or a date" },
+        { { "convert", "a.wav", "b.flac", "--tag", "track=3/x" }, "tag 'track' needs a number or n/total" },
+        { { "convert", "a.wav", "b" }, "no extension to choose the format by in 'b' (tulv writes .wav, .flac" },
+        { { "convert", "a.wav", "b.falc" }, "unknown output type '.falc'" },
+        { { "convert", "a.wav", "b.mp3", "--bitrate", "100" }, "MP3 has no bit rate of 100 kbit/s (it has 8, 16, 24" },
+        { { "convert", "a.wav", "b.flac", "--format", "float" }, "FLAC cannot hold float samples (it holds int16, int24)" },
+        { { "convert", "a.wav", "b.flac", "--cover", "none.png" }, "cannot read the cover 'none.png'" },
         { { "split", "a.wav" }, "split: needs IN and OUT" },
         { { "split", "a.wav", "b.flac", "--target", "-14" }, "--target needs --even-loudness" },
-        { { "split", "a.wav", "b.flac", "--tag", "track=3" }, "unknown tag 'track'" },
+        { { "split", "a.wav", "b.flac", "--tag", "track=3" }, "the track tag is set for each file by the split" },
         { { "split", "a.wav", "b.flac", "--min-track", "-1" }, "option '--min-track' must lie between" },
         { { "demo", "a", "b" }, "demo: takes at most one directory" },
         { { "info", "--quiet" }, "unknown option '--quiet'" },
@@ -115,6 +123,12 @@ TEST(ToolErrors, EveryMistakeAndFailureHasItsMessageAndExitCode)
     const ToolRun info = fails({ "info", missing, mono }, noSuchFile);
     for (const char* shown : { "container:      FLAC", "channels:       1", "44100 Hz", "88200", "00:00:02.000" })
         EXPECT_TRUE(info.out.contains(shown)) << shown << " in " << info.out.toStdString();
+    // The same as JSON, one object per readable file.
+    const QJsonArray json = QJsonDocument::fromJson(fails({ "info", "--json", missing, mono }, noSuchFile).out.toUtf8()).array();
+    ASSERT_EQ(json.size(), 1);
+    EXPECT_EQ(json[0].toObject().value("channels").toInt(), 1);
+    EXPECT_EQ(json[0].toObject().value("frames").toInt(), 88200);
+    EXPECT_EQ(json[0].toObject().value("container").toString(), "FLAC");
 
     EXPECT_EQ(filesIn(dir.path()), QStringList({ "mono.flac", "notes.txt", "side-a.flac", "tone.wav" }))
         << "a failed job left a file behind";

@@ -58,7 +58,8 @@ protected:
 
 TEST_F(ToolConvert, EveryFormatRoundTrips)
 {
-    // Lossless: there in the sample format asked for, back to 16 bits sample-exact.
+    // Lossless: there in the sample format asked for, back to 16 bits
+    // sample-exact when not dithered.
     const struct {
         const char* middle;
         const char* format;
@@ -67,7 +68,8 @@ TEST_F(ToolConvert, EveryFormatRoundTrips)
         SCOPED_TRACE(route.middle);
         convert(mTone, route.middle, { "--format", route.format });
         EXPECT_TRUE(info(route.middle).contains(QString("sample format:  ") + route.format));
-        EXPECT_EQ(convert(path(route.middle), "back.wav", { "--format", "int16" }).samples, mOriginal.samples);
+        EXPECT_EQ(convert(path(route.middle), "back.wav", { "--format", "int16", "--no-dither" }).samples,
+                  mOriginal.samples);
     }
     // Without --format the sample format is the input's.
     ASSERT_FALSE(makeSignal(path("wide.wav"), 1.0, 24).isEmpty());
@@ -129,6 +131,80 @@ TEST_F(ToolConvert, TagsAndCoverTravelUnlessOverridden)
         EXPECT_TRUE(carried.contains(shown)) << shown << " in " << carried.toStdString();
     EXPECT_FALSE(carried.contains("first take")) << "an empty --tag value removes the tag";
     EXPECT_TRUE(carried.contains(QString("cover:          image/png, %1 bytes").arg(sizeof(kPixelPng))));
+
+    // Any property, several values, a total; the cover removed, or set.
+    convert(path("carried.flac"), "more.mp3",
+            { "--tag", "artist=Kim Lee", "--tag", "artist=Ann Park", "--tag", "track=3/12", "--tag",
+              "REPLAYGAIN_TRACK_GAIN=-3.10 dB", "--tag", "cover=" });
+    QString probed;
+    ASSERT_TRUE(runPeer("ffprobe", { "-v", "error", "-show_entries", "format_tags", "-of", "default=nw=1", path("more.mp3") },
+                        &probed));
+    for (const char* shown : { "title=Sunrise", "artist=Kim Lee", "track=3/12", "date=1977", "REPLAYGAIN_TRACK_GAIN=-3.10 dB" })
+        EXPECT_TRUE(probed.contains(shown)) << shown << " in " << probed.toStdString();
+    const QString more = info("more.mp3");
+    EXPECT_TRUE(more.contains("artist: Kim Lee; Ann Park")) << more.toStdString();
+    EXPECT_TRUE(more.contains("cover:          none"));
+    convert(path("more.mp3"), "covered.ogg", { "--cover", path("cover.png") });
+    EXPECT_TRUE(info("covered.ogg").contains(QString("cover:          image/png, %1 bytes").arg(sizeof(kPixelPng))));
+}
+
+// What a conversion cannot keep is said, and counted as the peers count it.
+TEST_F(ToolConvert, ChannelsClippingDitherAndTruncationAreSaid)
+{
+    // Channels as ffprobe counts them: mono stays mono, six become two.
+    ASSERT_TRUE(runPeer("sox", { "-n", "-r", "44100", "-b", "16", path("mono.wav"), "synth", "1", "sine", "440" }));
+    ASSERT_TRUE(runPeer("sox", { "-n", "-r", "44100", "-b", "16", path("six.wav"), "synth", "1", "sine", "440", "channels", "6" }));
+    ASSERT_TRUE(runPeer("lame", { "--quiet", "-m", "m", path("mono.wav"), path("mono.mp3") }));
+    const struct {
+        const char* in;
+        const char* out;
+        const char* channels;
+        const char* warning;
+    } routes[] = { { "mono.wav", "m.flac", "1", nullptr }, { "mono.wav", "m.mp3", "1", nullptr },
+                   { "mono.mp3", "m.aiff", "1", nullptr }, { "six.wav", "s.wav", "2", "has 6 channels; only the first two" } };
+    for (const auto& c : routes) {
+        SCOPED_TRACE(c.out);
+        const ToolRun run = tulv({ "convert", path(c.in), path(c.out), "-q" });
+        ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+        EXPECT_EQ(run.err.contains(c.warning ? c.warning : "warning"), c.warning != nullptr) << run.err.toStdString();
+        QString probed;
+        ASSERT_TRUE(runPeer("ffprobe", { "-v", "error", "-show_entries", "stream=channels", "-of", "csv=p=0", path(c.out) }, &probed));
+        EXPECT_EQ(probed.trimmed(), c.channels);
+        EXPECT_TRUE(info(c.in).contains(QString("channels:       ") + (c.warning ? "6" : "1")));
+    }
+
+    // +20 dB clips the -8 dB tones: as many samples as sox counts.
+    QString soxSaid;
+    ASSERT_TRUE(runPeer("sox", { mTone, path("sox.wav"), "gain", "20" }, &soxSaid));
+    const QString soxCount = QRegularExpression("clipped (\\d+) samples").match(soxSaid).captured(1);
+    ASSERT_FALSE(soxCount.isEmpty()) << soxSaid.toStdString();
+    const ToolRun loud = tulv({ "convert", mTone, path("loud.wav"), "--gain", "20", "-q" });
+    EXPECT_EQ(loud.exitCode, 0);
+    EXPECT_TRUE(loud.err.contains(QString("%1 samples clipped at full scale; lower --gain or add --limit").arg(soxCount)))
+        << loud.err.toStdString() << " sox: " << soxSaid.toStdString();
+
+    // 24 bits of a sound far below one 16-bit step: rounded, silence; with
+    // TPDF dither, noise of half a step RMS (rounding error of step²/12 plus
+    // the dither's step²/6), -96.3 dBFS.
+    ASSERT_TRUE(runPeer("sox", { "-n", "-r", "44100", "-b", "24", path("faint.wav"), "synth", "2", "sine", "440", "gain", "-120" }));
+    const double halfStepDb = 20 * std::log10(0.5 / 32768);
+    EXPECT_NEAR(rmsDb(convert(path("faint.wav"), "dithered.wav", { "--format", "int16" }).samples), halfStepDb, 0.3);
+    EXPECT_EQ(peak(convert(path("faint.wav"), "rounded.wav", { "--format", "int16", "--no-dither" }).samples), 0.0);
+
+    // A copy cut short: converted as far as it goes, said, and refused with --strict.
+    QFile whole(mTone);
+    ASSERT_TRUE(whole.open(QIODevice::ReadOnly));
+    ASSERT_TRUE(writeFile(path("cut.wav"), whole.read(44 + 4 * 50000)));
+    const QString missing = QString::number(3 * 44100 - 50000);
+    EXPECT_TRUE(info("cut.wav").contains("truncated:      " + missing + " frames missing"));
+    const ToolRun salvaged = tulv({ "convert", path("cut.wav"), path("salvaged.flac"), "-q" });
+    EXPECT_EQ(salvaged.exitCode, 0);
+    EXPECT_TRUE(salvaged.err.contains(QString("'%1' is truncated: %2 frames missing").arg(path("cut.wav"), missing)))
+        << salvaged.err.toStdString();
+    EXPECT_EQ(readSound(path("salvaged.flac")).frames(), 50000u);
+    const ToolRun strict = tulv({ "convert", path("cut.wav"), path("strict.flac"), "--strict" });
+    EXPECT_EQ(strict.exitCode, 1);
+    EXPECT_FALSE(QFile::exists(path("strict.flac")));
 }
 
 TEST_F(ToolConvert, ProgressGoesToStderrAndCtrlCLeavesNothing)
@@ -190,6 +266,9 @@ TEST_F(ToolConvert, OnlyRegularFilesAreReplacedAndBatchesGoOnPastAFailure)
     const QString tool = QString("'%1' convert '%2' - -q").arg(TULV_TOOL_PATH, mTone);
     ASSERT_TRUE(runPeer("bash", { "-c", tool + QString(" --to flac | cat > '%1'").arg(path("piped.flac")) }));
     EXPECT_EQ(readSound(path("piped.flac")).samples, mOriginal.samples);
+    // Standard input, in any container: here FLAC through a pipe.
+    ASSERT_TRUE(runPeer("bash", { "-c", QString("cat '%1' | '%2' convert - '%3' -q").arg(path("piped.flac"), TULV_TOOL_PATH, path("stdin.wav")) }));
+    EXPECT_EQ(readSound(path("stdin.wav")).samples, mOriginal.samples);
     QString refused;
     EXPECT_FALSE(runPeer("bash", { "-o", "pipefail", "-c", tool + " | cat > /dev/null" }, &refused));
     EXPECT_TRUE(refused.contains("cannot write '-'") && refused.contains("--to flac")) << refused.toStdString();

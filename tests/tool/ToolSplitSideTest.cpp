@@ -1,149 +1,152 @@
-// tulv split on the synthesized record sides of the track-splitting tests:
-// the tool finds every true track and writes exactly the files that the
-// library's own two-pass split writes with the settings the tool documents.
+// tulv split on synthesized record sides, each with its own truth: one file
+// per track, every boundary within half a second, and nothing lost: the
+// files put end to end are the input from the first track's start to the
+// last track's end, bit for bit. Each split option changes what it says.
 
 #include "ToolRunner.h"
 
 #include "tests/support/SplitSignals.h"
 
-#include <tulv/tulv.h>
-
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QRegularExpression>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 
-#include <memory>
+#include <functional>
 #include <string>
 
 using namespace tooltest;
 
 namespace {
 
-struct Found {
+struct Track {
     double start, end; // seconds
 };
 
-// The rows of the tool's track table.
-std::vector<Found> parseTable(const QString& text)
+std::vector<Track> jsonTracks(const QString& out)
 {
-    std::vector<Found> rows;
-    const QRegularExpression row(QStringLiteral(
-        "^\\s+\\d+\\s+(\\d\\d):(\\d\\d):(\\d\\d\\.\\d\\d\\d)\\s+(\\d\\d):(\\d\\d):(\\d\\d\\.\\d\\d\\d)"));
-    for (const QString& line : text.split(QLatin1Char('\n'))) {
-        const auto m = row.match(line);
-        if (m.hasMatch())
-            rows.push_back({ m.captured(1).toInt() * 3600 + m.captured(2).toInt() * 60 + m.captured(3).toDouble(),
-                             m.captured(4).toInt() * 3600 + m.captured(5).toInt() * 60 + m.captured(6).toDouble() });
-    }
-    return rows;
-}
-
-// The library's split as the track-splitting tests run it (their first pass
-// and region analysis, then the multi-file writer), with their settings,
-// which are the defaults of 'tulv split' except for the window: the tool
-// measures over 0.05 s, so that gaps of one second are found.
-bool librarySplit(const QString& in, const QString& out)
-{
-    std::unique_ptr<SoundReader> reader(SoundReader::getFromFilename(in));
-    if (!reader || reader->open(in) != SoundTools::Ok)
-        return false;
-    splitsignals::SplitSettings settings;
-    settings.rmsSeconds = 0.05;
-    splitsignals::DetectorPtr detector = splitsignals::analyseSide(*reader, settings);
-    if (!detector)
-        return false;
-    SoundWriterMultiFile writer(detector.get(), settings.minTrackSeconds, reader->getSampleRate(), 2, 192,
-                                reader->getInputFormat());
-    bool ok = writer.open(out) == SoundTools::Ok;
-    reader->rewind();
-    SoundAlgoScale* copy = new SoundAlgoScale(0.0);
-    ok = ok && copy->processAll(*reader, &writer) == SoundTools::Ok;
-    releaseAlgo(copy);
-    writer.close();
-    return ok;
-}
-
-void expectSameSplit(const splitsignals::SideSpec& layout, const char* what)
-{
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString side = dir.filePath(QStringLiteral("side.wav"));
-    ASSERT_TRUE(splitsignals::writeSideWav(layout, side.toStdString()));
-    QDir(dir.path()).mkdir(QStringLiteral("tool"));
-    QDir(dir.path()).mkdir(QStringLiteral("library"));
-
-    const ToolRun run = tulv({ QStringLiteral("split"), side, dir.filePath(QStringLiteral("tool/side.flac")), QStringLiteral("-q") });
-    ASSERT_EQ(run.exitCode, 0) << what << ": " << run.err.toStdString();
-    ASSERT_TRUE(librarySplit(side, dir.filePath(QStringLiteral("library/side.flac")))) << what;
-
-    // One file per true track, each within half a second of the truth.
-    const splitsignals::SideTruth truth = splitsignals::SideSynth(layout).truth();
-    const std::vector<Found> found = parseTable(run.out);
-    ASSERT_EQ(found.size(), truth.tracks.size()) << what << "\n" << run.out.toStdString();
-    const double rate = layout.sampleRate;
-    for (size_t i = 0; i < found.size(); ++i) {
-        EXPECT_NEAR(found[i].start, truth.tracks[i].begin / rate, 0.5) << what << ", track " << i + 1;
-        EXPECT_NEAR(found[i].end, truth.tracks[i].end / rate, 0.5) << what << ", track " << i + 1;
-    }
-
-    const QStringList toolFiles = filesIn(dir.filePath(QStringLiteral("tool")));
-    const QStringList libraryFiles = filesIn(dir.filePath(QStringLiteral("library")));
-    ASSERT_EQ(toolFiles, libraryFiles) << what;
-    ASSERT_EQ(toolFiles.size(), int(truth.tracks.size())) << what;
-    for (const QString& name : toolFiles) {
-        const Sound a = readSound(dir.filePath(QStringLiteral("tool/") + name));
-        const Sound b = readSound(dir.filePath(QStringLiteral("library/") + name));
-        ASSERT_TRUE(a.ok && b.ok) << name.toStdString();
-        EXPECT_EQ(a.samples, b.samples) << what << ": " << name.toStdString();
-    }
+    std::vector<Track> tracks;
+    const QJsonArray rows = QJsonDocument::fromJson(out.toUtf8()).object().value("Tracks").toArray();
+    for (const QJsonValue& row : rows)
+        tracks.push_back({ row.toObject().value("Start").toDouble(), row.toObject().value("End").toDouble() });
+    return tracks;
 }
 
 } // namespace
 
-TEST(ToolSplitSide, TypicalSideGivesTheLibrarysFiles)
+TEST(ToolSplitSide, FilesHoldTheWholeSideBetweenTheFirstAndLastTrack)
 {
-    expectSameSplit(splitsignals::typicalSide(), "typical side");
-}
-
-TEST(ToolSplitSide, GapsOfOneSecond)
-{
-    splitsignals::SideSpec layout = splitsignals::typicalSide();
-    layout.gapSeconds = { 1.0, 1.5, 1.0 };
-    layout.bursts.clear();
-    expectSameSplit(layout, "short gaps");
-}
-
-TEST(ToolSplitSide, NoisierSideWithDigitalSilenceAndLongGaps)
-{
-    // A worn pressing after a digital lead-in: the hiss 13 dB higher, four
-    // times the crackle, and gaps of 5 s.
-    splitsignals::SideSpec layout = splitsignals::typicalSide();
-    layout.surfaceNoiseDb = -45.0;
-    layout.clicksPerSecond = 8.0;
-    layout.clickPeakMinDb = -40.0;
-    layout.clickPeakMaxDb = -30.0;
-    layout.digitalSilenceSeconds = 1.0;
-    layout.gapSeconds = { 5.0, 5.0, 5.0 };
-    layout.bursts.clear();
-    expectSameSplit(layout, "noisy side");
-}
-
-TEST(ToolSplitSide, DefaultsHandleNoiseFloorsFromMinus45ToMinus65Dbfs)
-{
-    // The range of surface noise the defaults are documented for: at every
-    // level one file per track, the lead-out left out of the last one and
-    // the tail of its fade-out kept (expectSameSplit checks both ends of
-    // every track against the truth).
-    for (const double noiseDb : { -45.0, -50.0, -58.0, -65.0 }) {
-        splitsignals::SideSpec layout = splitsignals::typicalSide();
-        layout.surfaceNoiseDb = noiseDb;
-        expectSameSplit(layout, (std::to_string(int(noiseDb)) + " dBFS, fade-out").c_str());
+    using splitsignals::SideSpec;
+    struct Case {
+        std::string name;
+        std::function<void(SideSpec&)> side;
+        QStringList options;
+        int files;          // -1: one per true track
+        bool whole = true;  // the files end to end are the input between first start and last end
+        bool trimmed = false; // each file is its track's sound only
+    };
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString labels = dir.filePath("labels.txt");
+    const std::vector<Case> cases = {
+        { "typical side, labels written", [](SideSpec&) {}, { "--labels", labels }, -1 },
+        { "labels loaded back", [](SideSpec&) {}, { "--load-labels", labels }, -1 },
+        { "no lead-in, no lead-out, a fade to the last frame",
+          [](SideSpec& side) {
+              side.leadInSeconds = 0.0;
+              side.leadOutSeconds = 0.0;
+              side.tracks.back().fadeOutSeconds = 15.0;
+          },
+          {}, -1 },
+        { "gaps cut where --gap-offset 0 says", [](SideSpec&) {}, { "--gap-offset", "0" }, -1 },
+        { "--trim-gaps", [](SideSpec&) {}, { "--trim-gaps" }, -1, false, true },
+        { "--tracks 3 joins two tracks", [](SideSpec&) {}, { "--tracks", "3" }, 3 },
+        { "--threshold above the quiet passage splits its track", [](SideSpec&) {}, { "--threshold", "-30" }, 5 },
+        { "8 kHz, clean gaps",
+          [](SideSpec& side) {
+              side.sampleRate = 8000;
+              side.surfaceNoiseDb = -74.0;
+              side.clicksPerSecond = 0.0;
+          },
+          {}, -1 },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SideSpec spec = splitsignals::typicalSide();
+        c.side(spec);
+        const splitsignals::SideTruth truth = splitsignals::SideSynth(spec).truth();
+        const QString side = dir.filePath("side.wav");
+        ASSERT_TRUE(splitsignals::writeSideWav(spec, side.toStdString()));
+        QDir(dir.filePath("out")).removeRecursively();
+        ASSERT_TRUE(QDir(dir.path()).mkdir("out"));
+        const ToolRun run = tulv(QStringList { "split", side, dir.filePath("out/side.wav"), "-q", "--json" } + c.options);
+        ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+        const std::vector<Track> tracks = jsonTracks(run.out);
+        const QStringList files = QDir(dir.filePath("out")).entryList({ "*.wav" }, QDir::Files, QDir::Name);
+        const int expected = c.files < 0 ? int(truth.tracks.size()) : c.files;
+        ASSERT_EQ(files.size(), expected) << run.out.toStdString();
+        ASSERT_EQ(int(tracks.size()), expected);
+        const double rate = spec.sampleRate;
+        if (c.files < 0)
+            for (size_t k = 0; k < tracks.size(); ++k) {
+                EXPECT_NEAR(tracks[k].start, truth.tracks[k].begin / rate, 0.5) << "track " << k + 1;
+                EXPECT_NEAR(tracks[k].end, truth.tracks[k].end / rate, 0.5) << "track " << k + 1;
+            }
+        const Sound input = readSound(side);
+        ASSERT_TRUE(input.ok);
+        std::vector<double> joined;
+        std::vector<size_t> lengths;
+        for (const QString& file : files) {
+            const Sound part = readSound(dir.filePath("out/" + file));
+            ASSERT_TRUE(part.ok) << file.toStdString();
+            joined.insert(joined.end(), part.samples.begin(), part.samples.end());
+            lengths.push_back(part.frames());
+        }
+        const size_t first = size_t(std::llround(tracks.front().start * rate));
+        const size_t last = size_t(std::llround(tracks.back().end * rate));
+        if (c.whole) {
+            ASSERT_EQ(joined.size(), 2 * (last - first));
+            EXPECT_TRUE(std::equal(joined.begin(), joined.end(), input.samples.begin() + 2 * first));
+        }
+        // Trimmed, a file is its track's sound; with the gaps all given to
+        // the next track, a file starts where the track before it ends.
+        for (size_t k = 0; k < lengths.size(); ++k) {
+            const double from = c.trimmed || k == 0 ? tracks[k].start : tracks[k - 1].end;
+            if (c.trimmed || c.options.contains("--gap-offset")) {
+                EXPECT_NEAR(lengths[k] / rate, tracks[k].end - from, 1.5 / rate) << "file " << k + 1;
+            }
+        }
     }
-    // A last track that simply stops, on the noisiest surface.
-    splitsignals::SideSpec layout = splitsignals::typicalSide();
-    layout.surfaceNoiseDb = -45.0;
-    layout.tracks.back().fadeOutSeconds = 0.0;
-    expectSameSplit(layout, "-45 dBFS, normal ending");
+}
+
+TEST(ToolSplitSide, NoTrackWithoutMusicFailsAndSaysWhy)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    struct Case {
+        const char* name;
+        QStringList sox; // what sox makes
+    };
+    const Case cases[] = {
+        { "digital silence", { "-n", "-r", "44100", "-c", "2", "-b", "16", "IN", "trim", "0", "30" } },
+        { "dithered silence", { "-n", "-r", "44100", "-c", "2", "-b", "16", "IN", "trim", "0", "30", "dither" } },
+        { "hiss only", { "-n", "-r", "44100", "-c", "2", "-b", "16", "IN", "synth", "30", "pinknoise", "vol", "0.005" } },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString in = dir.filePath("in.wav");
+        QStringList sox = c.sox;
+        sox.replaceInStrings(QRegularExpression("^IN$"), in);
+        ASSERT_TRUE(runPeer("sox", sox)) << "sox is needed to make the input";
+        for (const bool dry : { true, false }) {
+            const ToolRun run = tulv(QStringList { "split", in, dir.filePath("out.wav"), "-q" } + (dry ? QStringList { "--dry-run" } : QStringList {}));
+            EXPECT_EQ(run.exitCode, 1) << (dry ? "dry run: " : "") << run.out.toStdString();
+            EXPECT_TRUE(run.err.contains("no track found")) << run.err.toStdString();
+        }
+        EXPECT_FALSE(QFile::exists(dir.filePath("001-out.wav")));
+    }
 }

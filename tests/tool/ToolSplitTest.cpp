@@ -229,8 +229,10 @@ TEST(ToolSplit, EvenLoudnessBringsEveryTrackToTheTargetAndKeepsItsDynamics)
     ASSERT_TRUE(splitsignals::writeSideWav(layout, side.toStdString()));
 
     const double target = -20.0;
+    // Each gap goes to the track before it: every file starts where its
+    // track does, so the times below are those of the tracks.
     const ToolRun run = tulv({ "split", side, dir.filePath("even.wav"), "--even-loudness", "--target", QString::number(target),
-                               "--format", "float", "-q" });
+                               "--format", "float", "--gap-offset", "1", "-q" });
     ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
     const QStringList files = filesIn(dir.path(), "*-even.wav");
     ASSERT_EQ(files.size(), 4) << run.out.toStdString();

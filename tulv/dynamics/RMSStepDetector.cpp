@@ -503,6 +503,13 @@ RMSStepDetector::Region RMSStepDetector::getRegion(int index, bool fromBackup) c
     return index >= 0 && size_t(index) < list.size() ? list[size_t(index)] : Region();
 }
 
+void RMSStepDetector::setNoise(int index, bool noise)
+{
+    WriteHold lock(mLock);
+    if (index >= 0 && size_t(index) < mRegions.size())
+        mRegions[size_t(index)].noise = noise;
+}
+
 int RMSStepDetector::size(bool fromBackup) const
 {
     ReadHold lock(mLock);

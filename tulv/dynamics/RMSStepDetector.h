@@ -58,6 +58,9 @@ public:
 
     std::vector<Region> getRegions() const;
     Region getRegion(int index, bool fromBackup) const;
+    // Marks region `index` (of the regions, not the backup) as noise or not;
+    // an index out of range changes nothing.
+    void setNoise(int index, bool noise);
     int size(bool fromBackup) const;
     // Begin of the last region (the end marker after a run); 0 when none.
     unsigned int getFullLength() const;

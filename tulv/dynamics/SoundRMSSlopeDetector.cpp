@@ -4,10 +4,11 @@
 #include <cmath>
 
 namespace {
-// A value within half a percent of the last one still follows the slope:
-// the windows of a slow fade differ by little more than that.
-constexpr double kRiseTolerance = 0.995;
-constexpr double kFallTolerance = 1.005;
+// A slope moves on by more than half a percent a window: the windows of a
+// slow fade differ by a little more than that, those of a steady level by
+// less.
+constexpr double kMovesDown = 0.995;
+constexpr double kMovesUp = 1.005;
 constexpr unsigned int kSlopeCapacity = 100;
 } // namespace
 
@@ -65,7 +66,11 @@ void SoundRMSSlopeDetector::addValue(double power0, double power1, int position)
     }
     const double last = std::max(mLast[0], mLast[1]);
     const double value = std::max(power0, power1);
-    if ((mState == Rising && value > kRiseTolerance * last) || (mState == Falling && value < kFallTolerance * last)) {
+    // Only a value that moves on in the slope's direction extends it: a
+    // level that rises and then holds steady stays within the tolerance of
+    // its last value for ever, and would make a step between two steady
+    // passages a slope as long as the second one.
+    if ((mState == Rising && value > kMovesUp * last) || (mState == Falling && value < kMovesDown * last)) {
         mLast[0] = power0;
         mLast[1] = power1;
         mLastPosition = position;

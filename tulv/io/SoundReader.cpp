@@ -31,16 +31,19 @@ QString SoundReader::getExtension(QString fileName)
     return dot < 0 ? QString() : name.mid(dot + 1).toLower();
 }
 
+QStringList SoundReader::readableExtensions()
+{
+    return {QStringLiteral("wav"), QStringLiteral("flac"), QStringLiteral("ogg"), QStringLiteral("aiff"),
+            QStringLiteral("aif"), QStringLiteral("mp3")};
+}
+
 SoundReader* SoundReader::getFromFilename(QString fileName)
 {
-    if (fileName.isEmpty())
+    if (fileName.isEmpty() || !isRecognized(fileName))
         return nullptr;
-    const QString ext = getExtension(fileName);
-    if (ext == QLatin1String("mp3"))
+    if (getExtension(fileName) == QLatin1String("mp3"))
         return new SoundReaderMp3;
-    if (ext == QLatin1String("wav") || ext == QLatin1String("flac") || ext == QLatin1String("ogg"))
-        return new SoundReaderSndfile;
-    return nullptr;
+    return new SoundReaderSndfile;
 }
 
 bool SoundReader::checkSourceFile(const QString& fileName)
@@ -78,8 +81,7 @@ bool SoundReader::checkSampleRate(long long rate, const QString& fileName)
 bool SoundReader::isRecognized(QString fileName)
 {
     const QString ext = getExtension(fileName);
-    return ext == QLatin1String("mp3") || ext == QLatin1String("wav") || ext == QLatin1String("flac")
-        || ext == QLatin1String("ogg");
+    return !ext.isEmpty() && readableExtensions().contains(ext);
 }
 
 int SoundReader::getStartOffset() const

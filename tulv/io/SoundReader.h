@@ -7,6 +7,7 @@
 #include "tulv/io/SoundIDTag.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <string>
@@ -29,6 +30,12 @@ public:
     virtual SoundTools::SoundFormat getInputFormat() const = 0;
     // Copies the tags read at open; true when the record is not empty.
     virtual bool getTags(SoundIDTag& tags);
+    // Channels of the source itself; the frames delivered are always stereo.
+    virtual unsigned int getFileChannelNum() const { return 2; }
+    // Frames the source declares but could not deliver: found missing at
+    // open (a truncated file, which then reads as the frames present) or
+    // while reading (the file was cut during the job). 0 for a whole source.
+    long long getMissingFrames() const { return mMissingFrames; }
 
     // A new, unopened reader chosen by the extension ("mp3", "wav", "flac",
     // "ogg"); null for an empty name or any other extension. The caller owns
@@ -36,6 +43,8 @@ public:
     static SoundReader* getFromFilename(QString fileName);
     // True when the file name's extension is one a reader exists for.
     static bool isRecognized(QString fileName);
+    // Extensions a reader exists for, lower case.
+    static QStringList readableExtensions();
     // The extension of a file name by the library's rule: backslashes are
     // slashes, a drive prefix up to the first ':' is not part of the name,
     // and the extension follows the last '.' of the last component.
@@ -87,6 +96,7 @@ protected:
     double mStartPoint = 0.0;
     double mEndPoint = 0.0;
     bool mAtEnd = false;
+    long long mMissingFrames = 0;
 };
 
 #endif

@@ -7,6 +7,7 @@
 
 #include <mpg123.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -97,6 +98,10 @@ SoundTools::Status SoundReaderMp3::open(QString fileName)
         return fail(fileName, QStringLiteral("No MPEG audio found (%1).").arg(reason));
     }
     mSampleRate = static_cast<int>(rate);
+    // The decoder is told to give stereo; the frame header tells what the
+    // file holds.
+    mpg123_frameinfo frame;
+    mFileChannels = mpg123_info(mHandle, &frame) == MPG123_OK && frame.mode == MPG123_M_MONO ? 1u : 2u;
     if (encoding != MPG123_ENC_SIGNED_16)
         return fail(fileName, QStringLiteral("Only 16 bits mp3 supported"));
     // An encoder's header frame (LAME's Info tag, known by its delay field)
@@ -109,12 +114,7 @@ SoundTools::Status SoundReaderMp3::open(QString fileName)
     if (mpg123_scan(mHandle) != MPG123_OK)
         return fail(fileName, QString::fromLocal8Bit(mpg123_strerror(mHandle)));
     mFrames = mpg123_length(mHandle);
-    if (declared > 0 && mFrames < declared)
-        return fail(fileName, QStringLiteral("The audio data stops %1 frames before the end its header declares "
-                                             "(%2 of %3 frames present): the file is truncated.")
-                                  .arg(declared - mFrames)
-                                  .arg(mFrames)
-                                  .arg(declared));
+    mMissingFrames = declared > 0 && mFrames < declared ? declared - mFrames : 0;
     if (mFrames <= 0)
         return fail(fileName, QStringLiteral("No MPEG audio found."));
     if (mFrames > kMaxFrames)
@@ -231,6 +231,7 @@ unsigned int SoundReaderMp3::read(unsigned int count, double* dest)
         const QString reason = result == MPG123_OK || result == MPG123_DONE
             ? QStringLiteral("The audio data ended early")
             : QString::fromLocal8Bit(mpg123_plain_strerror(result));
+        mMissingFrames = std::max(mMissingFrames, mFrames - mFilePosition);
         setError(QStringLiteral("%1 (%2 frames missing)").arg(reason).arg(mFrames - mFilePosition),
                  mFileName.toUtf8().constData());
         mFilePosition = mFrames;

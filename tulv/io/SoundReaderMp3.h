@@ -18,7 +18,9 @@ public:
     static void init();
 
     // Refuses files that hold another format (WAV, FLAC, Ogg) under an .mp3
-    // name and files in which no MPEG audio frame can be found.
+    // name and files in which no MPEG audio frame can be found. A file that
+    // stops before the length its header frame declares opens with the
+    // frames present (getMissingFrames).
     SoundTools::Status open(QString fileName) override;
     void close() override;
     unsigned int getFrameNB() const override;
@@ -27,6 +29,7 @@ public:
     void rewind() override;
     SoundTools::SoundFormat getInputFormat() const override { return SoundTools::Int16; }
     bool getTags(SoundIDTag& tags) override;
+    unsigned int getFileChannelNum() const override { return mFileChannels; }
 
 protected:
     unsigned int read(unsigned int count, double* dest) override;
@@ -42,6 +45,7 @@ private:
     SoundIDTag mTags;
     QString mFileName;
     long long mFrames = 0;
+    unsigned int mFileChannels = 2;
     // Frames delivered since the last positioning: tells a stream that stops
     // early from one that reached its declared end.
     long long mFilePosition = 0;

@@ -245,22 +245,16 @@ SoundTools::Status SoundReaderSndfile::open(QString fileName)
 }
 
 // A file whose audio stops before the length in its header is a truncated
-// download or copy: refused at open, with the number of frames missing, so
-// that it does not pass for a complete recording.
+// download or copy: it reads as the frames present, and the frames missing
+// are reported (getMissingFrames) so that it does not pass for a complete
+// recording.
 bool SoundReaderSndfile::truncationCheck(const QString& fileName)
 {
-    auto missing = [&](long long present, long long declared) {
-        fail(fileName, QStringLiteral("The audio data stops %1 frames before the end its header declares "
-                                      "(%2 of %3 frames present): the file is truncated.")
-                           .arg(declared - present)
-                           .arg(present)
-                           .arg(declared));
-        return false;
-    };
+    mMissingFrames = 0;
     if ((mFormat & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV) {
         const long long declared = declaredWavFrames(fileName);
         if (declared > mFrames)
-            return missing(mFrames, declared);
+            mMissingFrames = declared - mFrames;
         return true;
     }
     if (mFrames < 1)
@@ -274,10 +268,20 @@ bool SoundReaderSndfile::truncationCheck(const QString& fileName)
         && sf_readf_double(mHandle, wide ? wideProbe.data() : probe, 1) == 1 && sf_seek(mHandle, 0, SEEK_SET) == 0)
         return true;
     // A failed seek leaves libsndfile's decoder unusable: count what a fresh
-    // handle can decode. Only a damaged file pays for this full pass.
-    const long long declared = mFrames;
-    close();
-    return missing(std::max(0LL, countFrames(fileName)), declared);
+    // handle can decode, and read from another fresh one. Only a damaged
+    // file pays for this full pass.
+    const long long present = std::max(0LL, countFrames(fileName));
+    mMissingFrames = std::max(0LL, mFrames - present);
+    sf_close(mHandle);
+    SF_INFO info;
+    std::memset(&info, 0, sizeof info);
+    mHandle = sf_open(QFile::encodeName(fileName).constData(), SFM_READ, &info);
+    if (!mHandle) {
+        fail(fileName, QStringLiteral("The file cannot be opened again after its length was checked."));
+        return false;
+    }
+    mFrames = present;
+    return true;
 }
 
 long long SoundReaderSndfile::countFrames(const QString& fileName)
@@ -366,6 +370,7 @@ unsigned int SoundReaderSndfile::read(unsigned int count, double* dest)
         // The stream ends here with what was read; the reason and the gap
         // are reported so that the loss does not pass silently.
         const char* text = sf_error(mHandle) > 0 ? sf_strerror(mHandle) : nullptr;
+        mMissingFrames = std::max(mMissingFrames, mFrames - mFilePosition);
         setError(QStringLiteral("%1 (%2 frames missing)")
                      .arg(text && *text ? QString::fromLocal8Bit(text) : QStringLiteral("The audio data ended early"))
                      .arg(mFrames - mFilePosition),

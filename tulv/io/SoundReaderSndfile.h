@@ -7,7 +7,7 @@
 
 struct sf_private_tag;
 
-// Reads WAV, FLAC and Ogg Vorbis files through libsndfile as stereo frames:
+// Reads WAV, FLAC, Ogg Vorbis and AIFF files through libsndfile as stereo frames:
 // a mono file feeds both channels, a file of more channels gives its first two.
 class SoundReaderSndfile : public SoundReader {
 public:
@@ -16,8 +16,9 @@ public:
     SoundReaderSndfile(const SoundReaderSndfile&) = delete;
     SoundReaderSndfile& operator=(const SoundReaderSndfile&) = delete;
 
-    // Refuses a file whose audio data stops before the length its header
-    // declares, and a source longer than the 32-bit frame positions reach.
+    // A file whose audio data stops before the length its header declares
+    // opens with the frames present (getMissingFrames says how many are
+    // not). Refuses a source longer than the 32-bit frame positions reach.
     SoundTools::Status open(QString fileName) override;
     void close() override;
     unsigned int getFrameNB() const override { return static_cast<unsigned int>(mFrames); }
@@ -26,8 +27,7 @@ public:
     void rewind() override;
     SoundTools::SoundFormat getInputFormat() const override;
     bool getTags(SoundIDTag& tags) override;
-    // Channel count of the file itself, before the stereo mapping.
-    int getFileChannelNum() const { return mChannels; }
+    unsigned int getFileChannelNum() const override { return static_cast<unsigned int>(mChannels); }
 
 protected:
     unsigned int read(unsigned int count, double* dest) override;

@@ -1,7 +1,9 @@
 #include "tulv/io/SoundTags.h"
 
 #include <QFile>
+#include <QtGlobal>
 
+#include <taglib/aifffile.h>
 #include <taglib/attachedpictureframe.h>
 #include <taglib/fileref.h>
 #include <taglib/flacfile.h>
@@ -9,10 +11,12 @@
 #include <taglib/id3v2tag.h>
 #include <taglib/mpegfile.h>
 #include <taglib/tag.h>
+#include <taglib/tpropertymap.h>
 #include <taglib/vorbisfile.h>
 #include <taglib/wavfile.h>
 #include <taglib/xiphcomment.h>
 
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -33,39 +37,36 @@ TagLib::String tagString(const std::string& text)
     return TagLib::String(text, TagLib::String::UTF8);
 }
 
-// Decimal text to a tag number; anything that is not a number gives 0,
-// which TagLib treats as unset.
-unsigned int tagNumber(const std::string& text)
+void readProperties(const TagLib::File* file, SoundIDTag& record)
 {
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos || text.size() > 9)
-        return 0;
-    return static_cast<unsigned int>(std::stoul(text));
+    record.properties.clear();
+    if (file) {
+        const TagLib::PropertyMap map = file->properties();
+        for (const auto& entry : map) {
+            // Names the software that encoded this file, not the sound: a
+            // copy made by another encoder must not claim it.
+            if (entry.first == "ENCODER" || entry.first == "ENCODING")
+                continue;
+            std::vector<std::string>& values = record.properties[utf8(entry.first)];
+            for (const TagLib::String& value : entry.second)
+                values.push_back(utf8(value));
+        }
+    }
+    record.updateFields();
 }
 
-void readText(TagLib::Tag* tag, SoundIDTag& record)
+void writeProperties(TagLib::File* file, const SoundIDTag& record)
 {
-    if (!tag)
-        return;
-    record.title = utf8(tag->title());
-    record.artist = utf8(tag->artist());
-    record.album = utf8(tag->album());
-    record.comment = utf8(tag->comment());
-    record.genre = utf8(tag->genre());
-    record.track = std::to_string(tag->track());
-    record.year = std::to_string(tag->year());
-}
-
-void writeText(TagLib::Tag* tag, const SoundIDTag& record)
-{
-    if (!tag)
-        return;
-    tag->setAlbum(tagString(record.album));
-    tag->setArtist(tagString(record.artist));
-    tag->setComment(tagString(record.comment));
-    tag->setGenre(tagString(record.genre));
-    tag->setTitle(tagString(record.title));
-    tag->setTrack(tagNumber(record.track));
-    tag->setYear(tagNumber(record.year));
+    TagLib::PropertyMap map;
+    for (const auto& entry : record.mergedProperties()) {
+        TagLib::StringList values;
+        for (const std::string& value : entry.second)
+            values.append(tagString(value));
+        map.insert(tagString(entry.first), values);
+    }
+    // Keys a container has no place for come back unstored; the others are
+    // all it can hold.
+    file->setProperties(map);
 }
 
 // The first picture of an ID3v2 tag; later ones are ignored.
@@ -118,6 +119,32 @@ TagLib::FLAC::Picture* flacCover(const SoundIDTag& record)
 
 } // namespace
 
+bool coverFits(const SoundIDTag& tags, QString fileName)
+{
+    // A FLAC metadata block counts its length in 24 bits; the picture block
+    // adds its type, texts and image dimensions to the image. Ogg Vorbis
+    // carries the same block in a comment, ID3v2 frames reach 256 MiB.
+    constexpr qint64 kFlacBlockBytes = 0xFFFFFF;
+    constexpr qint64 kId3FrameBytes = 0x0FFFFFFF;
+    const qint64 block = 32 + qint64(tags.coverMimeType.size()) + 5 /* "Cover" */ + tags.coverData.size();
+    const QByteArray name = fileName.toLower().toUtf8();
+    const qint64 limit = name.endsWith(".flac") ? kFlacBlockBytes : kId3FrameBytes;
+    return block <= limit;
+}
+
+namespace {
+
+bool coverFitsOrWarn(const SoundIDTag& tags, const QString& fileName)
+{
+    if (coverFits(tags, fileName))
+        return true;
+    qWarning("%s: the %lld-byte cover is too large for this format and is left out", qUtf8Printable(fileName),
+             (long long)tags.coverData.size());
+    return false;
+}
+
+} // namespace
+
 SoundIDTag readFileTags(QString fileName)
 {
     SoundIDTag record;
@@ -125,11 +152,14 @@ SoundIDTag readFileTags(QString fileName)
     TagLib::FileRef ref(name.constData(), true, TagLib::AudioProperties::Average);
     if (ref.isNull())
         return record;
-    readText(ref.tag(), record);
     TagLib::File* file = ref.file();
+    readProperties(file, record);
     if (auto* wav = dynamic_cast<TagLib::RIFF::WAV::File*>(file)) {
         if (wav->hasID3v2Tag())
             readId3Cover(wav->ID3v2Tag(), record);
+    } else if (auto* aiff = dynamic_cast<TagLib::RIFF::AIFF::File*>(file)) {
+        if (aiff->hasID3v2Tag())
+            readId3Cover(aiff->tag(), record);
     } else if (auto* flac = dynamic_cast<TagLib::FLAC::File*>(file)) {
         readFlacCover(flac->pictureList(), record);
     } else if (auto* vorbis = dynamic_cast<TagLib::Ogg::Vorbis::File*>(file)) {
@@ -145,11 +175,19 @@ void writeFileTags(const SoundIDTag& tags, QString fileName)
     TagLib::FileRef ref(name.constData(), true, TagLib::AudioProperties::Average);
     if (ref.isNull())
         return;
-    writeText(ref.tag(), tags);
-    if (!tags.coverData.isEmpty()) {
+    writeProperties(ref.file(), tags);
+    if (auto* wav = dynamic_cast<TagLib::RIFF::WAV::File*>(ref.file())) {
+        // LIST INFO keeps numbers only: a full date or a total leaves them
+        // out unless given as the bare year and track.
+        wav->InfoTag()->setYear(static_cast<unsigned int>(std::atoi(tags.year.c_str())));
+        wav->InfoTag()->setTrack(static_cast<unsigned int>(std::atoi(tags.track.c_str())));
+    }
+    if (!tags.coverData.isEmpty() && coverFitsOrWarn(tags, fileName)) {
         TagLib::File* file = ref.file();
         if (auto* wav = dynamic_cast<TagLib::RIFF::WAV::File*>(file))
             addId3Cover(wav->ID3v2Tag(), tags);
+        else if (auto* aiff = dynamic_cast<TagLib::RIFF::AIFF::File*>(file))
+            addId3Cover(aiff->tag(), tags);
         else if (auto* flac = dynamic_cast<TagLib::FLAC::File*>(file))
             flac->addPicture(flacCover(tags));
         else if (auto* vorbis = dynamic_cast<TagLib::Ogg::Vorbis::File*>(file)) {
@@ -167,7 +205,7 @@ SoundIDTag readMp3Tags(QString fileName)
     TagLib::MPEG::File file(name.constData(), false, TagLib::AudioProperties::Average);
     if (!file.isOpen())
         return record;
-    readText(file.tag(), record);
+    readProperties(&file, record);
     if (file.hasID3v2Tag())
         readId3Cover(file.ID3v2Tag(), record);
     return record;
@@ -179,8 +217,8 @@ void writeMp3Tags(const SoundIDTag& tags, QString fileName)
     TagLib::MPEG::File file(name.constData(), false, TagLib::AudioProperties::Average);
     if (!file.isOpen())
         return;
-    writeText(file.tag(), tags);
-    if (!tags.coverData.isEmpty())
+    writeProperties(&file, tags);
+    if (!tags.coverData.isEmpty() && coverFitsOrWarn(tags, fileName))
         addId3Cover(file.ID3v2Tag(true), tags);
     file.save();
 }

@@ -14,6 +14,11 @@
 SoundIDTag readFileTags(QString fileName);
 void writeFileTags(const SoundIDTag& tags, QString fileName);
 
+// Whether the container of `fileName` can hold the cover of `tags` (a FLAC
+// picture block holds at most 16 MiB). The writers leave out a cover that
+// does not fit, with a warning, rather than write a file decoders refuse.
+bool coverFits(const SoundIDTag& tags, QString fileName);
+
 // MPEG files, with the front cover in the ID3v2 tag.
 SoundIDTag readMp3Tags(QString fileName);
 void writeMp3Tags(const SoundIDTag& tags, QString fileName);

@@ -5,6 +5,8 @@
 #include "tulv/io/SoundWriterSndfile.h"
 
 
+#include <algorithm>
+#include <cmath>
 
 SoundTools::Status SoundWriter::writeBuffer(std::shared_ptr<SoundBuffer> buffer, unsigned int tail)
 {
@@ -24,7 +26,9 @@ SoundTools::Status SoundWriter::writeBuffer(std::shared_ptr<SoundBuffer> buffer,
         setError(QStringLiteral("SoundWriter::WriteBuffer : Samplerate conversion not implemented"), nullptr);
         return SoundTools::Error;
     }
-    if (buffer->getChannelNum() != getChannelNum()) {
+    // Stereo blocks go to mono or stereo outputs; an output of no channels
+    // (an MP3 writer without its encoder) takes nothing.
+    if (getChannelNum() < 1 || getChannelNum() > 2 || buffer->getChannelNum() < 1 || buffer->getChannelNum() > 2) {
         setError(QStringLiteral("SoundWriter::WriteBuffer : Incorrect number of channels"), nullptr);
         return SoundTools::Error;
     }
@@ -33,29 +37,113 @@ SoundTools::Status SoundWriter::writeBuffer(std::shared_ptr<SoundBuffer> buffer,
         count = (long long)mRangeEnd - from;
     if (count <= 0)
         return SoundTools::Ok;
-    const unsigned int n = write(static_cast<unsigned int>(count), buffer->getFrame(from));
+    const unsigned int n = writeFrames(static_cast<unsigned int>(count), buffer->getFrame(from), buffer->getChannelNum());
     mCurrentOffset += static_cast<int>(n);
     return n == count ? SoundTools::Ok : SoundTools::Error;
 }
 
-SoundWriter* SoundWriter::getFromFilename(QString fileName, unsigned int sampleRate, unsigned int bitRate,
-                                          SoundTools::SoundFormat format)
+unsigned int SoundWriter::writeFrames(unsigned int count, const double* frames, unsigned int channels)
 {
-    if (fileName.isEmpty())
-        return nullptr;
+    const unsigned int width = getChannelNum();
+    if (count == 0 || width < 1 || width > 2 || channels < 1 || channels > 2)
+        return 0;
+    const size_t samples = size_t(count) * width;
+    if (mScratch.size() < samples)
+        mScratch.resize(samples);
+    double* out = mScratch.data();
+    // One step of the last bit of a 16- or 8-bit output, full scale 1.0.
+    const double step = mDither && (mIntegerBits == 16 || mIntegerBits == 8) ? std::ldexp(1.0, 1 - mIntegerBits) : 0.0;
+    const double noiseScale = step / 4294967296.0;
+    // Integer outputs saturate one step below +1.0, where the largest code
+    // lies, and at -1.0, and are rounded to the nearest step here: the
+    // encoders would otherwise round towards minus infinity (a DC offset of
+    // half a step and twice the rounding noise).
+    const double steps = mIntegerBits ? std::ldexp(1.0, mIntegerBits - 1) : 0.0;
+    const double top = mIntegerBits ? 1.0 - 1.0 / steps : 0.0;
+    auto noise = [this]() {
+        mNoise ^= mNoise << 13;
+        mNoise ^= mNoise >> 17;
+        mNoise ^= mNoise << 5;
+        return double(mNoise);
+    };
+    // Per sample: a few comparisons, and two noise draws when dithering.
+    for (unsigned int i = 0; i < count; ++i) {
+        const double* in = frames + size_t(i) * channels;
+        for (unsigned int c = 0; c < width; ++c) {
+            double v = channels == width ? in[c] : channels == 2 ? 0.5 * (in[0] + in[1]) : in[0];
+            if (!std::isfinite(v)) {
+                if (mFirstNonFiniteFrame < 0)
+                    mFirstNonFiniteFrame = (long long)mCurrentOffset + i;
+                ++mNonFiniteSamples;
+                v = 0.0;
+            } else if (mIntegerBits && (v > 1.0 || v < -1.0)) {
+                ++mClippedSamples;
+            }
+            if (step != 0.0)
+                v += (noise() - noise()) * noiseScale;
+            if (mIntegerBits)
+                v = std::nearbyint(std::min(top, std::max(-1.0, v)) * steps) / steps;
+            *out++ = v;
+        }
+    }
+    return write(count, mScratch.data());
+}
+
+void SoundWriter::addCounts(const SoundWriter& other)
+{
+    mClippedSamples += other.mClippedSamples;
+    if (other.mNonFiniteSamples && mFirstNonFiniteFrame < 0)
+        mFirstNonFiniteFrame = other.mFirstNonFiniteFrame;
+    mNonFiniteSamples += other.mNonFiniteSamples;
+}
+
+namespace {
+
+struct Container {
+    const char* extension;
+    SoundWriterSndfile::FileType type;
+};
+
+const Container kContainers[] = {
+    {"wav", SoundWriterSndfile::Wav},   {"flac", SoundWriterSndfile::Flac}, {"ogg", SoundWriterSndfile::Ogg},
+    {"aiff", SoundWriterSndfile::Aiff}, {"aif", SoundWriterSndfile::Aiff},  {"raw", SoundWriterSndfile::Raw},
+};
+
+const Container* containerOf(const QString& fileName)
+{
     const QString ext = SoundReader::getExtension(fileName);
-    if (ext.isEmpty())
+    for (const Container& container : kContainers)
+        if (ext == QLatin1String(container.extension))
+            return &container;
+    return nullptr;
+}
+
+} // namespace
+
+SoundWriter* SoundWriter::getFromFilename(QString fileName, unsigned int sampleRate, unsigned int bitRate,
+                                          SoundTools::SoundFormat format, unsigned int channels)
+{
+    if (fileName.isEmpty() || channels < 1 || channels > 2)
         return nullptr;
-    if (ext == QLatin1String("mp3"))
-        return new SoundWriterMp3(sampleRate, 2, bitRate);
-    SoundWriterSndfile::FileType type = SoundWriterSndfile::Raw;
-    if (ext == QLatin1String("wav"))
-        type = SoundWriterSndfile::Wav;
-    else if (ext == QLatin1String("flac"))
-        type = SoundWriterSndfile::Flac;
-    else if (ext == QLatin1String("ogg"))
-        type = SoundWriterSndfile::Ogg;
-    return new SoundWriterSndfile(sampleRate, 2, format, type);
+    if (SoundReader::getExtension(fileName) == QLatin1String("mp3"))
+        return new SoundWriterMp3(sampleRate, channels, bitRate);
+    const Container* container = containerOf(fileName);
+    return container ? new SoundWriterSndfile(sampleRate, channels, format, container->type) : nullptr;
+}
+
+QStringList SoundWriter::writableExtensions()
+{
+    QStringList list;
+    for (const Container& container : kContainers)
+        list << QLatin1String(container.extension);
+    list.insert(3, QStringLiteral("mp3"));
+    return list;
+}
+
+std::vector<SoundTools::SoundFormat> SoundWriter::sampleFormats(QString fileName)
+{
+    const Container* container = containerOf(fileName);
+    return container ? SoundWriterSndfile::sampleFormats(container->type) : std::vector<SoundTools::SoundFormat>();
 }
 
 bool SoundWriter::finishOutput(SoundOutputFile& output, bool keep, const QString& fileName)

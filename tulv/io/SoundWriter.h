@@ -8,9 +8,11 @@
 #include "tulv/io/SoundIDTag.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <climits>
 #include <memory>
+#include <vector>
 
 // Sink of processed blocks. Back ends implement the raw `write` of
 // interleaved doubles; writeBuffer trims each block to what has not been
@@ -25,12 +27,19 @@ public:
     SoundWriter& operator=(const SoundWriter&) = default;
     virtual ~SoundWriter() = default;
 
-    // A new, unopened writer chosen by the extension: "mp3" gives an MP3
-    // writer at `bitRate` kbit/s, "wav", "flac" and "ogg" the libsndfile
-    // writer in `format`, any other extension a headerless 32-bit float
-    // file. Null for an empty name or a name without extension.
+    // A new, unopened writer of `channels` (1 or 2) chosen by the
+    // extension: "mp3" gives an MP3 writer at `bitRate` kbit/s; "wav",
+    // "flac", "ogg", "aiff" (or "aif") the libsndfile writer in `format`;
+    // "raw" a headerless file of 32-bit floats. Null for an empty name and
+    // for any other extension, so that a mistyped name is never written as
+    // headerless samples.
     static SoundWriter* getFromFilename(QString fileName, unsigned int sampleRate, unsigned int bitRate,
-                                        SoundTools::SoundFormat format);
+                                        SoundTools::SoundFormat format, unsigned int channels = 2);
+    // Extensions getFromFilename knows, lower case.
+    static QStringList writableExtensions();
+    // The sample formats the container of `fileName` stores as asked; empty
+    // when the encoder chooses (MP3, Ogg Vorbis) or the extension is unknown.
+    static std::vector<SoundTools::SoundFormat> sampleFormats(QString fileName);
 
     virtual SoundTools::Status open(QString fileName) = 0;
     virtual void close() = 0;
@@ -45,6 +54,37 @@ public:
     virtual void cancel() { close(); }
     // True once a write or the finalisation failed: close then keeps nothing.
     virtual bool hasFailed() const { return false; }
+
+    // The block size for jobs that carry sound from one file to another (a
+    // conversion), for SoundBuffer::setDefaultSize: 16384 frames move 64 KiB
+    // of 16-bit stereo per read and per write, sixteen times fewer system
+    // calls than the default block, while a stop request still comes within
+    // a fraction of a second.
+    static constexpr unsigned int kFileJobBlockSize = 16384;
+
+    // Triangular (TPDF) dither of one step of the output's last bit, added
+    // before the sound is rounded to 16 or 8 bits: the rounding error becomes
+    // a steady hiss instead of distortion that follows the signal. Off until
+    // set; writers of other formats ignore it.
+    void setDither(bool on) { mDither = on; }
+    bool getDither() const { return mDither; }
+    // The frames the caller means to write, when known (0: unknown). A WAV
+    // writer whose file is sure to stay under 4 GiB then writes the plain
+    // header every reader takes; without it, the header can grow to RF64.
+    void setExpectedFrames(long long frames) { mExpectedFrames = frames; }
+    long long getExpectedFrames() const { return mExpectedFrames; }
+    // Samples beyond full scale (±1.0) that an integer output clipped.
+    long long getClippedSamples() const { return mClippedSamples; }
+    // NaN or infinite samples, written as silence: no format can carry them
+    // faithfully and the integer encoders fail on them. The first one's
+    // index is in frames of the output; -1 when there was none.
+    long long getNonFiniteSamples() const { return mNonFiniteSamples; }
+    long long getFirstNonFiniteFrame() const { return mFirstNonFiniteFrame; }
+    // Writes `count` frames of `channels` (1 or 2) interleaved samples,
+    // mapping them to the writer's channels (stereo to mono by their mean,
+    // mono to both sides) and applying the checks above. Returns the
+    // frames written. What writeBuffer uses after trimming a block.
+    unsigned int writeFrames(unsigned int count, const double* frames, unsigned int channels);
 
     // Absolute frame indices, in the time base of the buffers to be written:
     // `start` is the first frame of the output, nothing at or past `end` is written.
@@ -65,10 +105,29 @@ protected:
     // name when `keep`, else removes it. Reports and returns false on failure.
     static bool finishOutput(SoundOutputFile& output, bool keep, const QString& fileName);
 
+    // Set by back ends that round to integers: the bits of their samples
+    // (dither applies at 16 and 8), and whether they clip at full scale.
+    void setIntegerOutput(int bits) { mIntegerBits = bits; }
+    // Adds counts found by a writer this one delegates to.
+    void addCounts(const SoundWriter& other);
+
     int mCurrentOffset = 0;
     int mRangeStart = 0;
     int mRangeEnd = INT_MAX;
     unsigned int mSampleRate = 0;
+
+private:
+    // Per block: one pass over the samples into this buffer, which grows to
+    // the largest block once.
+    std::vector<double> mScratch;
+    long long mExpectedFrames = 0;
+    int mIntegerBits = 0; // 0: float or encoded output, nothing clips
+    bool mDither = false;
+    // xorshift state of the dither noise: cheap, and the same noise each run.
+    quint32 mNoise = 2463534242u;
+    long long mClippedSamples = 0;
+    long long mNonFiniteSamples = 0;
+    long long mFirstNonFiniteFrame = -1;
 };
 
 #endif

@@ -48,6 +48,8 @@ struct Lame {
     void* id3tag_set_track;
     void* id3tag_set_genre;
     void* set_write_id3tag_automatic;
+    // Optional: only tells the rate the encoder chose.
+    int (*get_out_samplerate)(lame_t);
 };
 
 Lame sLame{};
@@ -98,6 +100,7 @@ bool resolveAll(QLibrary& library)
     ok &= resolve(library, sLame.id3tag_set_track, "id3tag_set_track");
     ok &= resolve(library, sLame.id3tag_set_genre, "id3tag_set_genre");
     ok &= resolve(library, sLame.set_write_id3tag_automatic, "lame_set_write_id3tag_automatic");
+    resolve(library, sLame.get_out_samplerate, "lame_get_out_samplerate");
     return ok;
 }
 
@@ -178,6 +181,13 @@ SoundWriterMp3::SoundWriterMp3(unsigned int sampleRate, unsigned int channels, u
     sLame.set_mode(mEncoder, channels == 1 ? 3 : 1); // mono or joint stereo
     mChannels = channels;
     sLame.set_quality(mEncoder, 5);
+    // The encoder takes 16-bit samples: full scale clips like a 16-bit file.
+    setIntegerOutput(16);
+}
+
+std::vector<unsigned int> SoundWriterMp3::bitRates()
+{
+    return {8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 192, 224, 256, 320};
 }
 
 SoundWriterMp3::~SoundWriterMp3()
@@ -236,6 +246,8 @@ SoundTools::Status SoundWriterMp3::open(QString fileName)
                  fileName.toUtf8().constData());
         return SoundTools::Error;
     }
+    mOutputSampleRate = sLame.get_out_samplerate ? static_cast<unsigned int>(sLame.get_out_samplerate(mEncoder))
+                                                 : mSampleRate;
     mFileName = fileName;
     mFailed = false;
     return SoundTools::Ok;

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <cstdio>
+#include <vector>
 
 struct lame_global_struct;
 
@@ -30,6 +31,13 @@ public:
     // before any writer exists.
     static void setLameLibraryNames(const QStringList& names);
     static QStringList lameLibraryNames();
+
+    // Bit rates in kbit/s that MPEG audio layer III defines (8 to 160 for
+    // sample rates under 32 kHz, 32 to 320 from 32 kHz up).
+    static std::vector<unsigned int> bitRates();
+    // The rate the encoder writes, known after open: MP3 holds 8 kHz to
+    // 48 kHz, and the encoder resamples anything else.
+    unsigned int getOutputSampleRate() const { return mOutputSampleRate; }
 
     SoundTools::Status open(QString fileName) override;
     // Flushes the encoder, completes the encoder's header frame (which lets
@@ -57,6 +65,7 @@ private:
     unsigned int mSampleBufferFrames = 0;
     unsigned int mEncodedBufferSize = 0;
     unsigned int mChannels = 2; // samples per frame given to write
+    unsigned int mOutputSampleRate = 0; // Hz
     SoundIDTag mTags;
     QString mFileName;
     std::unique_ptr<SoundOutputFile> mOutput;

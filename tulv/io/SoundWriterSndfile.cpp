@@ -45,12 +45,86 @@ int formatCode(SoundTools::SoundFormat format, SoundWriterSndfile::FileType type
         }
     case SoundWriterSndfile::Ogg:
         return SF_FORMAT_OGG | SF_FORMAT_VORBIS;
+    case SoundWriterSndfile::Aiff:
+        switch (format) {
+        case SoundTools::Int8:
+            return SF_FORMAT_AIFF | SF_FORMAT_PCM_S8;
+        case SoundTools::Int24:
+            return SF_FORMAT_AIFF | SF_FORMAT_PCM_24;
+        case SoundTools::Int32:
+            return SF_FORMAT_AIFF | SF_FORMAT_PCM_32;
+        case SoundTools::Float32:
+            return SF_FORMAT_AIFF | SF_FORMAT_FLOAT;
+        case SoundTools::Float64:
+            return SF_FORMAT_AIFF | SF_FORMAT_DOUBLE;
+        default:
+            return SF_FORMAT_AIFF | SF_FORMAT_PCM_16;
+        }
     default:
         return SF_FORMAT_RAW | SF_FORMAT_FLOAT | SF_ENDIAN_CPU;
     }
 }
 
+int integerBits(int code)
+{
+    switch (code & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+        return 8;
+    case SF_FORMAT_PCM_16:
+        return 16;
+    case SF_FORMAT_PCM_24:
+        return 24;
+    case SF_FORMAT_PCM_32:
+        return 32;
+    default:
+        return 0;
+    }
+}
+
+// A RIFF header counts bytes in 32 bits. Past that, only RF64 holds the
+// sound; under it, the plain header (a 16-bit stereo file in 44 bytes) is
+// what the widest range of software reads.
+bool fitsPlainWav(int code, int channels, long long frames)
+{
+    constexpr long long kRiffBytes = 0xFFFFFFFFLL;
+    constexpr long long kHeaderReserve = 1 << 20; // fmt, fact, LIST INFO and ID3 chunks
+    long long bytes = 8; // double
+    switch (code & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_U8:
+        bytes = 1;
+        break;
+    case SF_FORMAT_PCM_16:
+        bytes = 2;
+        break;
+    case SF_FORMAT_PCM_24:
+        bytes = 3;
+        break;
+    case SF_FORMAT_PCM_32:
+    case SF_FORMAT_FLOAT:
+        bytes = 4;
+        break;
+    }
+    return frames > 0 && frames * channels * bytes + kHeaderReserve < kRiffBytes;
+}
+
 } // namespace
+
+std::vector<SoundTools::SoundFormat> SoundWriterSndfile::sampleFormats(FileType type)
+{
+    using namespace SoundTools;
+    switch (type) {
+    case Wav:
+    case Aiff:
+        return {Int8, Int16, Int24, Int32, Float32, Float64};
+    case Flac:
+        return {Int16, Int24};
+    case Ogg:
+        return {};
+    default:
+        return {Float32};
+    }
+}
 
 SoundWriterSndfile::SoundWriterSndfile(unsigned int sampleRate, unsigned int channels, SoundTools::SoundFormat format,
                                        FileType type)
@@ -59,6 +133,7 @@ SoundWriterSndfile::SoundWriterSndfile(unsigned int sampleRate, unsigned int cha
     , mChannels(static_cast<int>(channels))
     , mFormat(formatCode(format, type))
 {
+    setIntegerOutput(integerBits(mFormat));
 }
 
 SoundWriterSndfile::~SoundWriterSndfile()
@@ -73,7 +148,8 @@ SoundTools::Status SoundWriterSndfile::open(QString fileName)
     std::memset(&info, 0, sizeof info);
     info.samplerate = mInfoSampleRate;
     info.channels = mChannels;
-    info.format = mFormat;
+    const bool wav = (mFormat & SF_FORMAT_TYPEMASK) == SF_FORMAT_WAV && !fitsPlainWav(mFormat, mChannels, getExpectedFrames());
+    info.format = wav ? (mFormat & ~SF_FORMAT_TYPEMASK) | SF_FORMAT_RF64 : mFormat;
     mOutput = std::make_unique<SoundOutputFile>(fileName);
     mHandle = sf_open(QFile::encodeName(mOutput->writePath()).constData(), SFM_WRITE, &info);
     if (!mHandle) {
@@ -83,8 +159,15 @@ SoundTools::Status SoundWriterSndfile::open(QString fileName)
         mOutput.reset();
         return SoundTools::Error;
     }
-    // Integer formats saturate at full scale instead of wrapping round.
+    // Integer formats saturate at full scale instead of wrapping round, and
+    // take full scale as 2^(bits-1), as the readers do; writeFrames has
+    // already rounded every sample to a step.
     sf_command(mHandle, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    // A WAV of unknown or large length is written as RF64 and finished as
+    // WAV (with an extensible header) when it stays under 4 GiB: the large
+    // ones are not cut.
+    if (wav)
+        sf_command(mHandle, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
     mFileName = fileName;
     mFailed = false;
     mCurrentOffset = 0;

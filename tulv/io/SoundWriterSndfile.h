@@ -5,14 +5,19 @@
 
 struct sf_private_tag;
 
-// Writes WAV, FLAC, Ogg Vorbis or headerless 32-bit float files through
+// Writes WAV, FLAC, Ogg Vorbis, AIFF or headerless 32-bit float files through
 // libsndfile, to the place SoundOutputFile chooses: a regular file takes the
 // sound under a hidden name and gets the final name only when close finds
 // every write succeeded; a device node, FIFO or "-" (standard output, where
 // the container can be streamed: not WAV into a pipe) is written directly.
+// A WAV file that grows past the 4 GiB a RIFF header can count becomes an
+// RF64 file; smaller ones stay WAV (see setExpectedFrames).
 class SoundWriterSndfile : public SoundWriter {
 public:
-    enum FileType { Wav = 0, Raw = 1, Flac = 2, Ogg = 3 };
+    enum FileType { Wav = 0, Raw = 1, Flac = 2, Ogg = 3, Aiff = 4 };
+    // The sample formats a container stores as asked; the constructor maps
+    // any other to the nearest it holds. Empty for Ogg Vorbis (the encoder's).
+    static std::vector<SoundTools::SoundFormat> sampleFormats(FileType type);
 
     SoundWriterSndfile(unsigned int sampleRate, unsigned int channels, SoundTools::SoundFormat format, FileType type);
     ~SoundWriterSndfile() override;

@@ -49,21 +49,25 @@ public:
     void forwardReal(const double* samples, double* spectrum) override;
 
 private:
-    // Runs every butterfly stage on the bit-reversed split work area.
-    void transform();
+    // Puts n complex values (interleaved, or real ones) into the split work
+    // area in bit-reversed order.
+    void loadBitReversed(const double* values, bool realOnly);
+    // The transform of n complex values (interleaved, or real ones) into the
+    // split work area, in natural order.
+    void transform(const double* values, bool realOnly);
 
     std::valarray<double> cosTable; // cos(2πk/N), k < N/2
     std::valarray<double> sinTable; // sin(2πk/N), k < N/2
     int bits = 0;
     std::valarray<int> bitReverse;
-    // 2N doubles: the real parts of the N work values, then their imaginary
-    // parts. Split storage lets a butterfly loop run over several values per
+    // The real parts of the N work values, then (a few doubles on) their
+    // imaginary parts, then room for N interleaved values being prepared.
+    // Split storage lets a butterfly loop run over several values per
     // vector instruction.
     double* work = nullptr;
     int workCapacity = 0;
-    // Twiddles of the stages from length 8 up, stage after stage: for the
-    // stage of length len, half = len/2 values cos(2πk/len) then as many
-    // sin(2πk/len).
+    // Twiddles of the stages from length 8 up, in the order the passes read
+    // them (see setSize).
     std::vector<double> stageTwiddles;
 };
 

@@ -1,5 +1,6 @@
 #include "tulv/spectral/SoundAlgoFFT.h"
 
+#include "tulv/core/SoundAlgoComposite.h"
 #include "tulv/spectral/SoundFFTAutocorrel.h"
 
 #include <algorithm>
@@ -68,7 +69,12 @@ bool SoundAlgoFFT::readFromJSon(QJsonObject& object)
 
 SoundAlgoFFT* SoundAlgoFFT::upstreamFFT() const
 {
-    return dynamic_cast<SoundAlgoFFT*>(mPrevious);
+    // Through composites: a spectral stream may come out of a chain or of
+    // branches, whose last member made it.
+    SoundAlgo* upstream = mPrevious;
+    while (auto* composite = dynamic_cast<SoundAlgoComposite*>(upstream))
+        upstream = composite->getLastAlgo();
+    return dynamic_cast<SoundAlgoFFT*>(upstream);
 }
 
 int SoundAlgoFFT::upstreamReadyEnd(int otherwise) const
@@ -117,6 +123,7 @@ void SoundAlgoFFT::setOutOrigin()
 
 void SoundAlgoFFT::updateOutput(unsigned int /*advance*/)
 {
+    readyEnd = upstreamReadyEnd(readyEnd);
     // Spectra are made anew every block: nothing carries over.
     for (auto& buffer : mOutBuffers)
         buffer->setFrameNB(0);
@@ -127,7 +134,6 @@ unsigned int SoundAlgoFFT::beginSpectralBlock()
     const std::shared_ptr<SoundBuffer>& in = mInBuffers[0];
     const unsigned int n = in->getFrameNB();
     updateOrigin();
-    readyEnd = upstreamReadyEnd(readyEnd);
     for (auto& buffer : mOutBuffers) {
         buffer->setFrameNB(n);
         buffer->setOrigin(origin);
@@ -187,6 +193,9 @@ SoundTools::Status SoundAlgoFFTDirectCompute::initInputBuffer(const LoopContext&
     // Zero beyond the transformed frames, once: only the first half is
     // written with overlap.
     scratch.assign(2 * size_t(fftSize), 0.0);
+    // A source that miscounts its frames costs only time: past this point
+    // silent hops are the flush, any other is still transformed.
+    streamEnd = context.startFrame + static_cast<int>(context.frameNBToProcess);
     return SoundAlgo::initInputBuffer(context);
 }
 
@@ -200,11 +209,30 @@ SoundTools::Status SoundAlgoFFTDirectCompute::initOutputBuffer(const LoopContext
     return SoundTools::Ok;
 }
 
+void SoundAlgoFFTDirectCompute::updateOutput(unsigned int advance)
+{
+    // The input of the block is in place: what the block will complete is
+    // known before anything runs.
+    readyEnd = getInOrigin() + static_cast<int>(getInFrameNb()) - static_cast<int>(getHop());
+    SoundAlgoFFT::updateOutput(advance);
+}
+
 void SoundAlgoFFTDirectCompute::setOutOrigin()
 {
     nextHop = getInOrigin();
     SoundAlgoFFT::setOutOrigin();
     readyEnd = nextHop;
+}
+
+bool SoundAlgoFFTDirectCompute::isFlush(const double* frames, int at) const
+{
+    if (at < streamEnd)
+        return false;
+    const size_t values = 2 * size_t(getHop());
+    for (size_t j = 0; j < values; ++j)
+        if (frames[j] != 0.0)
+            return false;
+    return true;
 }
 
 SoundTools::Status SoundAlgoFFTDirectCompute::process()
@@ -215,7 +243,13 @@ SoundTools::Status SoundAlgoFFTDirectCompute::process()
     const int hop = static_cast<int>(getHop());
     // Every complete hop not transformed yet; the frames of an incomplete
     // one stay in the input overlap until the next block completes them.
-    const int count = nextHop + hop <= inEnd ? (inEnd - nextHop) / hop : 0;
+    // Hops of silence after the end of the stream (the flush) are not
+    // transformed: downstream they are the same as no spectrum at all, and
+    // a measurement must not count them.
+    const int complete = nextHop + hop <= inEnd ? (inEnd - nextHop) / hop : 0;
+    int count = complete;
+    while (count > 0 && isFlush(in->getFrame(nextHop + (count - 1) * hop), nextHop + (count - 1) * hop))
+        --count;
     origin = nextHop;
     out->setOrigin(origin);
     out->setFrameNB(static_cast<unsigned int>(count));
@@ -240,7 +274,8 @@ SoundTools::Status SoundAlgoFFTDirectCompute::process()
             engine.forwardStereo(scratch.data(), spectrum);
         }
     }
-    readyEnd = inEnd - hop;
+    // Flush hops are passed over: the next block starts after them.
+    nextHop += (complete - count) * hop;
     return SoundTools::Ok;
 }
 
@@ -260,7 +295,7 @@ SoundTools::Status SoundAlgoFFTInverseCompute::onInitInputBuffer()
     if (!isPowerOfTwo(fftSize))
         return SoundTools::Error;
     engine.setSize(static_cast<int>(fftSize));
-    if (dynamic_cast<SoundFFTAutocorrel*>(mPrevious))
+    if (dynamic_cast<SoundFFTAutocorrel*>(upstreamFFT()))
         mode = 2;
     else
         mode = overlap ? 1 : 0;
@@ -298,13 +333,33 @@ void SoundAlgoFFTInverseCompute::setOutOrigin()
 
 void SoundAlgoFFTInverseCompute::updateOutput(unsigned int advance)
 {
+    // Sized before any algorithm of the block runs, as the algorithms after
+    // this one size their outputs from it.
     outStart += static_cast<int>(advance);
+    readyEnd = upstreamReadyEnd(readyEnd);
     mOutBuffers[0]->setOrigin(outStart);
-    mOutBuffers[0]->setFrameNB(0);
+    mOutBuffers[0]->setFrameNB(mode == -1 ? 0 : static_cast<unsigned int>(std::max(readyEnd - outStart, 0)));
+}
+
+void SoundAlgoFFTInverseCompute::flushTo(int end)
+{
+    // Whole hops, as silent spectra would give: with overlap-add the second
+    // half of the last result, then nothing.
+    const size_t half = fftSize / 2;
+    const size_t hop = getHop();
+    while (pendingStart + static_cast<int>(pending.size() / 2) < end) {
+        const size_t first = pending.size() / 2;
+        pending.resize(2 * (first + hop), 0.0);
+        if (mode == 1) {
+            std::memcpy(pending.data() + 2 * first, tail.data() + 2 * half, sizeof(double) * 2 * half);
+            std::fill(tail.begin(), tail.end(), 0.0);
+        }
+    }
 }
 
 void SoundAlgoFFTInverseCompute::inverseOne(const double* spectrum, int at)
 {
+    flushTo(at);
     const size_t n = fftSize;
     const size_t half = n / 2;
     const size_t hop = getHop();
@@ -346,7 +401,6 @@ SoundTools::Status SoundAlgoFFTInverseCompute::process()
     const std::shared_ptr<SoundBuffer>& in = mInBuffers[0];
     const std::shared_ptr<SoundBuffer>& out = mOutBuffers[0];
     origin = in->getOrigin();
-    readyEnd = upstreamReadyEnd(readyEnd);
     if (mode == -1)
         return SoundTools::Ok;
     const unsigned int count = in->getFrameNB();
@@ -355,7 +409,9 @@ SoundTools::Status SoundAlgoFFTInverseCompute::process()
         inverseOne(in->getRelFrame(static_cast<int>(i)), origin + static_cast<int>(i) * hop);
 
     // The window of this block: from outStart to readyEnd. Everything in it
-    // has been computed (the direct transform keeps at most one hop back).
+    // has been computed (the direct transform keeps at most one hop back),
+    // except after the end of the stream, where no spectrum comes.
+    flushTo(readyEnd);
     const int frames = std::max(readyEnd - outStart, 0);
     out->setOrigin(outStart);
     out->setFrameNB(static_cast<unsigned int>(frames));

@@ -106,13 +106,19 @@ protected:
     SoundTools::Status initInputBuffer(const LoopContext& context) override;
     SoundTools::Status initOutputBuffer(const LoopContext& context) override;
     void setOutOrigin() override;
+    void updateOutput(unsigned int advance) override;
 
 private:
+    // True for a hop of silence after the end of the stream.
+    bool isFlush(const double* frames, int at) const;
+
     FFTARadix2 engine;
     std::vector<double> window;
     std::vector<double> scratch;
     // Audio frame where the next spectral frame starts.
     int nextHop = 0;
+    // First frame after the stream the source announced.
+    int streamEnd = 0;
 };
 
 // Spectra in, audio out: plainly, by overlap-add, or as autocorrelation lags
@@ -137,6 +143,8 @@ protected:
     void updateOutput(unsigned int advance) override;
 
 private:
+    // Completes the pending audio up to `end` as silent spectra would.
+    void flushTo(int end);
     // Appends the final audio of one spectral frame starting at `at`.
     void inverseOne(const double* spectrum, int at);
 

@@ -1,0 +1,362 @@
+// The FFT engine against a DFT summed independently in long double, and the
+// spectral algorithms against what they compute by definition: linear
+// convolution with their taps, the autocorrelation sums, bin powers, and the
+// Parks–McClellan designs of scipy.
+#include "tests/support/FilterReference.h"
+#include "tests/support/GraphAlgos.h"
+#include "tests/support/IoFiles.h"
+#include "tulv/tulv.h"
+
+#include <gtest/gtest.h>
+
+#include <QFileInfo>
+#include <QJsonObject>
+
+#include <cmath>
+#include <complex>
+#include <random>
+#include <sstream>
+
+using namespace testsupport;
+
+namespace {
+
+using Bins = std::vector<std::complex<long double>>;
+
+// X[k] = Σ x[n]·e^(−2πi·kn/N) for the bins asked, with the angle reduced
+// exactly (kn mod N) so that rounding stays far below the engine's.
+Bins referenceDft(const std::vector<double>& x, const std::vector<size_t>& bins)
+{
+    const size_t n = x.size();
+    std::vector<long double> c(n), s(n);
+    for (size_t m = 0; m < n; ++m) {
+        c[m] = std::cos(2.0L * M_PIl * (long double)m / (long double)n);
+        s[m] = std::sin(2.0L * M_PIl * (long double)m / (long double)n);
+    }
+    Bins result;
+    for (size_t k : bins) {
+        long double re = 0, im = 0;
+        for (size_t i = 0; i < n; ++i) {
+            const size_t m = (k * i) % n;
+            re += x[i] * c[m];
+            im -= x[i] * s[m];
+        }
+        result.emplace_back(re, im);
+    }
+    return result;
+}
+
+// Largest error over the bins relative to the largest reference bin.
+double relativeError(const double* halfSpectrum, const std::vector<size_t>& bins, const Bins& reference)
+{
+    long double error = 0, scale = 0;
+    for (size_t b = 0; b < bins.size(); ++b) {
+        const std::complex<long double> got(halfSpectrum[2 * bins[b]], halfSpectrum[2 * bins[b] + 1]);
+        error = std::max(error, std::abs(got - reference[b]));
+        scale = std::max(scale, std::abs(reference[b]));
+    }
+    return double(error / scale);
+}
+
+RunResult run(SoundAlgo* algo, const std::vector<double>& interleaved)
+{
+    AlgoRef<SoundAlgo> owned(algo);
+    VectorReader reader(interleaved);
+    return runGraph(*algo, reader);
+}
+
+} // namespace
+
+TEST(FFTEngine, TransformsEqualAReferenceDftAndInvertOverEverySize)
+{
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> value(-1.0, 1.0);
+    FFTARadix2 engine;
+    for (unsigned int n = 8; n <= 65536; n *= 2) {
+        SCOPED_TRACE(n);
+        engine.setSize(static_cast<int>(n));
+        std::vector<double> block(2 * n), left(n), right(n);
+        for (unsigned int i = 0; i < n; ++i) {
+            block[2 * i] = left[i] = value(random);
+            block[2 * i + 1] = right[i] = value(random);
+        }
+        // Every bin up to 2048 points, then the edges and a spread of others.
+        std::vector<size_t> bins;
+        for (size_t k = 0; k <= n / 2; k += n <= 2048 ? 1 : n / 128 + 1)
+            bins.push_back(k);
+        for (size_t k : { size_t(1), size_t(n / 2 - 1), size_t(n / 2) })
+            bins.push_back(k);
+
+        std::vector<double> spectrum(2 * n + 4), real(n + 2), back(2 * n);
+        engine.forwardStereo(block.data(), spectrum.data());
+        engine.forwardReal(left.data(), real.data());
+        const Bins refLeft = referenceDft(left, bins);
+        EXPECT_LT(relativeError(spectrum.data(), bins, refLeft), 1e-12) << "left";
+        EXPECT_LT(relativeError(spectrum.data() + n + 2, bins, referenceDft(right, bins)), 1e-12) << "right";
+        EXPECT_LT(relativeError(real.data(), bins, refLeft), 1e-12) << "real";
+        EXPECT_EQ(spectrum[1], 0.0);
+        EXPECT_EQ(spectrum[n + 1], 0.0);
+
+        engine.inverseStereo(spectrum.data(), back.data());
+        double worst = 0.0;
+        for (size_t i = 0; i < back.size(); ++i)
+            worst = std::max(worst, std::abs(back[i] - block[i]));
+        EXPECT_LT(worst, 1e-13);
+    }
+}
+
+TEST(FFTAlgorithms, SizeRoundingAndFrameCounts)
+{
+    std::ostringstream log;
+    std::ostream* saved = &SoundDebuggableClass::getOStream();
+    SoundDebuggableClass::setOStream(&log);
+    AlgoRef<SoundAlgoFFTDirectCompute> rounded(new SoundAlgoFFTDirectCompute(1000, true, false));
+    AlgoRef<SoundAlgoFFTDirectCompute> exact(new SoundAlgoFFTDirectCompute(1024, false, false));
+    SoundDebuggableClass::setOStream(saved);
+    EXPECT_EQ(rounded->getSize(), 512u);
+    EXPECT_EQ(exact->getSize(), 1024u);
+    EXPECT_EQ(log.str(), "FFT Size rounded to power of 2 (512 vs 1000)\n");
+
+    AlgoRef<SoundAlgoFFTDirectCompute> withOverlap(new SoundAlgoFFTDirectCompute(8, true, false));
+    AlgoRef<SoundAlgoFFTDirectCompute> without(new SoundAlgoFFTDirectCompute(8, false, false));
+    EXPECT_EQ(withOverlap->frame2FFTFrame(16), 3u);
+    EXPECT_EQ(withOverlap->FFTFrame2frame(3), 12u);
+    EXPECT_EQ(withOverlap->frame2FFTFrame(3), 0u);
+    EXPECT_EQ(without->frame2FFTFrame(16), 2u);
+    EXPECT_EQ(without->FFTFrame2frame(2), 16u);
+}
+
+// Linear convolution with the odd-length design, whatever the transform
+// size; corners the clamping alone would turn into empty bands still design.
+TEST(FFTEqualiser, IsALinearConvolutionWithItsOddLengthDesign)
+{
+    struct Case {
+        const char* name;
+        SoundTools::FilterType type;
+        double f1, f2;
+        unsigned int size, taps;
+        double passHz, stopHz; // probes: amplitude 1 and 0 expected
+        double passTolerance;  // a design cut to N/2 + 1 taps ripples more
+    };
+    const Case cases[] = {
+        { "low pass 1 kHz", SoundTools::LowPass, 1000, 0, 8192, 447, 500, 2000, 0.02 },
+        { "low pass, short transform", SoundTools::LowPass, 1000, 0, 512, 257, 200, 5000, 0.2 },
+        // An even length would force 0 at half the sample rate.
+        { "high pass, short transform", SoundTools::HighPass, 5000, 0, 512, 257, 22050, 1000, 0.2 },
+        // A corner at half the sample rate keeps a stop band above it.
+        { "low pass at half the sample rate", SoundTools::LowPass, 22050, 0, 8192, 447, 15000, 22050, 0.02 },
+        { "band pass", SoundTools::BandPass, 2000, 6000, 2048, 447, 4000, 500, 0.05 },
+        // Narrower than its transitions: widened around its centre.
+        { "narrow band stop", SoundTools::BandStop, 3000, 3050, 8192, 447, 500, 3025, 0.02 },
+    };
+    const std::vector<double> left = filtertest::noise(3000, 1), right = filtertest::noise(3000, 2);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto* eq = new SoundAlgoEqFFT(c.type, c.f1, c.f2, c.size);
+        SoundAlgoFFTFilter* filter = eq->getFilter();
+        filter->addRef();
+        const RunResult out = run(eq, filtertest::interleave(left, right));
+        const std::vector<double> taps = filter->getTaps();
+        filter->release();
+        ASSERT_EQ(out.status, SoundTools::Ok);
+        ASSERT_EQ(taps.size(), c.taps);
+        EXPECT_NEAR(filtertest::firMagnitude(taps, c.passHz / 44100), 1.0, c.passTolerance);
+        EXPECT_LT(filtertest::firMagnitude(taps, c.stopHz / 44100), 0.02);
+
+        const std::vector<double> wantL = filtertest::convolve(taps, left), wantR = filtertest::convolve(taps, right);
+        ASSERT_GE(out.frames(), left.size() + (c.taps - 1) / 2);
+        double worst = 0.0;
+        for (size_t i = 0; i < out.frames(); ++i) {
+            const double l = i < wantL.size() ? wantL[i] : 0.0, r = i < wantR.size() ? wantR[i] : 0.0;
+            worst = std::max({ worst, std::abs(out.at(i, 0) - l), std::abs(out.at(i, 1) - r) });
+        }
+        EXPECT_LT(worst, 1e-9);
+    }
+}
+
+// scipy's signal.remez, given the same bands, weights and length, designs the
+// same filter: the magnitude responses agree.
+TEST(FFTEqualiser, DesignsMatchScipyRemez)
+{
+    const QString python = QStringLiteral("/usr/bin/python3");
+    QString error;
+    ASSERT_TRUE(iotest::runTool(python, { QStringLiteral("-c"), QStringLiteral("import scipy.signal") }, nullptr,
+                                &error))
+        << "python3 with scipy (Debian package python3-scipy) is needed: " << error.toStdString();
+    struct Case {
+        SoundTools::FilterType type;
+        double f1, f2;
+        unsigned int size;
+    };
+    const Case cases[] = { { SoundTools::LowPass, 1000, 0, 8192 },
+                           { SoundTools::HighPass, 5000, 0, 512 },
+                           { SoundTools::BandPass, 1000, 4000, 2048 },
+                           { SoundTools::BandStop, 2000, 6000, 1024 } };
+    // Our designs, and one python program that designs them all again.
+    std::vector<std::vector<double>> ours;
+    QString script = QStringLiteral("import scipy.signal as s\n");
+    for (const Case& c : cases) {
+        auto* filter = new SoundAlgoFFTFilter(c.type, c.f1, c.f2);
+        auto* eq = new SoundAlgoComposite();
+        eq->pushAlgo(new SoundAlgoFFTDirectCompute(c.size, true, false));
+        eq->pushAlgo(filter);
+        eq->pushAlgo(new SoundAlgoFFTInverseCompute());
+        filter->addRef();
+        run(eq, std::vector<double>(200, 0.0));
+        ours.push_back(filter->getTaps());
+        QString edges, desired, weights;
+        for (const SoundTools::RemezBand& band : filter->getBands(44100)) {
+            edges += QStringLiteral("%1,%2,").arg(band.low, 0, 'g', 17).arg(band.high, 0, 'g', 17);
+            desired += QStringLiteral("%1,").arg(band.desired, 0, 'g', 17);
+            weights += QStringLiteral("%1,").arg(band.weight, 0, 'g', 17);
+        }
+        filter->release();
+        script += QStringLiteral("print(' '.join(repr(float(v)) for v in "
+                                 "s.remez(%1, [%2], [%3], weight=[%4], fs=1.0, maxiter=100)))\n")
+                      .arg(ours.back().size())
+                      .arg(edges, desired, weights);
+    }
+    QString output;
+    ASSERT_TRUE(iotest::runTool(python, { QStringLiteral("-c"), script }, &output, &error)) << error.toStdString();
+    const QStringList lines = output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(size_t(lines.size()), ours.size());
+    for (size_t d = 0; d < ours.size(); ++d) {
+        SCOPED_TRACE(d);
+        std::vector<double> peer;
+        for (const QString& v : lines[int(d)].split(QLatin1Char(' '), Qt::SkipEmptyParts))
+            peer.push_back(v.toDouble());
+        ASSERT_EQ(peer.size(), ours[d].size());
+        double worst = 0.0;
+        for (int i = 0; i <= 1000; ++i)
+            worst = std::max(worst, std::abs(filtertest::firMagnitude(ours[d], i * 0.0005)
+                                             - filtertest::firMagnitude(peer, i * 0.0005)));
+        EXPECT_LT(worst, 1e-3);
+    }
+}
+
+// Each block of N/2 frames gives its lags j = Σ x[n]·x[n+j] over the block,
+// divided by N/2 − j (50 for the longest lags).
+TEST(FFTAutocorrelation, ChainGivesTheLaggedSumsOfEachBlock)
+{
+    const unsigned int n = 256, half = n / 2;
+    const std::vector<double> left = filtertest::noise(5 * half + 30, 3), right = filtertest::noise(5 * half + 30, 4);
+    const RunResult out = run(new SoundFFTAutocorrelChain(n), filtertest::interleave(left, right));
+    ASSERT_EQ(out.status, SoundTools::Ok);
+    ASSERT_GE(out.frames(), left.size());
+    double worst = 0.0;
+    for (size_t t = 0; t + half <= left.size(); ++t) {
+        const size_t block = t / half * half, j = t % half;
+        const std::vector<double>* channels[] = { &left, &right };
+        for (unsigned int c = 0; c < 2; ++c) {
+            const std::vector<double>& x = *channels[c];
+            long double sum = 0;
+            for (size_t i = block; i + j < block + half; ++i)
+                sum += x[i] * x[i + j];
+            const double divisor = half - j >= 51 ? half - j : 50.0;
+            worst = std::max(worst, std::abs(out.at(t, c) - double(sum / divisor)));
+        }
+    }
+    EXPECT_LT(worst, 1e-12);
+}
+
+// The period detector behind the chain: a sine at the period of a tone and
+// of a pulse train (without its mean), nothing for silence.
+TEST(FFTAutocorrelation, PeriodDetectorFindsThePeriod)
+{
+    struct Case {
+        const char* name;
+        std::function<double(int)> signal;
+        int period; // 0: silence expected
+    };
+    const Case cases[] = {
+        { "441 Hz tone", [](int i) { return std::sin(2 * M_PI * 441 * i / 44100.0); }, 100 },
+        { "pulse train", [](int i) { return (i % 80 < 8 ? 1.0 : 0.0) - 0.1; }, 80 },
+        { "silence", [](int) { return 0.0; }, 0 },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<double> mono(20000);
+        for (int i = 0; i < int(mono.size()); ++i)
+            mono[size_t(i)] = c.signal(i);
+        auto* chain = new SoundAlgoComposite();
+        chain->pushAlgo(new SoundFFTAutocorrelChain(2048));
+        chain->pushAlgo(new SoundAutocorrelStats(0));
+        const RunResult out = run(chain, filtertest::interleave(mono, mono));
+        ASSERT_EQ(out.status, SoundTools::Ok);
+        ASSERT_GE(out.frames(), mono.size());
+        // A block of 1024 output frames, well inside the stream.
+        double peak = 0.0, worst = 0.0;
+        for (size_t t = 8192; t < 8192 + 1024 - 100; ++t) {
+            peak = std::max(peak, std::abs(out.at(t, 0)));
+            EXPECT_EQ(out.at(t, 0), out.at(t, 1));
+            if (c.period > 0)
+                worst = std::max(worst, std::abs(out.at(t + size_t(c.period) / 2, 0) + out.at(t, 0)));
+        }
+        EXPECT_NEAR(peak, c.period > 0 ? 1.0 : 0.0, 1e-3);
+        EXPECT_LT(worst, 1e-9) << "half a period later the sine is opposite";
+    }
+}
+
+TEST(FFTStatistics, BinPowersBandLevelsAndJson)
+{
+    const unsigned int n = 1024, k = 10, blocks = 8;
+    std::vector<double> tone(n * blocks);
+    for (size_t i = 0; i < tone.size(); ++i)
+        tone[i] = std::cos(2 * M_PI * k * double(i) / n);
+    struct Case {
+        const char* name;
+        std::vector<double> signal;
+        int translate; // bins, through a translation before the statistics
+        size_t loudBin;
+    };
+    const Case cases[] = {
+        { "cosine on a bin", tone, 0, k },
+        { "cosine moved up two bins", tone, 2, k + 2 },
+        { "cosine moved down three bins", tone, -3, k - 3 },
+        { "silence", std::vector<double>(n * blocks, 0.0), 0, 0 },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto* stats = new SoundAlgoFFTStats();
+        stats->addRef();
+        auto* chain = new SoundAlgoComposite();
+        chain->pushAlgo(new SoundAlgoFFTDirectCompute(n, false, false));
+        if (c.translate != 0)
+            chain->pushAlgo(new SoundAlgoFFTTranslate(c.translate));
+        chain->pushAlgo(stats);
+        AlgoRef<SoundAlgo> owned(chain);
+        VectorReader reader(filtertest::interleave(c.signal, c.signal));
+        ASSERT_EQ(chain->processAll(reader, nullptr), SoundTools::Ok);
+        AlgoRef<SoundAlgoFFTStats> measured(stats);
+
+        EXPECT_EQ(stats->getStatCount(), 2.0 * blocks);
+        const std::vector<double> db = stats->getStats();
+        ASSERT_EQ(db.size(), n / 2 + 1);
+        // Mean power 0.25 on the bin (each channel's bin holds N/2), rounding
+        // noise elsewhere; silence reads −100 dB.
+        for (size_t b = 0; b < db.size(); ++b) {
+            if (c.loudBin == 0)
+                EXPECT_EQ(db[b], -100.0) << b;
+            else if (b == c.loudBin)
+                EXPECT_NEAR(db[b], 20 * std::log10(0.5), 1e-9);
+            else // bins a translation emptied are exactly 0
+                EXPECT_TRUE(db[b] < -200.0 || db[b] == -100.0) << b << ": " << db[b];
+        }
+        const std::vector<double> bands = stats->getStats({ 100, 1000 });
+        ASSERT_EQ(bands.size(), 3u);
+        // The loud bin (k·44100/1024 Hz) lies in the middle band.
+        if (c.loudBin > 0) {
+            EXPECT_EQ(bands[1], 0.0);
+        }
+        EXPECT_EQ(stats->getFrequencies()[1], 44100.0 / n);
+
+        QJsonObject json;
+        stats->writeToJSon(json);
+        AlgoRef<SoundAlgoFFTStats> copy(SoundAlgoFFTStats::createFromJSon(json));
+        ASSERT_TRUE(copy);
+        EXPECT_EQ(copy->getStats(), db);
+        EXPECT_EQ(copy->getStats({ 100, 1000 }), bands);
+        json.insert(QStringLiteral("Class"), QStringLiteral("SoundAlgoStats"));
+        EXPECT_FALSE(SoundAlgoFFTStats::createFromJSon(json));
+    }
+}
