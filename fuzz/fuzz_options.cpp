@@ -1,38 +1,41 @@
-// Any bytes as the tool's command line: NUL-separated arguments through the
-// tool's entry point, which parses the global options, picks the command and
-// parses its options and values. It runs in an empty directory, and names
-// that could reach outside it are dropped, so a line that parses can only
-// fail on its missing input.
+// Any bytes as a command's line: NUL-separated arguments through the tool's
+// option parser with a table of every kind of row the commands use (values,
+// flags, repeatable options, one-letter aliases), then the numeric readers.
+#include "Arguments.h"
+
 #include "FuzzSupport.h"
 
 #include <QByteArray>
-#include <QList>
 
-#include <tulv/tulv.h>
-
-#include <vector>
-
-int tulvToolMain(int argc, char** argv);
+// The tool's output hooks: what the parser prints is of no interest here.
+void printError(const QString&) {}
+void printOut(const QString&) {}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static const bool entered = [] { return QDir::setCurrent(fuzzsupport::scratchDir()); }();
-    if (!entered)
+    fuzzsupport::quietLogs();
+    static const CommandSpec spec { "convert", "Usage: tulv convert IN OUT",
+                                    { { "start", "S", "seconds" },
+                                      { "limit", "S", "seconds" },
+                                      { "gain", "DB", "gain\nin dB" },
+                                      { "bitrate", "K", "kbit/s" },
+                                      { "tag", "K=V", "tags", true },
+                                      { "even-loudness", nullptr, "flag" },
+                                      { "q,quiet", nullptr, "quiet" } },
+                                    "after" };
+    QStringList arguments;
+    for (const QByteArray& item : QByteArray(reinterpret_cast<const char*>(data), int(size)).split('\0'))
+        arguments << QString::fromUtf8(item);
+    Arguments args(spec);
+    if (args.parse(arguments))
         return 0;
-    QList<QByteArray> arguments { QByteArray("tulv") };
-    for (const QByteArray& item : QByteArray(reinterpret_cast<const char*>(data), int(size)).split('\0')) {
-        // Absolute paths, parents, standard input and the demo (which writes
-        // a whole side) would leave the sandbox or make an input slow.
-        if (item.startsWith('/') || item.contains("..") || item == "-" || item == "demo" || item.contains("/dev"))
-            continue;
-        arguments << item;
-    }
-    std::vector<char*> argv;
-    for (QByteArray& argument : arguments)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    tulvToolMain(int(argv.size()) - 1, argv.data());
-    SoundDebuggableClass::setVerbose(false);
-    SoundDebuggableClass::setDebug(false);
+    double seconds = 0;
+    int rate = 0;
+    args.number("start", seconds, 0.0, 1e6);
+    args.number("gain", seconds, -60.0, 60.0);
+    args.integer("bitrate", rate, 8, 320);
+    args.values("tag");
+    args.has("quiet");
+    args.helpText();
     return 0;
 }

@@ -34,8 +34,8 @@ JSON
 printf '%s' '{ "Class": "RMSStepDetector", "NoiseThreshold": -40, "RMSTime": 0.2, "MinSlopeTime": 1, "OutputMode": 3, "RealTimeMode": true, "SampleRate": 0 }' \
     > "$out/fuzz_regions/empty.json"
 o="$out/fuzz_options"
-printf 'convert\0in.wav\0out.flac\0--start\0012.5\0--limit=3\0--gain\0-3\0--tag\0title=x\0--format\0int24' > "$o/convert"
-printf 'split\0side.wav\0side.mp3\0--min-track\0030\0--snr=12\0--bitrate\0192\0--save-regions\0r.json\0-q' > "$o/split"
-printf 'split\0--dry-run\0--load-regions\0r.json\0side.flac\0--even-loudness\0--target\0-14' > "$o/split-dry"
-printf -- '--verbose\0info\0a.wav\0b.mp3\0--\0-c.ogg' > "$o/info"
-printf -- 'convert\0--help' > "$o/help"
+printf 'convert\000in.wav\000out.flac\000--start\000012.5\000--limit=3\000--gain\000-3\000--tag\000title=x\000--format\000int24' > "$o/convert"
+printf 'split\000side.wav\000side.mp3\000--min-track\000030\000--snr=12\000--bitrate\000192\000--save-regions\000r.json\000-q' > "$o/split"
+printf 'split\000--dry-run\000--load-regions\000r.json\000side.flac\000--even-loudness\000--target\000-14' > "$o/split-dry"
+printf -- '--verbose\000info\000a.wav\000b.mp3\000--\000-c.ogg' > "$o/info"
+printf -- 'convert\000--help' > "$o/help"

@@ -10,6 +10,7 @@ seeds="$build/fuzz-seeds"
 [ -d "$seeds" ] || "$here/make-seeds.sh" "$seeds"
 mkdir -p "$build/fuzz-findings"
 status=0
+export LSAN_OPTIONS="suppressions=$here/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 for target in fuzz_reader fuzz_regions fuzz_options; do
     corpus="$build/fuzz-corpus/$target"
     mkdir -p "$corpus"
