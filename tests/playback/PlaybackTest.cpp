@@ -1,3 +1,4 @@
+#include "tests/support/Common.h"
 #include "tests/support/IoFiles.h"
 #include "tests/support/MemoryIO.h"
 #include "tests/support/PulseServer.h"
@@ -113,7 +114,9 @@ TEST(Device, ThreadedStreamsWhatOfflineProcessingGives)
             expected.push_back(expectedPcm(x));
         auto first = std::make_shared<GeneratorReader>(c.songs[0], kRate, pcmSteps);
         first->open(QString());
-        auto device = std::make_unique<SoundAlgoDevice>(first, c.filters ? bandFilter(1000, 6) : nullptr);
+        // The device takes its own reference; ours goes with the scope.
+        testsupport::AlgoRef<SoundAlgo> algorithm(c.filters ? bandFilter(1000, 6) : nullptr);
+        auto device = std::make_unique<SoundAlgoDevice>(first, algorithm.get());
         if (c.filters)
             device->setPostProcessingChain(bandFilter(200, -4));
         std::vector<unsigned int> ends, progress;
@@ -187,7 +190,8 @@ TEST(Device, ThreadedStopReleasesBlockedProcessing)
 {
     auto reader = std::make_shared<GeneratorReader>(kRate * 600, kRate);
     reader->open(QString());
-    auto device = std::make_unique<SoundAlgoDevice>(reader, bandFilter(1000, 3));
+    testsupport::AlgoRef<SoundAlgo> algorithm(bandFilter(1000, 3));
+    auto device = std::make_unique<SoundAlgoDevice>(reader, algorithm.get());
     device->setPostProcessingChain(bandFilter(100, 3));
     device->start();
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
