@@ -130,8 +130,11 @@ void FFTARadix2::setSize(int n)
 
 // The butterfly passes, compiled once for the baseline instruction set and
 // once for AVX2 with FMA (four doubles a vector); the loader picks the one
-// the processor runs.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+// the processor runs. The loader's choice runs before a sanitizer's runtime
+// is up, and the thread sanitizer crashes in it: sanitizer builds keep the
+// baseline.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(__SANITIZE_THREAD__) \
+    && !defined(__SANITIZE_ADDRESS__)
 #define TULV_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define TULV_VECTOR_CLONES
