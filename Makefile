@@ -40,7 +40,7 @@ test-asan: deps
 test-tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DTULV_SANITIZE=thread -DTULV_BUILD_BENCH=OFF
 	cmake --build $(TSAN_BUILD) -j $(JOBS) --target tulv_all_tests
-	cd $(TSAN_BUILD) && ctest --output-on-failure -j $(JOBS) -R Threaded
+	cd $(TSAN_BUILD) && TSAN_OPTIONS=suppressions=$(CURDIR)/tests/tsan.supp ctest --output-on-failure -j $(JOBS) -R Threaded
 
 # Each libFuzzer target for FUZZ_SECONDS from the seed corpus; findings land
 # in $(FUZZ_BUILD)/fuzz-findings and fail the target.
