@@ -14,7 +14,7 @@ void printOut(const QString&) {}
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     fuzzsupport::quietLogs();
-    static const CommandSpec spec { "convert", "Usage: tulv convert IN OUT",
+    static const CommandSpec command { "convert", "Usage: tulv convert IN OUT",
                                     { { "start", "S", "seconds" },
                                       { "limit", "S", "seconds" },
                                       { "gain", "DB", "gain\nin dB" },
@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     QStringList arguments;
     for (const QByteArray& item : QByteArray(reinterpret_cast<const char*>(data), int(size)).split('\0'))
         arguments << QString::fromUtf8(item);
-    Arguments args(spec);
+    Arguments args(command);
     if (args.parse(arguments))
         return 0;
     double seconds = 0;

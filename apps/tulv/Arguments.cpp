@@ -54,8 +54,8 @@ bool storeInRange(const char* name, const QString& text, T parsed, T low, T high
 
 } // namespace
 
-Arguments::Arguments(const CommandSpec& spec)
-    : mSpec(spec)
+Arguments::Arguments(const CommandSpec& command)
+    : mSpec(command)
 {
     mParser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
     auto add = [this](const OptionSpec& option) {

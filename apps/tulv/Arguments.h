@@ -29,7 +29,7 @@ struct CommandSpec {
 // The command line of one subcommand after parsing with QCommandLineParser.
 class Arguments {
 public:
-    explicit Arguments(const CommandSpec& spec);
+    explicit Arguments(const CommandSpec& command);
 
     // The exit code when the command should stop here: 0 after printing
     // --help, 2 after a usage error (unknown option, missing value, a value

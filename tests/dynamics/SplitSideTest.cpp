@@ -42,11 +42,11 @@ SideSpec withTracks(std::vector<TrackSpec> tracks, std::vector<double> gaps = {}
 
 TrackSpec track(double seconds, double levelDb, double fadeOutSeconds = 0.0)
 {
-    TrackSpec spec;
-    spec.seconds = seconds;
-    spec.levelDb = levelDb;
-    spec.fadeOutSeconds = fadeOutSeconds;
-    return spec;
+    TrackSpec track;
+    track.seconds = seconds;
+    track.levelDb = levelDb;
+    track.fadeOutSeconds = fadeOutSeconds;
+    return track;
 }
 
 } // namespace

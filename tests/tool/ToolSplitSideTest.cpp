@@ -76,11 +76,11 @@ TEST(ToolSplitSide, FilesHoldTheWholeSideBetweenTheFirstAndLastTrack)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        SideSpec spec = splitsignals::typicalSide();
-        c.side(spec);
-        const splitsignals::SideTruth truth = splitsignals::SideSynth(spec).truth();
+        SideSpec layout = splitsignals::typicalSide();
+        c.side(layout);
+        const splitsignals::SideTruth truth = splitsignals::SideSynth(layout).truth();
         const QString side = dir.filePath("side.wav");
-        ASSERT_TRUE(splitsignals::writeSideWav(spec, side.toStdString()));
+        ASSERT_TRUE(splitsignals::writeSideWav(layout, side.toStdString()));
         QDir(dir.filePath("out")).removeRecursively();
         ASSERT_TRUE(QDir(dir.path()).mkdir("out"));
         const ToolRun run = tulv(QStringList { "split", side, dir.filePath("out/side.wav"), "-q", "--json" } + c.options);
@@ -90,7 +90,7 @@ TEST(ToolSplitSide, FilesHoldTheWholeSideBetweenTheFirstAndLastTrack)
         const int expected = c.files < 0 ? int(truth.tracks.size()) : c.files;
         ASSERT_EQ(files.size(), expected) << run.out.toStdString();
         ASSERT_EQ(int(tracks.size()), expected);
-        const double rate = spec.sampleRate;
+        const double rate = layout.sampleRate;
         if (c.files < 0)
             for (size_t k = 0; k < tracks.size(); ++k) {
                 EXPECT_NEAR(tracks[k].start, truth.tracks[k].begin / rate, 0.5) << "track " << k + 1;
