@@ -41,18 +41,25 @@ double powerDb(double meanSquare)
 
 // The levels of the quietest and of the loudest region: what a side's spread
 // is measured between. A side of noise only keeps within a few decibels
-// (crackle included); music, with its gaps, spans tens.
-void spread(const std::vector<RMSStepDetector::Region>& regions, double& quietDb, double& loudDb)
+// (crackle included); music, with its gaps, spans tens. Regions shorter
+// than one measurement window are left out: the few frames the detector
+// closes a stream with are no passage, and their level is anything.
+void spread(const std::vector<RMSStepDetector::Region>& regions, long long minFrames, double& quietDb, double& loudDb)
 {
     double quiet = -1.0;
     double loud = 0.0;
     for (const RMSStepDetector::Region& region : regions)
-        if (region.length > 1) {
+        if (region.length >= minFrames) {
             quiet = quiet < 0.0 ? loudness(region) : std::min(quiet, loudness(region));
             loud = std::max(loud, loudness(region));
         }
     quietDb = powerDb(std::max(quiet, 0.0));
     loudDb = powerDb(loud);
+}
+
+long long windowFrames(const RMSStepDetector& detector)
+{
+    return std::max(2LL, (long long)std::floor(detector.getRMSTime() * detector.getSampleRate() + 0.5));
 }
 
 } // namespace
@@ -181,11 +188,11 @@ void SoundTrackFinder::collect(const std::vector<RMSStepDetector::Region>& regio
     }
 }
 
-bool SoundTrackFinder::explainEmpty(const std::vector<RMSStepDetector::Region>& regions)
+bool SoundTrackFinder::explainEmpty(const RMSStepDetector& detector)
 {
     double quietDb = -100.0;
     double loudDb = -100.0;
-    spread(regions, quietDb, loudDb);
+    spread(detector.getRegions(), windowFrames(detector), quietDb, loudDb);
     if (loudDb <= -100.0)
         mReason = QStringLiteral("the recording is digital silence");
     else if (std::isnan(mSettings.thresholdDb) && loudDb - quietDb < kMinSpreadDb)
@@ -206,7 +213,7 @@ bool SoundTrackFinder::find(RMSStepDetector& detector)
     mTracks.clear();
     mGaps.clear();
     mFrames = detector.getFullLength();
-    if (explainEmpty(detector.getRegions()))
+    if (explainEmpty(detector))
         return false;
     classify(detector);
     collect(detector.getRegions(), detector.getSampleRate());
@@ -241,7 +248,7 @@ void SoundTrackFinder::keepLikeliestGaps(RMSStepDetector& detector)
             reference = std::max(reference, std::min(region.level0, region.level1));
         double quietDb = -100.0;
         double loudDb = -100.0;
-        spread(automatic, quietDb, loudDb);
+        spread(automatic, windowFrames(detector), quietDb, loudDb);
         bool enough = false;
         for (double level = quietDb + kLooserStepDb; level - powerDb(reference) <= kLoosestDb; level += kLooserStepDb) {
             detector.applyNoise(level - powerDb(reference));

@@ -72,7 +72,7 @@ private:
     // The gaps of a run of signal classified with a looser threshold, for
     // when the side has more tracks than the automatic estimate finds.
     void keepLikeliestGaps(RMSStepDetector& detector);
-    bool explainEmpty(const std::vector<RMSStepDetector::Region>& regions);
+    bool explainEmpty(const RMSStepDetector& detector);
 
     Settings mSettings;
     std::vector<Track> mTracks;
