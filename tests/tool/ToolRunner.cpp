@@ -52,7 +52,8 @@ ToolRun tulvInterrupted(const QStringList& arguments, const std::function<bool()
 bool runPeer(const QString& program, const QStringList& arguments, QString* output)
 {
     QProcess process;
-    process.start(program, arguments);
+    // sox seeds its noise and dither at random unless told to repeat.
+    process.start(program, program == QLatin1String("sox") ? QStringList { QStringLiteral("-R") } + arguments : arguments);
     if (!process.waitForFinished(300000))
         return false;
     if (output)

@@ -129,12 +129,12 @@ TEST(ToolSplitSide, NoTrackWithoutMusicFailsAndSaysWhy)
     ASSERT_TRUE(dir.isValid());
     struct Case {
         const char* name;
-        QStringList sox; // what sox makes, repeatably (-R): the hiss ends on a few frames far quieter than the rest
+        QStringList sox; // what sox makes (the hiss ends on a few frames far quieter than the rest)
     };
     const Case cases[] = {
         { "digital silence", { "-n", "-r", "44100", "-c", "2", "-b", "16", "IN", "trim", "0", "30" } },
-        { "dithered silence", { "-R", "-n", "-r", "44100", "-c", "2", "-b", "16", "IN", "trim", "0", "30", "dither" } },
-        { "hiss only", { "-R", "-n", "-r", "44100", "-c", "2", "-b", "16", "IN", "synth", "30", "pinknoise", "vol", "0.005" } },
+        { "dithered silence", { "-n", "-r", "44100", "-c", "2", "-b", "16", "IN", "trim", "0", "30", "dither" } },
+        { "hiss only", { "-n", "-r", "44100", "-c", "2", "-b", "16", "IN", "synth", "30", "pinknoise", "vol", "0.005" } },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
