@@ -98,14 +98,14 @@ TEST(SoundStatReferenceMatch, ShapedNoiseFindsItsReferenceAndTheCorrectionReache
         const SoundStatReference& to = all[(r + 1) % all.size()];
         SCOPED_TRACE(from.getName().toStdString() + " to " + to.getName().toStdString());
         const std::vector<double> sound = shapedNoise(freqs, from.getLevels());
-        otherBands.setLevels(from.getLevels());
-        withStrays.addReference(otherBands);
         // The band tree's own splitters blur steep band edges by up to 1 dB
         // and more; the FFT bands do not.
         for (const auto& [fft, tolerance] : { std::pair { 0u, 1.5 }, { 8192u, 1.0 } }) {
             SCOPED_TRACE(fft);
             const SoundStatFile file = measured(sound, freqs, fft);
-            EXPECT_EQ(withStrays.getNearestReference(file).getName(), from.getName());
+            otherBands.setLevels(file.getRelativeLevels());
+            withStrays.addReference(otherBands);
+            EXPECT_EQ(withStrays.getNearestReference(file).getName().toStdString(), from.getName().toStdString());
             AlgoRef<SoundAlgoFilter> filter(to.buildCorrectionFilter(to.getCorrectionLevels(file, 24.0), true));
             ASSERT_TRUE(filter);
             const std::vector<double> got = measured(runThrough(*filter, sound), freqs, fft).getRelativeLevels();
@@ -114,7 +114,10 @@ TEST(SoundStatReferenceMatch, ShapedNoiseFindsItsReferenceAndTheCorrectionReache
                 EXPECT_NEAR(got[b], to.getLevels()[b], tolerance) << "band " << b;
         }
     }
+    // Levels or frequencies that do not make a filter make none.
     EXPECT_FALSE(catalog.getReferenceList()[0].buildCorrectionFilter({ -1.0, -2.0 }, true));
+    otherBands.setFrequencies({ 250, 500, 1000, 2000, 3000, 4000, 6000, 10000, 8000 });
+    EXPECT_FALSE(otherBands.buildCorrectionFilter(std::vector<double>(10, -1.0), true));
 }
 
 TEST(SoundStatFileDisk, FilesAndCatalogsRoundTripAndDamagedOnesAreRefusedUntouched)
@@ -148,6 +151,15 @@ TEST(SoundStatFileDisk, FilesAndCatalogsRoundTripAndDamagedOnesAreRefusedUntouch
     // Catalogs: text under ".json", binary under any other name.
     SoundStatFile take;
     ASSERT_TRUE(take.readJSonFile(path("take.ssf")));
+    // A band that measured nothing reads as silent, not as the loudest.
+    std::vector<double> edges;
+    std::vector<SoundAlgoStats*> bands;
+    take.getStats(edges, bands);
+    for (SoundAlgoStats*& band : bands)
+        band = &band == &bands.back() ? new SoundAlgoStats(SoundAlgoStats::StatsOnly, 0.0) : (band->addRef(), band);
+    SoundStatFile partial;
+    partial.setStats(edges, bands, false);
+    EXPECT_LT(partial.getRelativeLevels().back(), -60.0);
     SoundStatReferenceCatalog catalog;
     catalog.addReference(reference("default", {}));
     catalog.addReference(SoundStatReference::fromStatFile("take", take));

@@ -235,14 +235,24 @@ SoundAlgoFilter* SoundStatReference::buildCorrectionFilter(const std::vector<dou
                                                            unsigned int sampleRate) const
 {
     const size_t n = mFrequencies.size();
+    const char* where = "SoundStatReference::buildCorrectionFilter";
     if (n == 0 || levels.size() != n + 1 || sampleRate == 0) {
         SoundDebuggableClass::setError(QStringLiteral("%1 correction levels for the %2 bands of reference '%3'")
                                            .arg(levels.size())
                                            .arg(n == 0 ? 0 : n + 1)
                                            .arg(mName),
-                                       "SoundStatReference::buildCorrectionFilter");
+                                       where);
         return nullptr;
     }
+    // Band edges out of order would give band equalisers of no width or
+    // negative frequency: filters that ring or blow up rather than correct.
+    for (size_t i = 0; i < n; ++i)
+        if (!(mFrequencies[i] > (i == 0 ? 0.0 : mFrequencies[i - 1]))) {
+            SoundDebuggableClass::setError(
+                QStringLiteral("the band frequencies of reference '%1' are not positive and ascending").arg(mName),
+                where);
+            return nullptr;
+        }
     auto* filter = new SoundAlgoFilter;
     double low = 0.0, high = 0.0;
     SoundTools::get_minmax(kPresenceCentre, kPresenceWidth, low, high);

@@ -69,8 +69,9 @@ public:
     // not cut twice. No section when every level is 0. With `setOutputGain`,
     // the output gain makes up part of what the cuts in the presence range
     // (about 1.5 to 5 kHz) take away. Null, with
-    // SoundDebuggableClass::getError set, when the reference is empty or
-    // `levels` does not hold one level per band.
+    // SoundDebuggableClass::getError set, when the reference is empty, its
+    // frequencies are not positive and ascending, or `levels` does not hold
+    // one level per band.
     SoundAlgoFilter* buildCorrectionFilter(const std::vector<double>& levels, bool setOutputGain,
                                            unsigned int sampleRate = 44100) const;
     // A new multiband scaler (reference count 1, the caller's) that scales
