@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QTemporaryDir>
 
@@ -131,11 +132,11 @@ TEST(SoundStatFileDisk, FilesAndCatalogsRoundTripAndDamagedOnesAreRefusedUntouch
     const std::vector<double> freqs = SoundStatReference::getDefaultFrequencies(), flat(10, 0.0);
     // A file keeps its bands, spectrum and detector; saved as a sound's name
     // it goes beside the sound, never over it.
-    for (const auto& [name, saved, fft] :
-         { std::tuple { "take.wav", "take.ssf", 0u }, { "spectrum", "spectrum.ssf", 4096u } }) {
+    for (const auto& [name, saved, fft, rate] :
+         { std::tuple { "take.wav", "take.ssf", 0u, kRate }, { "spectrum", "spectrum.ssf", 4096u, 48000u } }) {
         SCOPED_TRACE(name);
         SoundStatFile file;
-        VectorReader reader(shapedNoise(freqs, flat), kRate);
+        VectorReader reader(shapedNoise(freqs, flat), rate);
         AlgoRef<RMSStepDetector> detector(new RMSStepDetector(-40.0, 0.2, 1.0, RMSStepDetector::PassThrough));
         ASSERT_EQ(file.measure(reader, freqs, fft, detector.get()), SoundTools::Ok);
         ASSERT_TRUE(file.writeJSonFile(path(name)));
@@ -143,6 +144,7 @@ TEST(SoundStatFileDisk, FilesAndCatalogsRoundTripAndDamagedOnesAreRefusedUntouch
         SoundStatFile back;
         ASSERT_TRUE(back.readJSonFile(path(saved)));
         EXPECT_EQ(back.getRelativeLevels(), file.getRelativeLevels());
+        EXPECT_EQ(back.getSampleRate(), rate);
         ASSERT_TRUE(back.getStepDetector());
         EXPECT_EQ(back.getStepDetector()->getRegions().size(), detector->getRegions().size());
         ASSERT_TRUE(back.writeJSonFile(path("again")));
@@ -226,6 +228,11 @@ TEST(SoundStatFileDisk, FilesAndCatalogsRoundTripAndDamagedOnesAreRefusedUntouch
     EXPECT_TRUE(SoundStatReferenceCatalog().writeJSonFile(path("refs.txt")));
     EXPECT_FALSE(QFile::exists(path("refs.json")));
     EXPECT_EQ(bytes(path("refs.txt")), "notes");
+    // A link stays a link: the emptied catalog is written through it.
+    ASSERT_TRUE(QFile::link(path("refs.bin"), path("linked.json")));
+    EXPECT_TRUE(SoundStatReferenceCatalog().writeJSonFile(path("linked.json")));
+    EXPECT_TRUE(QFileInfo(path("linked.json")).isSymLink());
+    EXPECT_TRUE(bytes(path("refs.bin")).startsWith("["));
     EXPECT_FALSE(take.writeJSonFile(path("no/such/dir/take")));
     EXPECT_TRUE(SoundDebuggableClass::getError().contains(path("no/such/dir/take.ssf")));
 }
