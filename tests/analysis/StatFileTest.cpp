@@ -117,6 +117,9 @@ TEST(SoundStatReferenceMatch, ShapedNoiseFindsItsReferenceAndTheCorrectionReache
     }
     // Levels or frequencies that do not make a filter make none.
     EXPECT_FALSE(catalog.getReferenceList()[0].buildCorrectionFilter({ -1.0, -2.0 }, true));
+    EXPECT_EQ(all[0].getFrequencyDescriptors(22050).join(' '),
+              "[0,250] [250,500] [500,1000] [1000,2000] [2000,3000] [3000,4000] [4000,6000] [6000,8000] "
+              "[8000,10000] [10000,22050]");
     otherBands.setFrequencies({ 250, 500, 1000, 2000, 3000, 4000, 6000, 10000, 8000 });
     EXPECT_FALSE(otherBands.buildCorrectionFilter(std::vector<double>(10, -1.0), true));
 }
