@@ -150,6 +150,13 @@ TEST(SoundStatFileDisk, FilesAndCatalogsRoundTripAndDamagedOnesAreRefusedUntouch
         EXPECT_EQ(back.getSampleRate(), rate);
         ASSERT_TRUE(back.getStepDetector());
         EXPECT_EQ(back.getStepDetector()->getRegions().size(), detector->getRegions().size());
+        // A stopped run leaves what the file held.
+        const auto stopAtOnce = [](SoundAlgo& graph, SoundReader& in) {
+            QObject::connect(&graph, &SoundAlgo::notifyInProgress, [&graph] { graph.pleaseStop(); });
+            return graph.processAll(in, nullptr);
+        };
+        reader.rewind();
+        EXPECT_EQ(back.measure(reader, { 1000.0 }, fft, nullptr, stopAtOnce), SoundTools::Stopped);
         ASSERT_TRUE(back.writeJSonFile(path("again")));
         EXPECT_EQ(bytes(path("again.ssf")), bytes(path(saved)));
     }
