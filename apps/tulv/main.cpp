@@ -15,6 +15,7 @@ namespace {
 const Command kCommands[] = {
     { "info", "show the format, length, tags and cover of sound files", runInfo },
     { "convert", "convert a sound file to another format, with gain, range and tags", runConvert },
+    { "process", "run a sound file through a chain of effects: equalisers, filters, dynamics", runProcess },
     { "split", "split a recorded side into one file per track", runSplit },
     { "play", "play sound files through the equaliser, with presets, bass boost and levels", runPlay },
     { "demo", "split a built-in synthetic record side and compare with the truth", runDemo },
