@@ -61,8 +61,8 @@ QStringList presetNames()
 }
 
 // Moves the stream earlier by a fixed count of frames: output frame t is
-// input frame t + lead. Undoes the lag of a filter applied by FFT blocks,
-// which computes a causal convolution and declares no delay.
+// input frame t + lead. Undoes the lag of a linear-phase filter, so that the
+// output lines up with the input frame for frame.
 class LeadAlgo : public SoundAlgo {
 public:
     explicit LeadAlgo(unsigned int frames)
@@ -444,9 +444,9 @@ std::shared_ptr<SoundTools::FilterBuilder> butterworth(FilterType type, double f
     }
 }
 
-// One effect as the library algorithm it names; null when it needs more
-// than one member (pushed into `chain` directly).
-void pushEffect(SoundAlgoComposite& chain, const Effect& effect, RMSStepDetector* detector)
+// Appends the library algorithms of one effect, and what lines a
+// linear-phase filter's output up with its input.
+void pushEffect(SoundAlgoComposite& chain, const Effect& effect, RMSStepDetector* detector, unsigned int sampleRate)
 {
     const QString name = QLatin1String(effect.kind->name);
     if (name == QLatin1String("gain")) {
@@ -464,7 +464,11 @@ void pushEffect(SoundAlgoComposite& chain, const Effect& effect, RMSStepDetector
             chain.pushAlgo(new SoundAlgoEqFFT(type, effect.value(0), effect.value(1), size));
             chain.pushAlgo(new LeadAlgo(fftLag(size)));
         } else {
-            chain.pushAlgo(new SoundAlgoEqFIR(type, effect.value(0), effect.value(1)));
+            // The filter declares its (L - 1)/2 frames of delay, and a
+            // declared delay is a real one at the end of the chain.
+            auto* filter = new SoundAlgoEqFIR(type, effect.value(0), effect.value(1));
+            chain.pushAlgo(filter);
+            chain.pushAlgo(new LeadAlgo((filter->getLength(sampleRate) - 1) / 2));
         }
     } else if (name == QLatin1String("crossover")) {
         chain.pushAlgo(new SoundAlgoFilterCrossover(effect.value(0)));
@@ -518,7 +522,7 @@ SoundAlgoComposite* buildChain(const std::vector<Effect>& effects, size_t count,
     for (size_t i = 0; i < count && i < effects.size(); ++i) {
         const Effect& effect = effects[i];
         if (QLatin1String(effect.kind->name) != QLatin1String("eq")) {
-            pushEffect(*chain, effect, i < detectors.size() ? detectors[i] : nullptr);
+            pushEffect(*chain, effect, i < detectors.size() ? detectors[i] : nullptr, sampleRate);
             continue;
         }
         // Sections in a row make one parametric equaliser: one pass over
