@@ -21,7 +21,7 @@ const CommandSpec kSpec = {
 
 Runs IN through a chain of effects into OUT: each effect takes the sound as
 the one before it left it. Effects and their arguments come after IN and OUT;
-the options below come before them. For example:
+the options below may stand anywhere. For example:
 
   tulv process in.flac out.flac eq 100 1 3 eq 8000 2 -2 limit 3
   tulv process in.wav out.wav bandpass 300 3400 --fft 4096 gain 6
