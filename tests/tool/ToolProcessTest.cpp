@@ -81,6 +81,11 @@ TEST_F(ToolProcess, AgreesWithSoxOnTheSameFilters)
         { { "lowpass", "2000" }, { "lowpass", "-2", "2000" } },
         { { "highpass", "300", "2" }, { "highpass", "-2", "300" } },
         { { "delay", "0.25", "eq", "500", "1", "3" }, { "delay", "0.25", "0.25", "equalizer", "500", "1o", "3" } },
+        // The player's nine bands, 1.9 octaves wide, at the Rock gains.
+        { { "preset", "rock" },
+          { "equalizer", "60", "1.9o", "4", "equalizer", "120", "1.9o", "3", "equalizer", "250", "1.9o", "2", "equalizer", "500",
+            "1.9o", "0", "equalizer", "1000", "1.9o", "-1", "equalizer", "2000", "1.9o", "0", "equalizer", "4000", "1.9o", "2",
+            "equalizer", "8000", "1.9o", "3", "equalizer", "15000", "1.9o", "4" } },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.ours.join(' ').toStdString());
