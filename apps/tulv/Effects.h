@@ -64,7 +64,7 @@ bool parseEffects(const QStringList& tokens, std::vector<Effect>& effects, QStri
 // filters the designers can make. False with `error`.
 bool checkEffects(const std::vector<Effect>& effects, unsigned int sampleRate, QString& error);
 
-// Whether effect `index` needs a pass of its own over the sound before the
+// Whether the effect needs a pass of its own over the sound before the
 // written pass (an automatic gain learns the levels first).
 bool needsAnalysis(const Effect& effect);
 // The detector that the analysis pass of such an effect runs after the

@@ -14,7 +14,7 @@ std::vector<OptionSpec> processOptions()
     return options;
 }
 
-const CommandSpec kSpec = {
+const CommandSpec kProcessCommand = {
     "process",
     R"(Usage: tulv process [OPTIONS] IN OUT EFFECT [ARGS...] [EFFECT [ARGS...]]...
        tulv process --list
@@ -111,7 +111,7 @@ void splitCommandLine(const QStringList& arguments, QStringList& head, QStringLi
         const QString& item = arguments.at(i);
         const QString name = item.mid(item.startsWith(QLatin1String("--")) ? 2 : 1).section(QLatin1Char('='), 0, 0);
         const OptionSpec* option = nullptr;
-        for (const OptionSpec& candidate : kSpec.options)
+        for (const OptionSpec& candidate : kProcessCommand.options)
             if (QString::fromLatin1(candidate.names).split(QLatin1Char(',')).contains(name))
                 option = &candidate;
         const bool isOption = item.startsWith(QLatin1Char('-')) && item != QLatin1String("-")
@@ -136,7 +136,7 @@ int runProcess(const QStringList& arguments)
 {
     QStringList head, tokens;
     splitCommandLine(arguments, head, tokens);
-    Arguments args(kSpec);
+    Arguments args(kProcessCommand);
     if (const auto stop = args.parse(head))
         return *stop;
     if (args.has("list")) {

@@ -9,6 +9,9 @@
 #include <QTextStream>
 
 #include <cstdio>
+#include <cstdlib>
+
+#include <unistd.h>
 #include <iostream>
 
 namespace {
@@ -104,6 +107,16 @@ QString libraryReason(const QString& before, const QString& fallback)
 
 int main(int argc, char** argv)
 {
+    // Between blocks the OpenMP threads of parallel branches spin by default.
+    // On a machine shared with other jobs a spinning thread keeps the one it
+    // waits for off the processor, and a chain with parallel branches slows
+    // down twentyfold. The runtime reads its wait policy only when it is
+    // loaded, so the tool starts itself once more with the policy set,
+    // unless the user chose one.
+    if (!std::getenv("OMP_WAIT_POLICY")) {
+        ::setenv("OMP_WAIT_POLICY", "passive", 1);
+        ::execv("/proc/self/exe", argv);
+    }
     QCoreApplication app(argc, argv);
     qInstallMessageHandler(messageHandler);
     interrupt::install();
