@@ -57,14 +57,21 @@ TEST(IoPoints, StartPointAndRewind)
     SoundReaderSndfile reader;
     ASSERT_EQ(reader.open(rampFile(dir, 50000)), SoundTools::Ok);
     EXPECT_EQ(reader.getOffset(), 0);
-    reader.setStartPoint(0.5);
-    EXPECT_EQ(reader.getStartOffset(), 22050);
-    reader.rewind();
-    EXPECT_EQ(reader.getOffset(), 22050);
-    Samples tail = readAll(reader);
-    ASSERT_EQ(tail.size(), 2 * size_t(50000 - 22050));
-    EXPECT_EQ(tail[0], rampValue(22050, 0));
-    EXPECT_EQ(tail[1], rampValue(22050, 1));
+    // A start point between frames goes to the nearest one, the same in
+    // the reader's seek as in its offset arithmetic.
+    Samples tail;
+    for (const auto& c : { std::make_pair(0.5, 22050), std::make_pair(22050.4 / 44100, 22050),
+                           std::make_pair(22050.6 / 44100, 22051) }) {
+        SCOPED_TRACE(c.first);
+        reader.setStartPoint(c.first);
+        EXPECT_EQ(reader.getStartOffset(), c.second);
+        reader.rewind();
+        EXPECT_EQ(reader.getOffset(), c.second);
+        tail = readAll(reader);
+        ASSERT_EQ(tail.size(), 2 * size_t(50000 - c.second));
+        EXPECT_EQ(tail[0], rampValue(c.second, 0));
+        EXPECT_EQ(tail[1], rampValue(c.second, 1));
+    }
     // Read to the end, then rewind again: the same frames once more.
     reader.rewind();
     EXPECT_FALSE(reader.atEnd());

@@ -2,6 +2,7 @@
 // minimum duration, leading digital silence, tags, failures, and the whole
 // two-pass split of a synthesized record side read from and written to real
 // files.
+#include "tests/support/Common.h"
 #include "tests/support/IoFiles.h"
 #include "tests/support/MemoryIO.h"
 #include "tests/support/SplitSignals.h"
@@ -18,7 +19,6 @@
 
 #include <cmath>
 #include <memory>
-#include <sstream>
 
 using splitsignals::DetectorPtr;
 using Region = RMSStepDetector::Region;
@@ -118,16 +118,12 @@ TEST(MultiFileRuns, LeadingDigitalSilenceIsLeftOutButCounted)
             return c == 0 ? -0.5 : 0.0;
         return marker(i, c);
     });
-    std::ostringstream log;
-    SoundDebuggableClass::setOStream(&log);
-    SoundDebuggableClass::setVerbose(true);
+    testsupport::DebugCapture log(true);
     {
         SoundWriterMultiFile writer(detector.get(), 1.0, kRate, 2, 128, SoundTools::Float32);
         ASSERT_EQ(writer.open(dir.filePath("take.wav")), SoundTools::Ok);
         EXPECT_EQ(secondPass(reader, writer), SoundTools::Ok);
     }
-    SoundDebuggableClass::setVerbose(false);
-    SoundDebuggableClass::setOStream(&std::cout);
     iotest::Samples samples;
     ASSERT_TRUE(iotest::readFile(dir.filePath("001-take.wav"), samples));
     ASSERT_EQ(samples.size(), size_t(2 * (3 * kRate - 1000)));
@@ -135,8 +131,8 @@ TEST(MultiFileRuns, LeadingDigitalSilenceIsLeftOutButCounted)
     EXPECT_EQ(samples[1], 0.0);
     EXPECT_FLOAT_EQ(samples[2], marker(1001, 0));
     // The length reported counts the dropped head.
-    EXPECT_NE(log.str().find("File 1 : 00:00:03.000 written"), std::string::npos) << log.str();
-    EXPECT_NE(log.str().find("00:00:03.000 in 1 file(s) written"), std::string::npos) << log.str();
+    EXPECT_NE(log.text().find("File 1 : 00:00:03.000 written"), std::string::npos) << log.text();
+    EXPECT_NE(log.text().find("00:00:03.000 in 1 file(s) written"), std::string::npos) << log.text();
 }
 
 TEST(MultiFileRuns, AShortRunMakesNoFileAndEveryFileIsNumberedInItsTitleAndTrack)

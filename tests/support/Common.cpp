@@ -30,15 +30,18 @@ DefaultBlockSize::~DefaultBlockSize()
     SoundBuffer::setDefaultSize(mSaved);
 }
 
-DebugCapture::DebugCapture()
+DebugCapture::DebugCapture(bool verbose)
     : mSaved(&SoundDebuggableClass::getOStream())
+    , mSavedVerbose(SoundDebuggableClass::isVerbose())
 {
     SoundDebuggableClass::setOStream(&mText);
+    SoundDebuggableClass::setVerbose(verbose || mSavedVerbose);
 }
 
 DebugCapture::~DebugCapture()
 {
     SoundDebuggableClass::setOStream(mSaved);
+    SoundDebuggableClass::setVerbose(mSavedVerbose);
 }
 
 LameLibraryNames::LameLibraryNames(const QStringList& names)

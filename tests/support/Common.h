@@ -43,16 +43,18 @@ private:
     unsigned int mSaved;
 };
 
-// The library's diagnostic stream, captured for the life of a scope.
+// The library's diagnostic stream, captured for the life of a scope, with
+// verbose output on if asked.
 class DebugCapture {
 public:
-    DebugCapture();
+    explicit DebugCapture(bool verbose = false);
     ~DebugCapture();
     std::string text() const { return mText.str(); }
 
 private:
     std::ostringstream mText;
     std::ostream* mSaved;
+    bool mSavedVerbose;
 };
 
 // The names the MP3 writer tries for the LAME library, set for the life of a

@@ -16,10 +16,9 @@ namespace iotest {
 // Interleaved stereo samples.
 using Samples = std::vector<double>;
 
-// True when `program` is on the PATH.
-bool haveTool(const QString& program);
 // Runs a peer tool; false (with its stderr in `error`) when it fails or
-// takes longer than 60 s.
+// takes longer than 60 s. A tool that is not installed is a test failure
+// naming it, never a silent pass. sox gets -R: its dither and noise repeat.
 bool runTool(const QString& program, const QStringList& arguments, QString* output = nullptr,
              QString* error = nullptr);
 
