@@ -12,8 +12,6 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <sys/resource.h>
 
 using namespace testsupport;
 
@@ -194,18 +192,13 @@ TEST(JsonFiles, AFailedSaveKeepsThePreviousFile)
         big.append(i * 0.001);
     QJsonObject large;
     large.insert(QStringLiteral("Values"), big);
-    rlimit saved {};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limited = saved;
-    limited.rlim_cur = 4096;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    bool text, binary;
     MessageLog log;
-    const bool text = Utilities::writeJSONToFile(QJsonDocument(large), target, true);
-    const bool binary = Utilities::writeJSONToFile(QJsonDocument(large), target + QStringLiteral(".bin"), true);
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
-
+    {
+        FileSizeLimit limit(4096);
+        text = Utilities::writeJSONToFile(QJsonDocument(large), target, true);
+        binary = Utilities::writeJSONToFile(QJsonDocument(large), target + QStringLiteral(".bin"), true);
+    }
     EXPECT_FALSE(text);
     EXPECT_FALSE(binary);
     EXPECT_TRUE(log.has(QStringLiteral("C:JSON write error")));

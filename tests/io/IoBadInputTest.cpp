@@ -1,5 +1,6 @@
 // Bad input of every kind gives a clear error naming the file, leaves the
 // reader or writer closed, and never leaves a half-written file behind.
+#include "tests/support/Common.h"
 #include "tests/support/IoFiles.h"
 #include "tulv/io/SoundReaderSndfile.h"
 #include "tulv/io/SoundWriterMp3.h"
@@ -14,9 +15,7 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <memory>
-#include <sys/resource.h>
 
 using namespace iotest;
 
@@ -289,22 +288,15 @@ TEST(IoBadInput, WriterFailingMidwayLeavesNoFileAndKeepsTheOldOne)
     const QString name = dir.filePath("out.wav");
     ASSERT_TRUE(writeBytes(name, QByteArray("previous content")));
     const Samples sound = stereoSine(441000, 44100, 440, 660, 0.5);
-    struct rlimit saved;
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    auto* previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit limited = saved;
-    limited.rlim_cur = 200000;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
     SoundTools::Status status;
     {
+        testsupport::FileSizeLimit limit(200000);
         SoundWriterSndfile writer(44100, 2, SoundTools::Int16, SoundWriterSndfile::Wav);
         ASSERT_EQ(writer.open(name), SoundTools::Ok);
         status = writeAll(writer, sound, 44100);
         writer.close();
         EXPECT_TRUE(writer.hasFailed());
     }
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, previousHandler);
     EXPECT_EQ(status, SoundTools::Error);
     EXPECT_TRUE(SoundDebuggableClass::getError().startsWith(name)) << SoundDebuggableClass::getError().toStdString();
     EXPECT_EQ(bytesOf(name), QByteArray("previous content"));

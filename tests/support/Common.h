@@ -70,6 +70,20 @@ private:
     QStringList mSaved;
 };
 
+// Files this process writes are cut at `bytes` for the life of a scope: a
+// write past the limit fails as on a full disk.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(unsigned long bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    unsigned long mSavedLimit;
+    void (*mSavedHandler)(int);
+};
+
 // The Qt messages logged while it lives, as "W:" / "C:" / "O:" prefixed texts.
 class MessageLog {
 public:

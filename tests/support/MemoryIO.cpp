@@ -31,7 +31,6 @@ void GeneratorReader::rewind()
 
 unsigned int GeneratorReader::read(unsigned int count, double* dest)
 {
-    mLargestRequest = std::max(mLargestRequest, count);
     const long long available = (long long)mFrames - mOffset;
     const unsigned int n = static_cast<unsigned int>(std::clamp<long long>(available, 0, count));
     for (unsigned int i = 0; i < n; ++i) {
@@ -62,7 +61,6 @@ CapturingWriter::CapturingWriter(unsigned int sampleRate, unsigned int channels)
 
 unsigned int CapturingWriter::write(unsigned int count, double* frames)
 {
-    ++mWriteCalls;
     const size_t room = mFailAfter > this->frames() ? mFailAfter - this->frames() : 0;
     const unsigned int n = static_cast<unsigned int>(std::min<size_t>(count, room));
     mSamples.insert(mSamples.end(), frames, frames + size_t(n) * mChannels);

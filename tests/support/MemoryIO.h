@@ -29,8 +29,6 @@ public:
     SoundTools::SoundFormat getInputFormat() const override { return SoundTools::Float64; }
     // Positions the next read, as a back end's rewind does after a start point.
     void seek(int frame) { mOffset = frame; }
-    // The largest count a single read asked for: the block size the loop used.
-    unsigned int largestRequest() const { return mLargestRequest; }
 
 protected:
     unsigned int read(unsigned int count, double* dest) override;
@@ -39,7 +37,6 @@ private:
     unsigned int mFrames;
     unsigned int mRate;
     FrameFunction mFunction;
-    unsigned int mLargestRequest = 0;
 };
 
 // A reader over interleaved stereo samples held in memory.
@@ -60,7 +57,6 @@ public:
     const std::vector<double>& samples() const { return mSamples; }
     size_t frames() const { return mSamples.size() / mChannels; }
     double at(size_t frame, unsigned int channel) const { return mSamples[frame * mChannels + channel]; }
-    int writeCalls() const { return mWriteCalls; }
     // After this many frames, write reports a short write.
     void failAfter(size_t frames) { mFailAfter = frames; }
 
@@ -70,7 +66,6 @@ protected:
 private:
     unsigned int mChannels;
     std::vector<double> mSamples;
-    int mWriteCalls = 0;
     size_t mFailAfter = SIZE_MAX;
 };
 
