@@ -44,12 +44,6 @@ QString expectRefused(const QString& fileName, const QString& reason = QString()
     return error;
 }
 
-QByteArray bytesOf(const QString& fileName)
-{
-    QFile file(fileName);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 } // namespace
 
 TEST(IoBadInput, EveryKindOfUnreadableFileIsRefused)
@@ -77,7 +71,7 @@ TEST(IoBadInput, EveryKindOfUnreadableFileIsRefused)
         // in any of the three containers.
         const QString full = dir.filePath("full." + ext);
         ASSERT_TRUE(writeFile(full, sound, 44100, SoundTools::Int16));
-        ASSERT_TRUE(writeBytes(dir.filePath("cut." + ext), bytesOf(full).left(30)));
+        ASSERT_TRUE(writeBytes(dir.filePath("cut." + ext), readBytes(full).left(30)));
         expectRefused(dir.filePath("cut." + ext));
         // The same content under an .mp3 name: the error names what it is.
         const QString disguised = dir.filePath(ext + "-inside.mp3");
@@ -86,13 +80,13 @@ TEST(IoBadInput, EveryKindOfUnreadableFileIsRefused)
     }
     expectRefused(dir.filePath("wav-inside.mp3"), "WAV");
     // A WAV header saying MPEG Layer III over data that is none.
-    QByteArray mpegWav = bytesOf(dir.filePath("full.wav"));
+    QByteArray mpegWav = readBytes(dir.filePath("full.wav"));
     mpegWav[20] = 0x55;
     mpegWav.replace(44, mpegWav.size() - 44, QByteArray(mpegWav.size() - 44, '\0'));
     ASSERT_TRUE(writeBytes(dir.filePath("mpeg.wav"), mpegWav));
     expectRefused(dir.filePath("mpeg.wav"), "declares MPEG audio");
     ASSERT_TRUE(runTool("lame", { "--quiet", dir.filePath("full.wav"), dir.filePath("full.mp3") }));
-    ASSERT_TRUE(writeBytes(dir.filePath("cut.mp3"), bytesOf(dir.filePath("full.mp3")).left(3)));
+    ASSERT_TRUE(writeBytes(dir.filePath("cut.mp3"), readBytes(dir.filePath("full.mp3")).left(3)));
     expectRefused(dir.filePath("cut.mp3"));
 }
 
@@ -114,7 +108,7 @@ TEST(IoBadInput, TruncatedDataOpensWithTheFramesPresent)
     // 16-bit stereo WAV: 44 header bytes, 4 bytes per frame. Keep 30000 frames.
     const QString wav = dir.filePath("whole.wav");
     ASSERT_TRUE(writeFile(wav, sound, 44100, SoundTools::Int16));
-    const QByteArray bytes = bytesOf(wav);
+    const QByteArray bytes = readBytes(wav);
     ASSERT_EQ(bytes.size(), 44 + 4 * int(frames));
     ASSERT_TRUE(writeBytes(dir.filePath("cut.wav"), bytes.left(44 + 4 * 30000)));
     expectSalvaged(dir.filePath("cut.wav"), 30000, frames - 30000, 0);
@@ -123,7 +117,7 @@ TEST(IoBadInput, TruncatedDataOpensWithTheFramesPresent)
     // (its WAV header repeats the declared length; the data tells).
     const QString flac = dir.filePath("whole.flac");
     ASSERT_TRUE(writeFile(flac, sound, 44100, SoundTools::Int16));
-    ASSERT_TRUE(writeBytes(dir.filePath("cut.flac"), bytesOf(flac).left(bytesOf(flac).size() / 2)));
+    ASSERT_TRUE(writeBytes(dir.filePath("cut.flac"), readBytes(flac).left(readBytes(flac).size() / 2)));
     ASSERT_TRUE(runTool("flac", { "-d", "-F", "-s", "-f", "-o", dir.filePath("rescued.wav"), dir.filePath("cut.flac") }));
     const long long present = (QFile(dir.filePath("rescued.wav")).size() - 44) / 4;
     expectSalvaged(dir.filePath("cut.flac"), present, frames - present, 0);
@@ -134,7 +128,7 @@ TEST(IoBadInput, TruncatedDataOpensWithTheFramesPresent)
     ASSERT_TRUE(writeFile(wav, stereoSine(mp3Frames, 44100, 440, 660, 0.5), 44100, SoundTools::Int16));
     const QString mp3 = dir.filePath("whole.mp3");
     ASSERT_TRUE(runTool("lame", { "--quiet", "-b", "128", wav, mp3 }));
-    ASSERT_TRUE(writeBytes(dir.filePath("cut.mp3"), bytesOf(mp3).left(bytesOf(mp3).size() / 2)));
+    ASSERT_TRUE(writeBytes(dir.filePath("cut.mp3"), readBytes(mp3).left(readBytes(mp3).size() / 2)));
     std::unique_ptr<SoundReader> cut(SoundReader::getFromFilename(dir.filePath("cut.mp3")));
     ASSERT_EQ(cut->open(dir.filePath("cut.mp3")), SoundTools::Ok);
     EXPECT_EQ(cut->getFrameNB() + cut->getMissingFrames(), mp3Frames);
@@ -244,7 +238,7 @@ TEST(IoBadInput, JoinedRecordingsAreReadWholeOrRefusedAtTheJoin)
                                          "440" }));
             ASSERT_TRUE(QString(c.ext) == "mp3" ? runTool("lame", { "--quiet", wav, coded })
                                                 : runTool("sox", { wav, coded }));
-            joined += bytesOf(coded);
+            joined += readBytes(coded);
         }
         const QString name = dir.filePath(QStringLiteral("joined.") + c.ext);
         ASSERT_TRUE(writeBytes(name, joined));
@@ -299,7 +293,7 @@ TEST(IoBadInput, WriterFailingMidwayLeavesNoFileAndKeepsTheOldOne)
     }
     EXPECT_EQ(status, SoundTools::Error);
     EXPECT_TRUE(SoundDebuggableClass::getError().startsWith(name)) << SoundDebuggableClass::getError().toStdString();
-    EXPECT_EQ(bytesOf(name), QByteArray("previous content"));
+    EXPECT_EQ(readBytes(name), QByteArray("previous content"));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1) << "no partial file beside it";
 }
 

@@ -160,6 +160,12 @@ bool writeBytes(const QString& fileName, const QByteArray& bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
+QByteArray readBytes(const QString& fileName)
+{
+    QFile file(fileName);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 bool writeSparseWav(const QString& fileName, quint32 frames, quint32 rate)
 {
     QByteArray h;

@@ -48,8 +48,9 @@ double errorToSignalDb(const Samples& reference, const Samples& test);
 // Frames and rate of a file as sox sees them.
 bool soxInfo(const QString& fileName, long long* frames, unsigned int* rate);
 
-// Writes a small file of `size` bytes with the given content.
+// A small file's bytes, written whole or read whole (empty when unreadable).
 bool writeBytes(const QString& fileName, const QByteArray& bytes);
+QByteArray readBytes(const QString& fileName);
 
 // An 8-bit mono WAV declaring `frames` frames whose data is a hole in a
 // sparse file: long files at no cost in disk space.

@@ -10,6 +10,18 @@ double rampValue(int index, int channel)
     return channel == 0 ? (index + 1) * 1e-6 : -(index + 1) * 1e-6 - 0.25;
 }
 
+std::shared_ptr<SoundBuffer> rampBlock(int origin, unsigned int frames, unsigned int sampleRate)
+{
+    auto block = SoundBuffer::createNew(sampleRate);
+    block->alloc(frames, 2, 1, 1);
+    block->setFrameNB(frames);
+    block->setOrigin(origin);
+    for (int i = origin; i < origin + int(frames); ++i)
+        for (int c = 0; c < 2; ++c)
+            block->getFrame(i)[c] = rampValue(i, c);
+    return block;
+}
+
 GeneratorReader::GeneratorReader(unsigned int frames, unsigned int sampleRate, FrameFunction function)
     : mFrames(frames)
     , mRate(sampleRate)

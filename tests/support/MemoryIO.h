@@ -5,6 +5,7 @@
 #include "tulv/io/SoundWriter.h"
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace testsupport {
@@ -15,6 +16,9 @@ using FrameFunction = std::function<double(int index, int channel)>;
 // A distinct, exactly representable value for every frame and channel, so a
 // misplaced, doubled or lost frame shows up as a wrong value.
 double rampValue(int index, int channel);
+// A stereo block of `frames` frames at `origin` holding the ramp, as a
+// processing loop hands it over.
+std::shared_ptr<SoundBuffer> rampBlock(int origin, unsigned int frames, unsigned int sampleRate = 44100);
 
 // A reader whose source is computed, not stored: any length at no memory cost.
 class GeneratorReader : public SoundReader {
