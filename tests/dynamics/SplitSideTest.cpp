@@ -73,6 +73,12 @@ TEST(SplitSide, EveryTrackFoundWithinHalfASecond)
     };
     std::vector<Case> cases = {
         { "typical side: quiet passage 20 dB down, thump in a gap, slow fade", [](SideSpec&) {} },
+        { "mono in the right channel, the left dead, 10 ms of digital silence first",
+          [](SideSpec& side) {
+              side.channelGain[0] = 0.0;
+              side.digitalSilenceSeconds = 0.01;
+          } },
+        { "mono in the left channel, the right nearly silent", [](SideSpec& side) { side.channelGain[1] = 0.003; } },
         { "hiss at -45 dBFS", [](SideSpec& side) { side.surfaceNoiseDb = -45.0; side.clickPeakMaxDb = -38.0; } },
         { "hiss at -50 dBFS, normal ending",
           [](SideSpec& side) { side.surfaceNoiseDb = -50.0; side.tracks.back().fadeOutSeconds = 0.0; } },
@@ -130,6 +136,9 @@ TEST(SplitSide, EveryTrackFoundWithinHalfASecond)
         c.make(side);
         DetectorPtr detector = detect(side);
         ASSERT_TRUE(detector);
+        // The silence before the first sound is no region, whichever channel
+        // that sound is in.
+        EXPECT_EQ(detector->getRegion(0, false).begin, int(side.digitalSilenceSeconds * side.sampleRate + 0.5));
         SoundTrackFinder finder(c.settings);
         finder.find(*detector);
         const SideTruth truth = SideSynth(side).truth();

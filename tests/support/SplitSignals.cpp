@@ -171,8 +171,8 @@ unsigned int SideSynth::render(unsigned int count, double* out)
                 right += gain * s.bursts.bipolar();
             }
         }
-        out[2 * i] = left;
-        out[2 * i + 1] = right;
+        out[2 * i] = mSpec.channelGain[0] * left;
+        out[2 * i + 1] = mSpec.channelGain[1] * right;
     }
     mPosition += static_cast<int>(n);
     return n;

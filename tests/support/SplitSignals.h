@@ -56,6 +56,7 @@ struct SideSpec {
     double clickPeakMaxDb = -44.0;
     std::vector<BurstSpec> bursts;
     uint64_t seed = 1;
+    double channelGain[2] = { 1.0, 1.0 }; // 0: a dead channel
 };
 
 // Frame ranges [begin, end), absolute.

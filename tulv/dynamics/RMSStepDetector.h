@@ -81,9 +81,8 @@ public:
     void resetRegions();
 
     // Post-analysis of a finished region list.
-    // Classifies every region against `noiseDb` (relative to the region with
-    // the loudest weaker channel, or absolute in real-time mode); true when a
-    // flag changed.
+    // Classifies every region against `noiseDb` (relative to noiseReference(),
+    // or absolute in real-time mode); true when a flag changed.
     bool applyNoise(double noiseDb);
     // A noise level in dB relative to the loudest region, from the quietest
     // regions that add up to `quietSeconds` per started 5 minutes.
@@ -91,7 +90,11 @@ public:
     // Re-examines every run of signal longer than `minRunSeconds` with a
     // noise estimate of its own, so that quiet gaps inside become noise.
     void split(double quietSeconds, double minRunSeconds, double snrDb);
-    // Loudest weaker channel in dB minus `snrDb`.
+    // The mean square relative levels are measured from: the loudest weaker
+    // channel of any region, or, when one channel carries no sound, the
+    // loudest region of the other.
+    double noiseReference() const;
+    // The reference in dB minus `snrDb`.
     double getNoiseFromSNR(double snrDb);
     // Neighbouring regions of the same kind joined, levels weighted.
     std::vector<Region> buildMergedRegions() const;
@@ -125,6 +128,7 @@ protected:
 
     bool applyNoise(double noiseDb, RegionIterator first, RegionIterator last);
     double estimateNoise(double quietSeconds, double snrDb, RegionIterator first, RegionIterator last) const;
+    double noiseReference(RegionIterator first, RegionIterator last) const;
     int _size(RegionIterator a, RegionIterator b) const { return b->begin - a->begin; }
 
 private:

@@ -67,12 +67,9 @@ long long windowFrames(const RMSStepDetector& detector)
 void SoundTrackFinder::classify(RMSStepDetector& detector) const
 {
     if (!std::isnan(mSettings.thresholdDb)) {
-        // The detector's classification is relative to the region with the
-        // loudest weaker channel: an absolute threshold is expressed that way.
-        double reference = 0.0;
-        for (const RMSStepDetector::Region& region : detector.getRegions())
-            reference = std::max(reference, std::min(region.level0, region.level1));
-        detector.applyNoise(mSettings.thresholdDb - powerDb(reference));
+        // The detector's classification is relative: an absolute threshold is
+        // expressed that way.
+        detector.applyNoise(mSettings.thresholdDb - powerDb(detector.noiseReference()));
         return;
     }
     const double side = detector.estimateNoise(mSettings.quietSeconds, mSettings.globalSnrDb);
@@ -243,9 +240,7 @@ void SoundTrackFinder::keepLikeliestGaps(RMSStepDetector& detector)
         // Too few gaps: look for quieter stretches the automatic estimate
         // took for music, loosening the side's classification step by step.
         const std::vector<RMSStepDetector::Region> automatic = detector.getRegions();
-        double reference = 0.0;
-        for (const RMSStepDetector::Region& region : automatic)
-            reference = std::max(reference, std::min(region.level0, region.level1));
+        const double reference = detector.noiseReference();
         double quietDb = -100.0;
         double loudDb = -100.0;
         spread(automatic, windowFrames(detector), quietDb, loudDb);
