@@ -67,8 +67,8 @@ TEST(SplitSide, EveryTrackFoundWithinHalfASecond)
     auto crackle = [](double perSecond) {
         return [perSecond](SideSpec& side) {
             side.clicksPerSecond = perSecond;
-            side.clickPeakMinDb = -40.0;
-            side.clickPeakMaxDb = -32.0;
+            side.clickPeakMinDb = -30.0;
+            side.clickPeakMaxDb = -15.0;
         };
     };
     std::vector<Case> cases = {
@@ -87,8 +87,16 @@ TEST(SplitSide, EveryTrackFoundWithinHalfASecond)
           [](SideSpec& side) { side.surfaceNoiseDb = -65.0; side.tracks.back().fadeOutSeconds = 0.0; } },
         { "quiet passage 10 dB above the hiss", quietPassageAbove(10.0) },
         { "quiet passage 6 dB above the hiss", quietPassageAbove(6.0) },
-        { "crackle of 0.25 clicks/s up to -32 dBFS", crackle(0.25) },
-        { "crackle of 6 clicks/s up to -32 dBFS", crackle(6.0) },
+        { "quiet passage 3 dB above the hiss", quietPassageAbove(3.0) },
+        { "crackle of 0.25 clicks/s up to -15 dBFS", crackle(0.25) },
+        { "crackle of 6 clicks/s up to -15 dBFS", crackle(6.0) },
+        { "hiss at -62 dBFS, a 1.2 s gap between a 0.3 s fade-out and a 1 s fade-in",
+          [](SideSpec& side) {
+              side.surfaceNoiseDb = -62.0;
+              side.tracks[0].fadeOutSeconds = 0.3;
+              side.tracks[1].fadeInSeconds = 1.0;
+              side.gapSeconds[0] = 1.2;
+          } },
         { "no lead-in, no lead-out, last track fading for 15 s",
           [](SideSpec& side) {
               side.leadInSeconds = 0.0;

@@ -61,6 +61,9 @@ public:
     // Marks region `index` (of the regions, not the backup) as noise or not;
     // an index out of range changes nothing.
     void setNoise(int index, bool noise);
+    // Frames [begin, end) become noise or sound; the regions at the two ends
+    // are cut there.
+    void markNoise(int begin, int end, bool noise);
     int size(bool fromBackup) const;
     // Begin of the last region (the end marker after a run); 0 when none.
     unsigned int getFullLength() const;
@@ -111,6 +114,13 @@ public:
     double getRMSTime() const { return mRMSTime; }
     // Linear amplitude.
     double getNoiseLevel() const { return mNoiseLevel; }
+    // A fine level of the last run: one value every getTraceStep() frames
+    // from getTraceOrigin() on, the mean square of the louder channel in the
+    // second quietest quarter of the step, so that a click (shorter than a
+    // quarter) does not lift it. Empty for regions restored from JSON.
+    const std::vector<float>& getLevelTrace() const { return mTrace; }
+    int getTraceStep() const { return mTraceStep; }
+    int getTraceOrigin() const { return mTraceOrigin; }
 
 protected:
     ~RMSStepDetector() override;
@@ -180,6 +190,7 @@ private:
     // joins the last region and the steady stretch becomes the region in
     // progress. False when the held data is still a fade.
     bool settleOnFloor(Region& previous);
+    void traceFrame(double left, double right);
 
     double mStepRatio;  // power ratio of a level step (1 dB)
     double mNoiseLevel; // linear amplitude
@@ -198,6 +209,14 @@ private:
     OutputMode mOutputMode;
     bool mRealTimeMode;
     std::vector<ChangeRule> mChangeRules;
+    std::vector<float> mTrace;
+    int mTraceStep = 4;     // frames, a multiple of 4
+    int mTraceOrigin = -1;  // first frame of the trace; -1: none yet
+    int mTraceNext = 0;     // next frame the trace takes
+    int mTraceFill = 0;     // frames summed into the quarter in progress
+    int mTraceQuarter = 0;  // quarters of the step done
+    double mQuarterSum[2] = { 0.0, 0.0 };
+    double mQuarters[4] = { 0.0, 0.0, 0.0, 0.0 };
     SoundRMSSlopeDetector mSlopeDetector;
     // The window level that made process push the region in progress; -1
     // when the push comes from elsewhere (the pending average counts then).
