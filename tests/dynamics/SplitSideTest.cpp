@@ -188,4 +188,16 @@ TEST(SplitSide, NoTrackWithoutMusic)
         EXPECT_FALSE(finder.find(*detector)) << describe(finder.tracks(), side.sampleRate);
         EXPECT_FALSE(finder.reason().isEmpty());
     }
+    // A run of sound exactly the minimum track length long is a track; one
+    // frame shorter, none.
+    for (const int shorter : { 0, 1 }) {
+        const int minimum = 5 * 44100;
+        DetectorPtr detector = detectorFromRegions({ { 0, 44100, 1e-8, 1e-8, 10, true },
+                                                     { 44100, minimum - shorter, 1e-2, 1e-2, 10, false },
+                                                     { 44100 + minimum - shorter, 44100, 1e-8, 1e-8, 10, true },
+                                                     { 88200 + minimum - shorter, 1, 0.0, 0.0, 1, true } },
+                                                   44100);
+        SoundTrackFinder finder;
+        EXPECT_EQ(finder.findAsClassified(*detector), shorter == 0) << shorter;
+    }
 }

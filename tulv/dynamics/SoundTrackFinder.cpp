@@ -246,14 +246,12 @@ void SoundTrackFinder::refine(RMSStepDetector& detector)
     const double rate = detector.getSampleRate();
     auto at = [&](long long frame) { return std::clamp((frame - origin) / step, 0LL, count); };
     auto frameOf = [&](long long index) { return std::min(origin + index * step, mFrames); };
-    // The surface: the median level of the stretches around the tracks.
+    // The surface: the median level of the regions taken for noise (not of
+    // all that lies between tracks, which may hold music too short to be one).
     std::vector<float> surface;
-    long long from = 0;
-    for (const Track& track : mTracks) {
-        surface.insert(surface.end(), trace.begin() + at(from), trace.begin() + at(track.begin));
-        from = track.end;
-    }
-    surface.insert(surface.end(), trace.begin() + at(from), trace.end());
+    for (const RMSStepDetector::Region& region : detector.getRegions())
+        if (region.noise)
+            surface.insert(surface.end(), trace.begin() + at(region.begin), trace.begin() + at(region.begin + region.length));
     if (surface.empty())
         return;
     std::nth_element(surface.begin(), surface.begin() + long(surface.size() / 2), surface.end());
