@@ -83,8 +83,9 @@ TEST(RegionNoiseEstimate, FromTheQuietestRegionsAboveTheFloorOrMinusTheRatio)
           { region(0, 300, 1e-6, 1e-6), region(300, 6000, 1e-2, 1e-2), region(6300, 1, 0, 0, true) }, 60.0,
           20.0 * std::log10(1.05 * std::sqrt(1e-6) / std::sqrt(1e-2)) },
         { "nothing to measure", {}, 45.0, -45.0 },
-        // The loudest region has a silent channel: nothing to be relative to.
-        { "one channel silent", { region(0, 300, 1e-6, 0.0), region(300, 6000, 1e-2, 0.0) }, 60.0, -60.0 },
+        // A dead channel leaves the live one to be relative to.
+        { "one channel silent", { region(0, 300, 1e-6, 0.0), region(300, 6000, 1e-2, 0.0) }, 60.0,
+          20.0 * std::log10(1.05 * std::sqrt(1e-6 / 1e-2)) },
         // The -60 dB region lies below the 30 dB floor and is passed over; the
         // 0.5 s at -40 dB do not fill the budget, which is reached at the
         // loudest region, nothing to measure either.
