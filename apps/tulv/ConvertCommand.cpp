@@ -111,6 +111,7 @@ std::optional<int> readFileSettings(Arguments& args, const QString& kind, const 
         || !args.integer("bitrate", bitrate, 8, 320))
         return args.usageError();
     settings.bitrate = unsigned(bitrate);
+    settings.hasBitrate = args.has("bitrate");
     settings.hasEnd = args.has("end");
     if (settings.hasEnd && settings.end <= settings.start)
         return args.usageError(QStringLiteral("--end must lie after --start"));
@@ -208,6 +209,11 @@ int convertFile(const ConvertSettings& settings, const QString& in, const QStrin
         if (out == QLatin1String("-") && containerName(kind) == QLatin1String("WAV"))
             why += QStringLiteral(" (a WAV header needs a seekable file: redirect to a file, or use --to flac)");
         printError(QStringLiteral("cannot write '%1': %2").arg(out, why));
+        return ExitFailed;
+    }
+    if (!checkEncoding(out, *writer, settings.bitrate, settings.hasBitrate)) {
+        writer->cancel();
+        writer->close();
         return ExitFailed;
     }
 
