@@ -20,7 +20,7 @@
 struct ConvertSettings {
     double start = 0.0, end = 0.0, gain = 0.0, limitDb = 0.0;
     bool hasEnd = false, hasLimit = false, hasFormat = false, quiet = false, dither = true, strict = false;
-    bool hasBitrate = false;
+    bool hasBitrate = false; // --bitrate given: a rate the encoder lacks is refused, not replaced
     SoundTools::SoundFormat format = SoundTools::Int16;
     unsigned int bitrate = 192;
     QStringList tags;

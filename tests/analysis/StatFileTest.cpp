@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QTemporaryDir>
 
@@ -116,6 +117,9 @@ TEST(SoundStatReferenceMatch, ShapedNoiseFindsItsReferenceAndTheCorrectionReache
     }
     // Levels or frequencies that do not make a filter make none.
     EXPECT_FALSE(catalog.getReferenceList()[0].buildCorrectionFilter({ -1.0, -2.0 }, true));
+    EXPECT_EQ(all[0].getFrequencyDescriptors(22050).join(' '),
+              "[0,250] [250,500] [500,1000] [1000,2000] [2000,3000] [3000,4000] [4000,6000] [6000,8000] "
+              "[8000,10000] [10000,22050]");
     otherBands.setFrequencies({ 250, 500, 1000, 2000, 3000, 4000, 6000, 10000, 8000 });
     EXPECT_FALSE(otherBands.buildCorrectionFilter(std::vector<double>(10, -1.0), true));
 }
@@ -131,11 +135,11 @@ TEST(SoundStatFileDisk, FilesAndCatalogsRoundTripAndDamagedOnesAreRefusedUntouch
     const std::vector<double> freqs = SoundStatReference::getDefaultFrequencies(), flat(10, 0.0);
     // A file keeps its bands, spectrum and detector; saved as a sound's name
     // it goes beside the sound, never over it.
-    for (const auto& [name, saved, fft] :
-         { std::tuple { "take.wav", "take.ssf", 0u }, { "spectrum", "spectrum.ssf", 4096u } }) {
+    for (const auto& [name, saved, fft, rate] :
+         { std::tuple { "take.wav", "take.ssf", 0u, kRate }, { "spectrum", "spectrum.ssf", 4096u, 48000u } }) {
         SCOPED_TRACE(name);
         SoundStatFile file;
-        VectorReader reader(shapedNoise(freqs, flat), kRate);
+        VectorReader reader(shapedNoise(freqs, flat), rate);
         AlgoRef<RMSStepDetector> detector(new RMSStepDetector(-40.0, 0.2, 1.0, RMSStepDetector::PassThrough));
         ASSERT_EQ(file.measure(reader, freqs, fft, detector.get()), SoundTools::Ok);
         ASSERT_TRUE(file.writeJSonFile(path(name)));
@@ -143,8 +147,16 @@ TEST(SoundStatFileDisk, FilesAndCatalogsRoundTripAndDamagedOnesAreRefusedUntouch
         SoundStatFile back;
         ASSERT_TRUE(back.readJSonFile(path(saved)));
         EXPECT_EQ(back.getRelativeLevels(), file.getRelativeLevels());
+        EXPECT_EQ(back.getSampleRate(), rate);
         ASSERT_TRUE(back.getStepDetector());
         EXPECT_EQ(back.getStepDetector()->getRegions().size(), detector->getRegions().size());
+        // A stopped run leaves what the file held.
+        const auto stopAtOnce = [](SoundAlgo& graph, SoundReader& in) {
+            QObject::connect(&graph, &SoundAlgo::notifyInProgress, [&graph] { graph.pleaseStop(); });
+            return graph.processAll(in, nullptr);
+        };
+        reader.rewind();
+        EXPECT_EQ(back.measure(reader, { 1000.0 }, fft, nullptr, stopAtOnce), SoundTools::Stopped);
         ASSERT_TRUE(back.writeJSonFile(path("again")));
         EXPECT_EQ(bytes(path("again.ssf")), bytes(path(saved)));
     }
@@ -226,6 +238,11 @@ TEST(SoundStatFileDisk, FilesAndCatalogsRoundTripAndDamagedOnesAreRefusedUntouch
     EXPECT_TRUE(SoundStatReferenceCatalog().writeJSonFile(path("refs.txt")));
     EXPECT_FALSE(QFile::exists(path("refs.json")));
     EXPECT_EQ(bytes(path("refs.txt")), "notes");
+    // A link stays a link: the emptied catalog is written through it.
+    ASSERT_TRUE(QFile::link(path("refs.bin"), path("linked.json")));
+    EXPECT_TRUE(SoundStatReferenceCatalog().writeJSonFile(path("linked.json")));
+    EXPECT_TRUE(QFileInfo(path("linked.json")).isSymLink());
+    EXPECT_TRUE(bytes(path("refs.bin")).startsWith("["));
     EXPECT_FALSE(take.writeJSonFile(path("no/such/dir/take")));
     EXPECT_TRUE(SoundDebuggableClass::getError().contains(path("no/such/dir/take.ssf")));
 }

@@ -203,7 +203,7 @@ std::vector<double> SoundStatFile::getRelativeLevels() const
 }
 
 SoundTools::Status SoundStatFile::measure(SoundReader& reader, const std::vector<double>& frequencies,
-                                          unsigned int fftSize, SoundAlgo* before)
+                                          unsigned int fftSize, SoundAlgo* before, const Runner& run)
 {
     auto* graph = new SoundAlgoComposite(QStringLiteral("Band statistics"));
     if (before) {
@@ -222,7 +222,7 @@ SoundTools::Status SoundStatFile::measure(SoundReader& reader, const std::vector
         spectrum->addRef();
         graph->pushAlgo(spectrum);
     }
-    const SoundTools::Status status = graph->processAll(reader, nullptr);
+    const SoundTools::Status status = run ? run(*graph, reader) : graph->processAll(reader, nullptr);
     if (status == SoundTools::Ok) {
         if (spectrum)
             setStats(frequencies, spectrum, true);

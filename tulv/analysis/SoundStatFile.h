@@ -6,6 +6,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <vector>
 
 class RMSStepDetector;
@@ -66,18 +67,24 @@ public:
     // others negative).
     std::vector<double> getRelativeLevels() const;
 
+    // Runs the measuring graph over the reader: processAll(reader, null) by
+    // default; a host passes its own to report progress or stop the run
+    // (SoundAlgo::pleaseStop) and answers the run's status.
+    using Runner = std::function<SoundTools::Status(SoundAlgo& graph, SoundReader& reader)>;
+
     // Measures the bands of the sound `reader` gives, from its position to
     // its end, replacing the statistics: through a tree of fourth-order
     // crossovers with a SoundAlgoStats per band when `fftSize` is 0,
     // otherwise through Hann-windowed, half-overlapped FFTs of `fftSize`
-    // points (a power of two). `before`, when not null, runs first in the
-    // same pass and must pass the sound on unchanged (a step detector in its
+    // points (a power of two), which read band levels more exactly and run
+    // several times faster. `before`, when not null, runs first in the same
+    // pass and must pass the sound on unchanged (a step detector in its
     // PassThrough mode, a loudness meter); the caller keeps its reference,
     // and a detector is kept by the file. Error, with
     // SoundDebuggableClass::getError saying why, when the run fails;
-    // Stopped when it was asked to stop.
+    // Stopped when it was stopped. Only a complete run replaces anything.
     SoundTools::Status measure(SoundReader& reader, const std::vector<double>& frequencies, unsigned int fftSize = 0,
-                               SoundAlgo* before = nullptr);
+                               SoundAlgo* before = nullptr, const Runner& run = Runner());
 
     // Saves under getFileName(name), replacing an existing file only once the
     // new one is complete. False, with SoundDebuggableClass::getError naming

@@ -11,8 +11,8 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
-#include <valarray>
 #include <memory>
+#include <valarray>
 
 namespace {
 
@@ -23,6 +23,8 @@ const double kDefaultLevels[] = { 0.0, -3.72, -4.37, -6.39, -10.95, -13.74, -14.
 // cuts there make a sound seem quieter, so the output gain gives some back.
 const double kPresenceCentre = 2800.0; // Hz
 const double kPresenceWidth = 3.5; // octaves
+// A section that changes its band by less than this costs time and does nothing.
+const double kInaudibleDb = 0.01;
 
 // Band frequencies read back from a file or a catalog are the numbers that
 // were saved; this only absorbs the rounding of a text round trip.
@@ -269,7 +271,8 @@ SoundAlgoFilter* SoundStatReference::buildCorrectionFilter(const std::vector<dou
         return filter;
     Correction correction(mFrequencies, double(sampleRate));
     for (const std::shared_ptr<SoundTools::BiquadEqBuilder>& section : correction.fit(levels))
-        filter->pushFilter(section);
+        if (std::abs(section->gain()) >= kInaudibleDb)
+            filter->pushFilter(section);
     return filter;
 }
 
