@@ -31,7 +31,7 @@ bool libraryRun(SoundAlgo* algo, const QString& in, const QString& out)
         ok = algo->processAll(*reader, writer.get()) != SoundTools::Error;
         writer->close();
     }
-    releaseAlgo(algo);
+    algo->release();
     return ok;
 }
 
@@ -40,7 +40,7 @@ size_t firCentre(double f1, double f2)
 {
     auto* filter = new SoundAlgoEqFIR(SoundTools::BandStop, f1, f2);
     const size_t centre = (filter->getLength(44100) - 1) / 2;
-    releaseAlgo(filter);
+    filter->release();
     return centre;
 }
 
