@@ -96,11 +96,6 @@ double maxDeviation(const std::vector<double>& a, const std::vector<double>& b, 
     return worst;
 }
 
-__attribute__((noinline)) void releaseAlgo(SoundRefCounted* algo)
-{
-    algo->release();
-}
-
 bool writeFile(const QString& path, const QByteArray& bytes)
 {
     QFile file(path);
