@@ -145,7 +145,8 @@ TEST(FirDesign, ValidBandsMetWithEqualRipple)
 TEST(FirDesign, ImpossibleBandsFailWithAReason)
 {
     for (auto params : { std::make_tuple(LowPass, 0.0, 0.0), std::make_tuple(HighPass, -5.0, 0.0),
-                         std::make_tuple(BandPass, 4000.0, 1000.0), std::make_tuple(HighPass, 0.01, 0.0) }) {
+                         std::make_tuple(BandPass, 4000.0, 1000.0), std::make_tuple(HighPass, 0.01, 0.0),
+                         std::make_tuple(BandPass, 300.0, 3000.0) }) { // the last: an exchange gone astray
         FirPtr fir = makeFir(std::get<0>(params), std::get<1>(params), std::get<2>(params));
         GeneratorReader reader(100, 44100);
         CapturingWriter writer;

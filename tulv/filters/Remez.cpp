@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 namespace SoundTools {
 
@@ -152,7 +151,7 @@ bool search(int r, const Grid& grid, const std::vector<double>& E, std::vector<i
 
 } // namespace
 
-bool remez(unsigned int taps, const std::vector<RemezBand>& bands, std::vector<double>& h)
+bool remez(unsigned int taps, const std::vector<RemezBand>& bands, std::vector<double>& h, double maxError)
 {
     h.clear();
     if (taps == 0 || bands.empty())
@@ -210,9 +209,15 @@ bool remez(unsigned int taps, const std::vector<RemezBand>& bands, std::vector<d
         if (hi == 0.0)
             converged = true;
     }
-    if (!converged)
-        std::fputs("Reached maximum iteration count.\nResults may be bad.\n", stderr);
     A.fit(r, ext, grid);
+    if (!converged) {
+        // Per grid point, as one iteration: gridSize × (r + 1) terms.
+        double worst = 0.0;
+        for (int i = 0; i < gridSize; ++i)
+            worst = std::max(worst, std::fabs(grid.weight[size_t(i)] * (grid.desired[size_t(i)] - A.at(grid.freq[size_t(i)]))));
+        if (!(worst <= maxError))
+            return false;
+    }
 
     // Sample the amplitude response at L frequencies and return to taps.
     std::vector<double> amplitude(size_t(L / 2) + 1);

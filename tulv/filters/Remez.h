@@ -1,6 +1,7 @@
 #ifndef TULV_FILTERS_REMEZ_H
 #define TULV_FILTERS_REMEZ_H
 
+#include <limits>
 #include <vector>
 
 namespace SoundTools {
@@ -19,10 +20,11 @@ struct RemezBand {
 // weighted error over the bands. Bands must be ascending, inside [0, 0.5],
 // of non-negative width and not overlapping; an even `taps` cannot ask for
 // anything but 0 at half the sample rate. Returns false (and leaves
-// `h` empty) when the bands cannot be designed; a design that does
-// not converge within the iteration limit is reported on standard error and
-// still returned.
-bool remez(unsigned int taps, const std::vector<RemezBand>& bands, std::vector<double>& h);
+// `h` empty) when the bands cannot be designed, or when the exchange does
+// not converge within the iteration limit and leaves a weighted error above
+// `maxError` somewhere on the bands (long designs can go astray numerically).
+bool remez(unsigned int taps, const std::vector<RemezBand>& bands, std::vector<double>& h,
+           double maxError = std::numeric_limits<double>::infinity());
 
 } // namespace SoundTools
 
