@@ -5,10 +5,12 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QTextStream>
 
 #include <cstdio>
 #include <iostream>
+#include <memory>
 
 namespace {
 
@@ -16,11 +18,26 @@ const Command kCommands[] = {
     { "info", "show the format, length, tags and cover of sound files", runInfo },
     { "convert", "convert a sound file to another format, with gain, range and tags", runConvert },
     { "split", "split a recorded side into one file per track", runSplit },
+    { "analyze", "measure loudness (LUFS, true peak) and band levels, and plot them", runAnalyze },
     { "play", "play sound files through the equaliser, with presets, bass boost and levels", runPlay },
     { "demo", "split a built-in synthetic record side and compare with the truth", runDemo },
 };
 
 bool sVerbose = false;
+
+// Only a PNG plot draws text, and text needs the font database of a
+// QGuiApplication; every other run keeps to the plain core application.
+bool drawsPng(int argc, char** argv)
+{
+    bool analyze = false;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray argument(argv[i]);
+        analyze = analyze || argument == "analyze";
+        if (analyze && argument.toLower().endsWith(".png"))
+            return true;
+    }
+    return false;
+}
 
 void printUsage(FILE* to)
 {
@@ -74,8 +91,16 @@ QString libraryReason(const QString& before, const QString& fallback)
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
     qInstallMessageHandler(messageHandler);
+    std::unique_ptr<QCoreApplication> app;
+    if (drawsPng(argc, argv)) {
+        // Drawn into an image, never shown: no display is needed or used.
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
     interrupt::install();
     // Library reports go where the tool's own messages go, never into a table on stdout.
     SoundDebuggableClass::setOStream(&std::cerr);
