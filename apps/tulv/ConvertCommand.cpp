@@ -3,6 +3,7 @@
 #include "ConvertChecks.h"
 #include "Formats.h"
 #include "Interrupt.h"
+#include "Loudness.h"
 #include "OpenInput.h"
 #include "Pass.h"
 #include "SplitJob.h"
@@ -48,6 +49,8 @@ channels, the first two are kept (with a warning).
                               "(REPLAYGAIN_TRACK_GAIN, ...). Repeat a KEY for several\n"
                               "values; an empty VALUE removes it; cover= removes the cover", true },
         { "cover", "FILE", "set the front cover from an image file" },
+        { "replaygain", nullptr, "measure OUT's loudness (EBU R 128) and tag it with its\n"
+                                 "ReplayGain 2.0 track gain and peak (reference -18 LUFS)" },
         { "no-dither", nullptr, "round to 16 or 8 bits without the triangular dither added\n"
                                "by default when IN has more resolution" },
         { "strict", nullptr, "refuse a truncated IN instead of converting the frames\n"
@@ -79,6 +82,7 @@ namespace {
 struct ConvertSettings {
     double start = 0.0, end = 0.0, gain = 0.0, limitDb = 0.0;
     bool hasEnd = false, hasLimit = false, hasFormat = false, quiet = false, dither = true, strict = false;
+    bool replayGain = false;
     SoundTools::SoundFormat format = SoundTools::Int16;
     unsigned int bitrate = kDefaultBitrate;
     QStringList tags;
@@ -158,6 +162,15 @@ int convertFile(const ConvertSettings& settings, const QString& in, const QStrin
     writer->setRange(int(firstFrame), int(lastFrame));
 
     AlgoRef<SoundAlgo> algo(buildOutputStage(settings.gain, settings.hasLimit, settings.limitDb));
+    // The meter comes last: the tags describe what OUT holds.
+    SoundAlgoLoudness* meter = nullptr;
+    if (settings.replayGain) {
+        auto* chain = new SoundAlgoComposite();
+        chain->pushAlgo(algo.release());
+        meter = new SoundAlgoLoudness(channels);
+        chain->pushAlgo(meter);
+        algo.reset(chain);
+    }
     SoundBuffer::setDefaultSize(SoundWriter::kFileJobBlockSize);
     before = SoundDebuggableClass::getError();
     const PassResult result = runPass(QStringLiteral("converting"), *algo, *reader, writer.get(), frames, settings.quiet);
@@ -165,6 +178,10 @@ int convertFile(const ConvertSettings& settings, const QString& in, const QStrin
         result != PassResult::Done || reportConversion(in, out, *reader, missingAtOpen, *writer, settings.strict);
     if (result != PassResult::Done || !reported)
         writer->cancel();
+    else if (meter && setReplayGain(tags, "TRACK", meter->getIntegratedLoudness(), meter->getTruePeak()))
+        writer->setTags(tags);
+    else if (meter)
+        printWarning(QStringLiteral("'%1' is silent: no ReplayGain tags").arg(out));
     writer->close();
     if (!reported)
         return ExitFailed;
@@ -174,6 +191,14 @@ int convertFile(const ConvertSettings& settings, const QString& in, const QStrin
     }
     if (result == PassResult::Failed || writer->hasFailed()) {
         printError(QStringLiteral("cannot write '%1': %2").arg(out, libraryReason(before, QStringLiteral("writing failed"))));
+        return ExitFailed;
+    }
+    // A lossy encoder changes the loudness (its low pass alone takes up to a
+    // dB off bright sound): the tags must describe what a player decodes, so
+    // the file is measured again once it is complete.
+    const bool lossy = isMp3(kind) || containerName(kind).startsWith(QLatin1String("Ogg"));
+    if (meter && lossy && QFileInfo(out).isFile() && !tagReplayGain({ out }, false, true, reason)) {
+        printError(reason);
         return ExitFailed;
     }
     return ExitOk;
@@ -307,6 +332,7 @@ int runConvert(const QStringList& arguments)
         return args.usageError(problem);
     settings.dither = !args.has("no-dither");
     settings.strict = args.has("strict");
+    settings.replayGain = args.has("replaygain");
     settings.tags = args.values("tag");
     settings.quiet = args.has("quiet");
 

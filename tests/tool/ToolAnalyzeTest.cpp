@@ -96,3 +96,43 @@ TEST(ToolAnalyze, UnreadableFilesAreNamedAndTheOthersMeasured)
     ASSERT_EQ(lines.size(), 1);
     EXPECT_EQ(QJsonDocument::fromJson(lines[0].toUtf8()).object().value("file").toString(), good);
 }
+
+TEST(ToolAnalyze, ReplayGainTagsAndLufsTargetsAgreeWithFfmpeg)
+{
+    QTemporaryDir dir;
+    // Three tracks 20 dB apart in loudness, between gaps of faint hiss.
+    const QString side = dir.filePath("side.wav");
+    ASSERT_TRUE(runPeer("sox", { "-n", "-r", "44100", "-c", "2", "-b", "16", side, "synth", "12", "pinknoise", "vol", "0.3",
+                                 ":", "synth", "2", "whitenoise", "vol", "0.0005", ":", "synth", "10", "sine", "440", "vol",
+                                 "0.1", ":", "synth", "2", "whitenoise", "vol", "0.0005", ":", "synth", "15", "pinknoise",
+                                 "vol", "0.03" }));
+    for (const char* out : { "whole.flac", "whole.mp3" })
+        ASSERT_EQ(tulv({ "convert", side, dir.filePath(out), "--replaygain", "-q" }).exitCode, 0) << out;
+    const ToolRun split = tulv({ "split", side, dir.filePath("t.flac"), "--even-loudness", "--target", "-16LUFS",
+                                 "--replaygain", "-q" });
+    ASSERT_EQ(split.exitCode, 0) << split.err.toStdString();
+    QStringList tracks = filesIn(dir.path(), "0*-t.flac");
+    ASSERT_EQ(tracks.size(), 3);
+    for (QString& track : tracks)
+        track = dir.filePath(track);
+
+    QString albumGain;
+    for (const QString& file : QStringList{ dir.filePath("whole.flac"), dir.filePath("whole.mp3") } + tracks) {
+        SCOPED_TRACE(file.toStdString());
+        QString tags;
+        ASSERT_TRUE(runPeer("ffprobe", { "-loglevel", "error", "-show_entries", "format_tags", "-of", "default=nw=1", file }, &tags));
+        auto tag = [&tags](const char* key) {
+            const int at = tags.indexOf(QStringLiteral("TAG:%1=").arg(key), 0, Qt::CaseInsensitive);
+            return at < 0 ? QString() : tags.mid(at).section('=', 1).section('\n', 0, 0);
+        };
+        const double lufs = ffmpegLufs(file);
+        EXPECT_NEAR(tag("REPLAYGAIN_TRACK_GAIN").remove(" dB").toDouble(), -18.0 - lufs, 0.1) << tags.toStdString();
+        EXPECT_GT(tag("REPLAYGAIN_TRACK_PEAK").toDouble(), 0.0);
+        if (!file.endsWith("-t.flac"))
+            continue;
+        EXPECT_NEAR(lufs, -16.0, 0.5);
+        EXPECT_FALSE(tag("REPLAYGAIN_ALBUM_GAIN").isEmpty());
+        EXPECT_TRUE(albumGain.isEmpty() || albumGain == tag("REPLAYGAIN_ALBUM_GAIN")) << "one album gain for all";
+        albumGain = tag("REPLAYGAIN_ALBUM_GAIN");
+    }
+}
