@@ -151,12 +151,30 @@ bool reportConversion(const QString& in, const QString& out, const SoundReader& 
                          .arg(writer.getNonFiniteSamples())
                          .arg(timeText(writer.getFirstNonFiniteFrame() / rate)));
     }
-    if (const auto* mp3 = dynamic_cast<const SoundWriterMp3*>(&writer)) {
-        if (mp3->getOutputSampleRate() && mp3->getOutputSampleRate() != mp3->getSampleRate())
-            printWarning(QStringLiteral("the MP3 encoder resampled '%1' from %2 Hz to %3 Hz")
-                             .arg(out)
-                             .arg(mp3->getSampleRate())
-                             .arg(mp3->getOutputSampleRate()));
+    return true;
+}
+
+bool checkEncoding(const QString& out, const SoundWriter& writer, unsigned int bitrate, bool bitrateGiven)
+{
+    const auto* mp3 = dynamic_cast<const SoundWriterMp3*>(&writer);
+    if (!mp3)
+        return true;
+    const unsigned int rate = mp3->getOutputSampleRate();
+    if (rate && rate != mp3->getSampleRate())
+        printWarning(QStringLiteral("the MP3 encoder resamples '%1' from %2 Hz to %3 Hz")
+                         .arg(out)
+                         .arg(mp3->getSampleRate())
+                         .arg(rate));
+    const unsigned int written = mp3->getOutputBitRate();
+    if (written == 0 || written == bitrate)
+        return true;
+    // The lower sample rates have fewer bit rates: the encoder would quietly
+    // take its nearest, which is not what an explicit --bitrate asked for.
+    const QString what = QStringLiteral("MP3 at %1 Hz has no bit rate of %2 kbit/s").arg(rate).arg(bitrate);
+    if (bitrateGiven) {
+        printError(QStringLiteral("cannot write '%1': %2 (the nearest is %3)").arg(out, what).arg(written));
+        return false;
     }
+    printWarning(QStringLiteral("%1; '%2' is written at %3 kbit/s").arg(what, out).arg(written));
     return true;
 }

@@ -33,6 +33,10 @@ bool checkTruncation(const QString& in, const SoundReader& reader, bool strict);
 // After the pass: frames that went missing while IN was read (false with
 // `strict`: the output must then be discarded), and what OUT's writer
 // counted (clipped and non-finite samples) and its encoder changed.
+// Says what the MP3 encoder makes of the settings, known once the writer is
+// open: a resampled rate, a bit rate that the output's sample rate lacks
+// (refused when --bitrate asked for it). False: do not write.
+bool checkEncoding(const QString& out, const SoundWriter& writer, unsigned int bitrate, bool bitrateGiven);
 bool reportConversion(const QString& in, const QString& out, const SoundReader& reader, long long missingAtOpen,
                       const SoundWriter& writer, bool strict);
 

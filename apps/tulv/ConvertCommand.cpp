@@ -82,7 +82,7 @@ namespace {
 struct ConvertSettings {
     double start = 0.0, end = 0.0, gain = 0.0, limitDb = 0.0;
     bool hasEnd = false, hasLimit = false, hasFormat = false, quiet = false, dither = true, strict = false;
-    bool replayGain = false;
+    bool hasBitrate = false, replayGain = false;
     SoundTools::SoundFormat format = SoundTools::Int16;
     unsigned int bitrate = kDefaultBitrate;
     QStringList tags;
@@ -139,6 +139,11 @@ int convertFile(const ConvertSettings& settings, const QString& in, const QStrin
         if (out == QLatin1String("-") && containerName(kind) == QLatin1String("WAV"))
             why += QStringLiteral(" (a WAV header needs a seekable file: redirect to a file, or use --to flac)");
         printError(QStringLiteral("cannot write '%1': %2").arg(out, why));
+        return ExitFailed;
+    }
+    if (!checkEncoding(out, *writer, settings.bitrate, settings.hasBitrate)) {
+        writer->cancel();
+        writer->close();
         return ExitFailed;
     }
 
@@ -314,6 +319,7 @@ int runConvert(const QStringList& arguments)
         || !args.integer("bitrate", bitrate, 8, 320))
         return args.usageError();
     settings.bitrate = unsigned(bitrate);
+    settings.hasBitrate = args.has("bitrate");
     settings.hasEnd = args.has("end");
     settings.hasLimit = args.has("limit");
     if (settings.hasEnd && settings.end <= settings.start)

@@ -109,6 +109,10 @@ TEST(ToolErrors, EveryMistakeAndFailureHasItsMessageAndExitCode)
     fails({ "split", missing, out }, noSuchFile);
     fails({ "convert", corrupt, out }, QString("tulv: cannot open '%1': ").arg(corrupt));
     fails({ "info", notes }, QString("cannot open '%1': unknown file type '.txt'").arg(notes));
+    const QString low = dir.filePath("low.wav"), lowMp3 = dir.filePath("low.mp3");
+    ASSERT_TRUE(runPeer("sox", { tone, "-r", "22050", low }));
+    fails({ "convert", low, lowMp3, "--bitrate", "320" }, "MP3 at 22050 Hz has no bit rate of 320 kbit/s (the nearest is 160)");
+    QFile::remove(low); // what is left at the end is checked below
     fails({ "info", dir.path() }, QString("cannot open '%1': Is a directory").arg(dir.path()));
     fails({ "convert", tone, nowhere },
           QString("cannot write '%1': directory '%2' does not exist").arg(nowhere, QFileInfo(nowhere).path()));

@@ -50,6 +50,7 @@ struct Lame {
     void* set_write_id3tag_automatic;
     // Optional: only tells the rate the encoder chose.
     int (*get_out_samplerate)(lame_t);
+    int (*get_brate)(lame_t);
 };
 
 Lame sLame{};
@@ -101,6 +102,7 @@ bool resolveAll(QLibrary& library)
     ok &= resolve(library, sLame.id3tag_set_genre, "id3tag_set_genre");
     ok &= resolve(library, sLame.set_write_id3tag_automatic, "lame_set_write_id3tag_automatic");
     resolve(library, sLame.get_out_samplerate, "lame_get_out_samplerate");
+    resolve(library, sLame.get_brate, "lame_get_brate");
     return ok;
 }
 
@@ -248,6 +250,7 @@ SoundTools::Status SoundWriterMp3::open(QString fileName)
     }
     mOutputSampleRate = sLame.get_out_samplerate ? static_cast<unsigned int>(sLame.get_out_samplerate(mEncoder))
                                                  : mSampleRate;
+    mOutputBitRate = sLame.get_brate ? static_cast<unsigned int>(sLame.get_brate(mEncoder)) : 0;
     mFileName = fileName;
     mFailed = false;
     return SoundTools::Ok;

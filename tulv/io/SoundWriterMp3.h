@@ -38,6 +38,10 @@ public:
     // The rate the encoder writes, known after open: MP3 holds 8 kHz to
     // 48 kHz, and the encoder resamples anything else.
     unsigned int getOutputSampleRate() const { return mOutputSampleRate; }
+    // The bit rate the encoder writes in kbit/s, known after open: the rates
+    // of the lower sample rates stop at 160 (22.05 kHz) or 64 (11.025 kHz),
+    // and the encoder takes the nearest one it has. 0 when it cannot tell.
+    unsigned int getOutputBitRate() const { return mOutputBitRate; }
 
     SoundTools::Status open(QString fileName) override;
     // Flushes the encoder, completes the encoder's header frame (which lets
@@ -66,6 +70,7 @@ private:
     unsigned int mEncodedBufferSize = 0;
     unsigned int mChannels = 2; // samples per frame given to write
     unsigned int mOutputSampleRate = 0; // Hz
+    unsigned int mOutputBitRate = 0;    // kbit/s
     SoundIDTag mTags;
     QString mFileName;
     std::unique_ptr<SoundOutputFile> mOutput;
