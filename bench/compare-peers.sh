@@ -37,6 +37,13 @@ TOOL_CASES=(
   "tool wav->flac | in16.wav  | \"\$TULV\" convert \"\$IN\" \"\$OUT.flac\" -q | sox \"\$IN\" -b 16 \"\$OUT.flac\""
   "tool analyze   | in16.wav  | \"\$TULV\" analyze \"\$IN\" -q | ffmpeg -nostats -i \"\$IN\" -af ebur128=peak=true -f null -"
   "analyze+plot   | in16.wav  | \"\$TULV\" analyze \"\$IN\" -q --plot \"\$OUT.png\" | ffmpeg -nostats -i \"\$IN\" -af ebur128=peak=true -f null -"
+  "process 9 eq   | in16.wav  | \"\$TULV\" process \"\$IN\" \"\$OUT.wav\" -q $(for f in 60 120 250 500 1000 2000 4000 8000 15000; do printf 'eq %s 1.9 2 ' $f; done) | sox \"\$IN\" -b 16 \"\$OUT.wav\" $(for f in 60 120 250 500 1000 2000 4000 8000 15000; do printf 'equalizer %s 1.9o 2 ' $f; done)"
+)
+
+# Tool jobs SoX has no counterpart for, timed as multiples of real time:
+#   name | input file | tulv command
+REALTIME_CASES=(
+  "limit+gate+bassboost | in16.wav | \"\$TULV\" process \"\$IN\" \"\$OUT.wav\" -q limit 6 gate -50 bassboost 8"
 )
 export TULV="$BUILD/apps/tulv/tulv"
 
@@ -104,6 +111,14 @@ if [ -x "$TULV" ]; then
     read -r tulv_wall tulv_cpu <<<"$(time_best "$tulv_command")"
     awk -v n="$name" -v sw="$sox_wall" -v tw="$tulv_wall" -v sc="$sox_cpu" -v tc="$tulv_cpu" \
         'BEGIN{printf "%-15s %9.3fs %9.3fs %7.2fx   %9.3fs %9.3fs %7.2fx\n", n, sw, tw, sw/tw, sc, tc, sc/tc}'
+  done
+  for case in "${REALTIME_CASES[@]}"; do
+    IFS='|' read -r name input tulv_command <<<"$case"
+    name=$(xargs <<<"$name"); input=$(xargs <<<"$input")
+    export IN="$INPUTS/$input" OUT="$WORK/out"
+    read -r tulv_wall tulv_cpu <<<"$(time_best "$tulv_command")"
+    awk -v n="$name" -v s="$SECONDS_OF_SOUND" -v tw="$tulv_wall" -v tc="$tulv_cpu" \
+        'BEGIN{printf "%-22s %9.3fs wall (%.0fx real time)  %9.3fs cpu (%.0fx)\n", n, tw, s/tw, tc, s/tc}'
   done
 else
   echo "compare-peers: no tool at $TULV; its cases are left out" >&2

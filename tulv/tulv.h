@@ -68,6 +68,9 @@
 // Level statistics and catalogs
 #include "tulv/analysis/SoundAlgoLoudness.h"
 #include "tulv/analysis/SoundAlgoStats.h"
+#include "tulv/analysis/SoundStatFile.h"
+#include "tulv/analysis/SoundStatReference.h"
+#include "tulv/analysis/SoundStatReferenceCatalog.h"
 
 // Playback
 #include "tulv/playback/SoundAlgoDevice.h"

@@ -22,6 +22,7 @@ int runSplit(const QStringList& arguments);
 int runDemo(const QStringList& arguments);
 int runPlay(const QStringList& arguments);
 int runAnalyze(const QStringList& arguments);
+int runProcess(const QStringList& arguments);
 
 // Prints "tulv: <message>" on stderr: the one line a failure produces.
 void printError(const QString& message);

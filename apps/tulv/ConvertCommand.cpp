@@ -1,6 +1,7 @@
 #include "Arguments.h"
 #include "Commands.h"
 #include "ConvertChecks.h"
+#include "ConvertFile.h"
 #include "Formats.h"
 #include "Interrupt.h"
 #include "Loudness.h"
@@ -22,6 +23,24 @@
 
 namespace {
 
+const unsigned int kDefaultBitrate = 192;
+
+std::vector<OptionSpec> convertOptions()
+{
+    std::vector<OptionSpec> options = {
+        { "gain", "DB", "amplify by DB decibels (default 0: the samples unchanged)" },
+        { "limit", "DB", "put a look-ahead limiter with its ceiling at DB dBFS on the\n"
+                         "output, so that a gain cannot clip (e.g. --limit -0.3)" },
+        { "to", "EXT", "container of OUT whatever its name: wav, flac, ogg, mp3;\n"
+                       "needed when OUT is a directory (then IN may be several\n"
+                       "files, converted side by side, one per core) or a device;\n"
+                       "'-' (standard output) takes wav, the default, or flac" },
+    };
+    const std::vector<OptionSpec> file = fileOptions();
+    options.insert(options.begin(), file.begin(), file.end());
+    return options;
+}
+
 const CommandSpec kSpec = {
     "convert",
     R"(Usage: tulv convert IN OUT [OPTIONS]
@@ -33,34 +52,7 @@ extension is refused. Every tag and the front cover of IN are carried over
 unless overridden. A mono IN gives a mono OUT; of an IN with more than two
 channels, the first two are kept (with a warning).
 )",
-    {
-        { "format", "F", "sample format of OUT: int8, int16, int24, int32, float,\n"
-                         "double; refused when OUT's container cannot hold it\n"
-                         "(default: IN's own, or the nearest OUT holds)" },
-        { "bitrate", "KBPS", "MP3 bit rate in kbit/s: 8, 16, 24, 32, 40, 48, 56, 64,\n"
-                             "80, 96, 112, 128, 144, 160, 192, 224, 256 or 320 (default 192)" },
-        { "start", "S", "begin S seconds into IN (default 0)" },
-        { "end", "S", "stop S seconds into IN (default: the end)" },
-        { "gain", "DB", "amplify by DB decibels (default 0: the samples unchanged)" },
-        { "limit", "DB", "put a look-ahead limiter with its ceiling at DB dBFS on the\n"
-                         "output, so that a gain cannot clip (e.g. --limit -0.3)" },
-        { "tag", "KEY=VALUE", "set a tag: title, artist, album, year, track (3 or 3/12),\n"
-                              "disc, genre, comment, albumartist, or any other name\n"
-                              "(REPLAYGAIN_TRACK_GAIN, ...). Repeat a KEY for several\n"
-                              "values; an empty VALUE removes it; cover= removes the cover", true },
-        { "cover", "FILE", "set the front cover from an image file" },
-        { "replaygain", nullptr, "measure OUT's loudness (EBU R 128) and tag it with its\n"
-                                 "ReplayGain 2.0 track gain and peak (reference -18 LUFS)" },
-        { "no-dither", nullptr, "round to 16 or 8 bits without the triangular dither added\n"
-                               "by default when IN has more resolution" },
-        { "strict", nullptr, "refuse a truncated IN instead of converting the frames\n"
-                             "present" },
-        { "to", "EXT", "container of OUT whatever its name: wav, flac, ogg, mp3;\n"
-                       "needed when OUT is a directory (then IN may be several\n"
-                       "files, converted side by side, one per core) or a device;\n"
-                       "'-' (standard output) takes wav, the default, or flac" },
-        { "q,quiet", nullptr, "no progress report" },
-    },
+    convertOptions(),
     R"(OUT is written under a temporary name and renamed when complete: an error or
 Ctrl-C leaves no partial file, and OUT may even be IN itself. A device node or
 FIFO is written directly; a symbolic link is written through to its target.
@@ -72,32 +64,102 @@ frames missing from a truncated IN, a sample rate the MP3 encoder changed.
 )",
 };
 
-const unsigned int kDefaultBitrate = 192;
+// Convert's own stage: the gain and the optional limiter.
+class GainStage : public FileStage {
+public:
+    explicit GainStage(const ConvertSettings& settings)
+        : mSettings(settings)
+    {
+    }
+    SoundAlgo* build(QString&) override
+    {
+        return buildOutputStage(mSettings.gain, mSettings.hasLimit, mSettings.limitDb);
+    }
+
+private:
+    const ConvertSettings& mSettings;
+};
 
 } // namespace
 
-namespace {
+std::vector<OptionSpec> fileOptions()
+{
+    return {
+        { "format", "F", "sample format of OUT: int8, int16, int24, int32, float,\n"
+                         "double; refused when OUT's container cannot hold it\n"
+                         "(default: IN's own, or the nearest OUT holds)" },
+        { "bitrate", "KBPS", "MP3 bit rate in kbit/s: 8, 16, 24, 32, 40, 48, 56, 64,\n"
+                             "80, 96, 112, 128, 144, 160, 192, 224, 256 or 320 (default 192)" },
+        { "start", "S", "begin S seconds into IN (default 0)" },
+        { "end", "S", "stop S seconds into IN (default: the end)" },
+        { "tag", "KEY=VALUE", "set a tag: title, artist, album, year, track (3 or 3/12),\n"
+                              "disc, genre, comment, albumartist, or any other name\n"
+                              "(REPLAYGAIN_TRACK_GAIN, ...). Repeat a KEY for several\n"
+                              "values; an empty VALUE removes it; cover= removes the cover", true },
+        { "cover", "FILE", "set the front cover from an image file" },
+        { "replaygain", nullptr, "measure OUT's loudness (EBU R 128) and tag it with its\n"
+                                 "ReplayGain 2.0 track gain and peak (reference -18 LUFS)" },
+        { "no-dither", nullptr, "round to 16 or 8 bits without the triangular dither added\n"
+                               "by default when IN has more resolution" },
+        { "strict", nullptr, "refuse a truncated IN instead of converting the frames\n"
+                             "present" },
+        { "q,quiet", nullptr, "no progress report" },
+    };
+}
 
-// What every file of a conversion gets, checked once.
-struct ConvertSettings {
-    double start = 0.0, end = 0.0, gain = 0.0, limitDb = 0.0;
-    bool hasEnd = false, hasLimit = false, hasFormat = false, quiet = false, dither = true, strict = false;
-    bool hasBitrate = false, replayGain = false;
-    SoundTools::SoundFormat format = SoundTools::Int16;
-    unsigned int bitrate = kDefaultBitrate;
-    QStringList tags;
-    SoundIDTag cover; // coverData set: --cover was given
-};
+std::optional<int> readFileSettings(Arguments& args, const QString& kind, const QString& out, ConvertSettings& settings)
+{
+    int bitrate = int(kDefaultBitrate);
+    if (!args.number("start", settings.start, 0.0, 1e7) || !args.number("end", settings.end, 0.0, 1e7)
+        || !args.integer("bitrate", bitrate, 8, 320))
+        return args.usageError();
+    settings.bitrate = unsigned(bitrate);
+    settings.hasBitrate = args.has("bitrate");
+    settings.hasEnd = args.has("end");
+    if (settings.hasEnd && settings.end <= settings.start)
+        return args.usageError(QStringLiteral("--end must lie after --start"));
+    settings.hasFormat = args.has("format");
+    if (settings.hasFormat && !parseSampleFormat(args.value("format"), settings.format))
+        return args.usageError(QStringLiteral("unknown sample format '%1' (int8, int16, int24, int32, float, double)")
+                                   .arg(args.value("format")));
+    QString problem;
+    if (!checkOutputChoice(kind, settings.hasFormat ? &settings.format : nullptr,
+                           args.has("bitrate") ? &bitrate : nullptr, problem))
+        return args.usageError(kind == out ? problem : problem.replace(kind, out));
+    SoundIDTag overrides;
+    if (!applyTagOverrides(args.values("tag"), true, overrides, problem)
+        || (args.has("cover") && !loadCover(args.value("cover"), settings.cover, problem)))
+        return args.usageError(problem);
+    settings.dither = !args.has("no-dither");
+    settings.strict = args.has("strict");
+    settings.replayGain = args.has("replaygain");
+    settings.tags = args.values("tag");
+    settings.quiet = args.has("quiet");
+    return std::nullopt;
+}
 
-// Converts `in` to `out`; `kind` is a name whose extension picks the
-// container (OUT itself, but "x.flac" for standard output).
-int convertFile(const ConvertSettings& settings, const QString& in, const QString& out, const QString& kind)
+bool FileStage::prepare(SoundReader&, QString&)
+{
+    return true;
+}
+
+PassResult FileStage::analyse(SoundReader&, bool)
+{
+    return PassResult::Done;
+}
+
+int convertFile(const ConvertSettings& settings, const QString& in, const QString& out, const QString& kind,
+                FileStage& stage)
 {
     QString reason;
     std::unique_ptr<SoundReader> reader = openInput(in, reason);
     if (!reader) {
         printError(QStringLiteral("cannot open '%1': %2").arg(in, reason));
         return ExitFailed;
+    }
+    if (!stage.prepare(*reader, reason)) {
+        printError(reason);
+        return ExitUsage;
     }
     if (!checkTruncation(in, *reader, settings.strict))
         return ExitFailed;
@@ -125,12 +187,33 @@ int convertFile(const ConvertSettings& settings, const QString& in, const QStrin
         printError(QStringLiteral("cannot write '%1': %2").arg(out, reason));
         return ExitFailed;
     }
+    const PassResult analysis = stage.analyse(*reader, settings.quiet);
+    if (analysis != PassResult::Done) {
+        printError(analysis == PassResult::Interrupted ? QStringLiteral("interrupted; '%1' not written").arg(out)
+                                                       : QStringLiteral("cannot read '%1': %2").arg(in, libraryReason(QString(), QStringLiteral("reading failed"))));
+        return analysis == PassResult::Interrupted ? interrupt::exitCode() : ExitFailed;
+    }
+    AlgoRef<SoundAlgo> algo(stage.build(reason));
+    if (!algo) {
+        printError(reason);
+        return ExitFailed;
+    }
+    // The meter comes last: the tags describe what OUT holds.
+    SoundAlgoLoudness* meter = nullptr;
+    if (settings.replayGain) {
+        auto* chain = new SoundAlgoComposite();
+        chain->pushAlgo(algo.release());
+        meter = new SoundAlgoLoudness(channels);
+        chain->pushAlgo(meter);
+        algo.reset(chain);
+    }
+    reader->rewind();
     // The writer stages a regular file itself and writes a device, FIFO or
     // standard output directly.
     const unsigned int rate = reader->getSampleRate();
     std::unique_ptr<SoundWriter> writer(SoundWriter::getFromFilename(kind, rate, settings.bitrate, format, channels));
     if (writer) {
-        writer->setExpectedFrames(frames);
+        writer->setExpectedFrames(frames + stage.tailFrames());
         writer->setDither(settings.dither && needsDither(kind, reader->getInputFormat(), format));
     }
     QString before = SoundDebuggableClass::getError();
@@ -164,18 +247,8 @@ int convertFile(const ConvertSettings& settings, const QString& in, const QStrin
     writer->setTags(tags);
     // An algorithm that looks ahead is flushed with zero frames past the end
     // of the source; they are not part of the sound.
-    writer->setRange(int(firstFrame), int(lastFrame));
+    writer->setRange(int(firstFrame), int(lastFrame + stage.tailFrames()));
 
-    AlgoRef<SoundAlgo> algo(buildOutputStage(settings.gain, settings.hasLimit, settings.limitDb));
-    // The meter comes last: the tags describe what OUT holds.
-    SoundAlgoLoudness* meter = nullptr;
-    if (settings.replayGain) {
-        auto* chain = new SoundAlgoComposite();
-        chain->pushAlgo(algo.release());
-        meter = new SoundAlgoLoudness(channels);
-        chain->pushAlgo(meter);
-        algo.reset(chain);
-    }
     SoundBuffer::setDefaultSize(SoundWriter::kFileJobBlockSize);
     before = SoundDebuggableClass::getError();
     const PassResult result = runPass(QStringLiteral("converting"), *algo, *reader, writer.get(), frames, settings.quiet);
@@ -208,6 +281,8 @@ int convertFile(const ConvertSettings& settings, const QString& in, const QStrin
     }
     return ExitOk;
 }
+
+namespace {
 
 // Converts every input into `directory` as NAME.<to>, one file per core.
 // Each file runs in its own tulv process: a file that fails, or crashes a
@@ -313,36 +388,14 @@ int runConvert(const QStringList& arguments)
         return args.usageError(QStringLiteral("standard output takes WAV or FLAC (--to wav, --to flac)"));
 
     ConvertSettings settings;
-    int bitrate = int(kDefaultBitrate);
-    if (!args.number("start", settings.start, 0.0, 1e7) || !args.number("end", settings.end, 0.0, 1e7)
-        || !args.number("gain", settings.gain, -120.0, 60.0) || !args.number("limit", settings.limitDb, -60.0, 0.0)
-        || !args.integer("bitrate", bitrate, 8, 320))
+    if (!args.number("gain", settings.gain, -120.0, 60.0) || !args.number("limit", settings.limitDb, -60.0, 0.0))
         return args.usageError();
-    settings.bitrate = unsigned(bitrate);
-    settings.hasBitrate = args.has("bitrate");
-    settings.hasEnd = args.has("end");
     settings.hasLimit = args.has("limit");
-    if (settings.hasEnd && settings.end <= settings.start)
-        return args.usageError(QStringLiteral("--end must lie after --start"));
-    settings.hasFormat = args.has("format");
-    if (settings.hasFormat && !parseSampleFormat(args.value("format"), settings.format))
-        return args.usageError(QStringLiteral("unknown sample format '%1' (int8, int16, int24, int32, float, double)")
-                                   .arg(args.value("format")));
-    QString problem;
-    if (!checkOutputChoice(kind, settings.hasFormat ? &settings.format : nullptr,
-                           args.has("bitrate") ? &bitrate : nullptr, problem))
-        return args.usageError(to.isEmpty() ? problem : problem.replace(kind, out));
-    SoundIDTag overrides;
-    if (!applyTagOverrides(args.values("tag"), true, overrides, problem)
-        || (args.has("cover") && !loadCover(args.value("cover"), settings.cover, problem)))
-        return args.usageError(problem);
-    settings.dither = !args.has("no-dither");
-    settings.strict = args.has("strict");
-    settings.replayGain = args.has("replaygain");
-    settings.tags = args.values("tag");
-    settings.quiet = args.has("quiet");
+    if (const auto stop = readFileSettings(args, kind, to.isEmpty() ? kind : out, settings))
+        return *stop;
 
     if (toDirectory)
         return convertMany(positional, out, to, args.optionArguments({ "to", "quiet" }));
-    return convertFile(settings, positional.first(), out, kind);
+    GainStage stage(settings);
+    return convertFile(settings, positional.first(), out, kind, stage);
 }

@@ -1,5 +1,6 @@
 #include "Commands.h"
 #include "Interrupt.h"
+#include "Manual.h"
 
 #include <tulv/tulv.h>
 
@@ -9,6 +10,9 @@
 #include <QTextStream>
 
 #include <cstdio>
+#include <cstdlib>
+
+#include <unistd.h>
 #include <iostream>
 #include <memory>
 
@@ -17,6 +21,7 @@ namespace {
 const Command kCommands[] = {
     { "info", "show the format, length, tags and cover of sound files", runInfo },
     { "convert", "convert a sound file to another format, with gain, range and tags", runConvert },
+    { "process", "run a sound file through a chain of effects: equalisers, filters, dynamics", runProcess },
     { "split", "split a recorded side into one file per track", runSplit },
     { "analyze", "measure loudness (LUFS, true peak) and band levels, and plot them", runAnalyze },
     { "play", "play sound files through the equaliser, with presets, bass boost and levels", runPlay },
@@ -24,6 +29,9 @@ const Command kCommands[] = {
 };
 
 bool sVerbose = false;
+// While set, printOut collects here instead of writing: the man page and
+// the completion are made from the commands' own --help.
+QString* sCapture = nullptr;
 
 // Only a PNG plot draws text, and text needs the font database of a
 // QGuiApplication; every other run keeps to the plain core application.
@@ -39,9 +47,10 @@ bool drawsPng(int argc, char** argv)
     return false;
 }
 
-void printUsage(FILE* to)
+QString usageText()
 {
-    QTextStream out(to);
+    QString text;
+    QTextStream out(&text);
     out << "Usage: tulv [--verbose|--debug] COMMAND [ARGUMENTS...]\n"
            "       tulv --help | --version\n\n"
            "tulv reads, processes, splits and writes recorded sound.\n"
@@ -56,6 +65,26 @@ void printUsage(FILE* to)
            "  --debug     and its detailed dumps (the region lists of a split)\n"
            "\nExit status: 0 done, 1 the job failed, 2 usage error, 128+N stopped by signal N.\n"
            "Run 'tulv COMMAND --help' for the options of a command.\n";
+    out.flush();
+    return text;
+}
+
+void printUsage(FILE* to)
+{
+    std::fputs(qUtf8Printable(usageText()), to);
+}
+
+std::vector<CommandHelp> commandHelps()
+{
+    std::vector<CommandHelp> helps;
+    for (const Command& command : kCommands) {
+        QString help;
+        sCapture = &help;
+        command.run({ QStringLiteral("--help") });
+        sCapture = nullptr;
+        helps.push_back({ QLatin1String(command.name), QLatin1String(command.summary), help });
+    }
+    return helps;
 }
 
 // The library logs every error it records as a Qt warning. The tool reports
@@ -76,6 +105,10 @@ void printError(const QString& message)
 
 void printOut(const QString& text)
 {
+    if (sCapture) {
+        *sCapture += text;
+        return;
+    }
     std::fputs(qUtf8Printable(text), stdout);
     std::fflush(stdout);
 }
@@ -91,6 +124,16 @@ QString libraryReason(const QString& before, const QString& fallback)
 
 int main(int argc, char** argv)
 {
+    // Between blocks the OpenMP threads of parallel branches spin by default.
+    // On a machine shared with other jobs a spinning thread keeps the one it
+    // waits for off the processor, and a chain with parallel branches slows
+    // down twentyfold. The runtime reads its wait policy only when it is
+    // loaded, so the tool starts itself once more with the policy set,
+    // unless the user chose one.
+    if (!std::getenv("OMP_WAIT_POLICY")) {
+        ::setenv("OMP_WAIT_POLICY", "passive", 1);
+        ::execv("/proc/self/exe", argv);
+    }
     qInstallMessageHandler(messageHandler);
     std::unique_ptr<QCoreApplication> app;
     if (drawsPng(argc, argv)) {
@@ -110,7 +153,8 @@ int main(int argc, char** argv)
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
     parser.addOptions({ QCommandLineOption(QStringLiteral("verbose")), QCommandLineOption(QStringLiteral("debug")),
                         QCommandLineOption(QStringList{ QStringLiteral("h"), QStringLiteral("help") }),
-                        QCommandLineOption(QStringLiteral("version")) });
+                        QCommandLineOption(QStringLiteral("version")), QCommandLineOption(QStringLiteral("man")),
+                        QCommandLineOption(QStringLiteral("completion")) });
     if (!parser.parse(QCoreApplication::arguments())) {
         const QStringList unknown = parser.unknownOptionNames();
         printError(QStringLiteral("%1 (see 'tulv --help')")
@@ -125,6 +169,15 @@ int main(int argc, char** argv)
     QStringList arguments = parser.positionalArguments();
     if (parser.isSet(QStringLiteral("help")) || arguments.value(0) == QLatin1String("help")) {
         printUsage(stdout);
+        return ExitOk;
+    }
+    // Run by the build: the man page and the completion script.
+    if (parser.isSet(QStringLiteral("man"))) {
+        printOut(manualPage(usageText(), commandHelps(), QLatin1String(SoundTools::libraryVersion())));
+        return ExitOk;
+    }
+    if (parser.isSet(QStringLiteral("completion"))) {
+        printOut(bashCompletion(commandHelps()));
         return ExitOk;
     }
     if (parser.isSet(QStringLiteral("version"))) {
