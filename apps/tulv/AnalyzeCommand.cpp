@@ -43,6 +43,13 @@ A mono file is measured as mono.
         { "plot", "OUT", "draw the band levels and the level over time, with the\n"
                          "tracks a split would find, into OUT.svg or OUT.png; with\n"
                          "several files, OUT names the plot of each as NAME-OUT" },
+        { "ssf", "OUT", "save the band statistics (and, with --plot, the regions) as\n"
+                        "a statistics file OUT.ssf; with several files, NAME-OUT.ssf" },
+        { "catalog", "FILE", "compare the band levels with the references of the catalog\n"
+                             "FILE: the nearest one, and the correction (a cut per band,\n"
+                             "at most 12 dB) that would bring the sound to it" },
+        { "reference", "NAME", "compare with this reference of the catalog instead of the\n"
+                               "nearest" },
         { "q,quiet", nullptr, "no progress report" },
     },
     R"(A file that cannot be read, or is truncated, gives one error line; the others
@@ -118,7 +125,10 @@ struct AnalyzeSettings {
     bool json = false;
     bool quiet = false;
     QString plot;
-    bool plotPerFile = false;
+    QString ssf;
+    bool perFile = false; // several inputs: outputs are named after each
+    SoundStatReferenceCatalog catalog;
+    QString reference; // empty: the nearest
 };
 
 QJsonValue jsonDb(double db)
@@ -139,11 +149,13 @@ QString bandLabel(const std::vector<double>& bands, size_t b, double top)
     return QStringLiteral("[%1,%2]").arg(low, 0, 'f', 0).arg(high, 0, 'f', 0);
 }
 
-QString plotNameFor(const AnalyzeSettings& settings, const QString& in)
+const double kMaxCorrectionDb = 12.0; // a correction deeper than this would be repairing, not matching
+
+QString outputNameFor(const AnalyzeSettings& settings, const QString& name, const QString& in)
 {
-    if (!settings.plotPerFile)
-        return settings.plot;
-    const QFileInfo out(settings.plot);
+    if (!settings.perFile)
+        return name;
+    const QFileInfo out(name);
     return out.dir().filePath(QFileInfo(in).completeBaseName() + QLatin1Char('-') + out.fileName());
 }
 
@@ -243,6 +255,35 @@ int analyzeFile(const AnalyzeSettings& settings, const QString& in)
             relative[b] = absolute[b] - loudest;
     }
     const double top = rate / 2.0;
+    SoundStatFile statFile;
+    if (fft)
+        statFile.setStats(settings.bands, fft, true);
+    else
+        statFile.setStats(settings.bands, builder.getStatsVector(), true);
+    if (detector)
+        statFile.setStepDetector(detector, true);
+    SoundStatReference reference;
+    std::vector<double> correction;
+    QString referenceNote;
+    if (!settings.catalog.isEmpty()) {
+        reference = settings.reference.isEmpty() ? settings.catalog.getNearestReference(statFile)
+                                                 : settings.catalog.getReference(settings.reference);
+        correction = reference.isEmpty() ? std::vector<double>() : reference.getCorrectionLevels(statFile, kMaxCorrectionDb);
+        if (correction.empty())
+            referenceNote = reference.isEmpty() && settings.reference.isEmpty()
+                ? QStringLiteral("no reference of the catalog is measured on these bands")
+                : QStringLiteral("reference '%1' is measured on other bands").arg(reference.getName());
+    }
+    if (!settings.ssf.isEmpty()) {
+        const QString out = SoundStatFile::getFileName(outputNameFor(settings, settings.ssf, in));
+        QString why;
+        const QString was = SoundDebuggableClass::getError();
+        if (!checkOutput(out, in, false, why) || !statFile.writeJSonFile(out)) {
+            printError(QStringLiteral("cannot write '%1': %2").arg(out, why.isEmpty() ? libraryReason(was, QStringLiteral("writing failed")) : why));
+            return ExitFailed;
+        }
+        std::fprintf(stderr, "statistics of '%s' written to '%s'\n", qUtf8Printable(in), qUtf8Printable(out));
+    }
     const double fullRms = overall->getCount() ? overall->getFullRMS() : kSilenceDb;
 
     if (settings.json) {
@@ -266,6 +307,17 @@ int analyzeFile(const AnalyzeSettings& settings, const QString& in)
             bands.append(band);
         }
         object[QStringLiteral("bands")] = bands;
+        if (!settings.catalog.isEmpty()) {
+            QJsonObject match{ { QStringLiteral("name"), reference.getName() } };
+            QJsonArray levels, cuts;
+            for (double level : reference.getLevels())
+                levels.append(jsonDb(level));
+            for (double cut : correction)
+                cuts.append(jsonDb(cut));
+            match[QStringLiteral("levelsDb")] = levels;
+            match[QStringLiteral("correctionDb")] = cuts;
+            object[QStringLiteral("reference")] = correction.empty() ? QJsonValue(QJsonValue::Null) : QJsonValue(match);
+        }
         printOut(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) + QLatin1Char('\n'));
     } else {
         QString text = in + QLatin1Char('\n');
@@ -284,6 +336,14 @@ int analyzeFile(const AnalyzeSettings& settings, const QString& in)
             text += QStringLiteral("  %1 %2  %3\n")
                         .arg(bandLabel(settings.bands, b, top).leftJustified(21),
                              fft ? QString(9, QLatin1Char(' ')) : textDb(absolute[b], "dB"), textDb(relative[b], "dB"));
+        if (!correction.empty()) {
+            text += QStringLiteral("  reference '%1', correction per band (dB):").arg(reference.getName());
+            for (double cut : correction)
+                text += QStringLiteral(" %1").arg(cut, 0, 'f', 1);
+            text += QLatin1Char('\n');
+        } else if (!referenceNote.isEmpty()) {
+            text += QStringLiteral("  %1\n").arg(referenceNote);
+        }
         printOut(text);
     }
 
@@ -297,6 +357,11 @@ int analyzeFile(const AnalyzeSettings& settings, const QString& in)
         for (size_t b = 0; b < bandCount; ++b)
             plot.bandLabels << bandLabel(settings.bands, b, top);
         plot.bandLevels = relative;
+        if (!correction.empty()) {
+            plot.referenceName = reference.getName();
+            plot.referenceLevels = reference.getLevels();
+            plot.correctionLevels = correction;
+        }
         plot.levels = trace->levelsDb();
         plot.sliceSeconds = trace->sliceSeconds();
         SoundTrackFinder finder;
@@ -309,7 +374,7 @@ int analyzeFile(const AnalyzeSettings& settings, const QString& in)
                 plot.regions.push_back({ double(region.begin) / rate, double(region.begin + region.length) / rate,
                                          meanSquare <= 1e-20 ? kSilenceDb : 10.0 * std::log10(meanSquare) });
             }
-        const QString out = plotNameFor(settings, in);
+        const QString out = outputNameFor(settings, settings.plot, in);
         QString why;
         if (!checkOutput(out, in, false, why) || !writeAnalysisPlot(plot, out, why)) {
             printError(QStringLiteral("cannot write '%1': %2").arg(out, why));
@@ -359,7 +424,26 @@ int runAnalyze(const QStringList& arguments)
     settings.plot = args.value("plot");
     if (args.has("plot") && !plotIsSvg(settings.plot) && !plotIsPng(settings.plot))
         return args.usageError(QStringLiteral("--plot writes .svg or .png files, not '%1'").arg(settings.plot));
-    settings.plotPerFile = args.positional().size() > 1;
+    settings.perFile = args.positional().size() > 1;
+    settings.ssf = args.value("ssf");
+    settings.reference = args.value("reference");
+    if (args.has("reference") && !args.has("catalog"))
+        return args.usageError(QStringLiteral("--reference needs --catalog"));
+    if (args.has("catalog")) {
+        const QString catalog = args.value("catalog");
+        const QString before = SoundDebuggableClass::getError();
+        if (!settings.catalog.readJSonFile(catalog)) {
+            printError(QStringLiteral("cannot read catalog '%1': %2")
+                           .arg(catalog, QFileInfo::exists(catalog) ? libraryReason(before, QStringLiteral("not a catalog"))
+                                                                    : QStringLiteral("No such file or directory")));
+            return ExitFailed;
+        }
+        if (!settings.reference.isEmpty() && settings.catalog.getReference(settings.reference).isEmpty()) {
+            printError(QStringLiteral("catalog '%1' has no reference '%2' (it has: %3)")
+                           .arg(catalog, settings.reference, settings.catalog.getNameList().join(QStringLiteral(", "))));
+            return ExitFailed;
+        }
+    }
 
     int status = ExitOk;
     for (const QString& in : args.positional()) {

@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 using namespace tooltest;
@@ -86,15 +88,36 @@ TEST(ToolAnalyze, UnreadableFilesAreNamedAndTheOthersMeasured)
     ASSERT_TRUE(writeFile(cut, whole.read(whole.size() / 2)));
     ASSERT_TRUE(writeFile(text, "not a sound\n"));
     const QString missing = dir.filePath("missing.flac");
-    const ToolRun run = tulv({ "analyze", "--json", "-q", missing, text, good, cut });
+    SoundStatReference flat;
+    flat.initDefault("flat");
+    flat.setLevels(std::vector<double>(10, 0.0));
+    SoundStatReferenceCatalog catalog;
+    catalog.addReference(flat);
+    ASSERT_TRUE(catalog.writeJSonFile(dir.filePath("catalog.json")));
+    const ToolRun run = tulv({ "analyze", "--json", "-q", missing, text, good, cut, "--ssf", dir.filePath("bands.ssf"),
+                               "--catalog", dir.filePath("catalog.json") });
     EXPECT_EQ(run.exitCode, 1);
-    const QStringList errors = run.err.trimmed().split('\n');
+    const QStringList errors = run.err.trimmed().split('\n').filter(QRegularExpression("^tulv: "));
     ASSERT_EQ(errors.size(), 3) << run.err.toStdString();
     for (int i = 0; i < 3; ++i)
         EXPECT_TRUE(errors[i].contains(QStringList{ missing, text, cut }[i])) << errors[i].toStdString();
     const QStringList lines = run.out.trimmed().split('\n');
     ASSERT_EQ(lines.size(), 1);
-    EXPECT_EQ(QJsonDocument::fromJson(lines[0].toUtf8()).object().value("file").toString(), good);
+    const QJsonObject figures = QJsonDocument::fromJson(lines[0].toUtf8()).object();
+    EXPECT_EQ(figures.value("file").toString(), good);
+    // The statistics file holds the band levels the tool printed, and the
+    // flat reference asks for cuts only, none where the sound is quietest.
+    SoundStatFile stats;
+    ASSERT_TRUE(stats.readJSonFile(dir.filePath("good-bands.ssf")));
+    const std::vector<double> relative = stats.getRelativeLevels();
+    const QJsonArray bands = figures.value("bands").toArray();
+    const QJsonArray cuts = figures.value("reference").toObject().value("correctionDb").toArray();
+    ASSERT_EQ(relative.size(), 10u);
+    ASSERT_EQ(cuts.size(), 10);
+    for (int b = 0; b < 10; ++b) {
+        EXPECT_NEAR(bands[b].toObject().value("relativeDb").toDouble(), relative[size_t(b)], 0.01) << b;
+        EXPECT_LE(cuts[b].toDouble(), 0.0) << b;
+    }
 }
 
 TEST(ToolAnalyze, ReplayGainTagsAndLufsTargetsAgreeWithFfmpeg)
