@@ -67,12 +67,18 @@ TEST(SplitSide, EveryTrackFoundWithinHalfASecond)
     auto crackle = [](double perSecond) {
         return [perSecond](SideSpec& side) {
             side.clicksPerSecond = perSecond;
-            side.clickPeakMinDb = -40.0;
-            side.clickPeakMaxDb = -32.0;
+            side.clickPeakMinDb = -30.0;
+            side.clickPeakMaxDb = -15.0;
         };
     };
     std::vector<Case> cases = {
         { "typical side: quiet passage 20 dB down, thump in a gap, slow fade", [](SideSpec&) {} },
+        { "mono in the right channel, the left dead, 10 ms of digital silence first",
+          [](SideSpec& side) {
+              side.channelGain[0] = 0.0;
+              side.digitalSilenceSeconds = 0.01;
+          } },
+        { "mono in the left channel, the right nearly silent", [](SideSpec& side) { side.channelGain[1] = 0.003; } },
         { "hiss at -45 dBFS", [](SideSpec& side) { side.surfaceNoiseDb = -45.0; side.clickPeakMaxDb = -38.0; } },
         { "hiss at -50 dBFS, normal ending",
           [](SideSpec& side) { side.surfaceNoiseDb = -50.0; side.tracks.back().fadeOutSeconds = 0.0; } },
@@ -81,8 +87,16 @@ TEST(SplitSide, EveryTrackFoundWithinHalfASecond)
           [](SideSpec& side) { side.surfaceNoiseDb = -65.0; side.tracks.back().fadeOutSeconds = 0.0; } },
         { "quiet passage 10 dB above the hiss", quietPassageAbove(10.0) },
         { "quiet passage 6 dB above the hiss", quietPassageAbove(6.0) },
-        { "crackle of 0.25 clicks/s up to -32 dBFS", crackle(0.25) },
-        { "crackle of 6 clicks/s up to -32 dBFS", crackle(6.0) },
+        { "quiet passage 3 dB above the hiss", quietPassageAbove(3.0) },
+        { "crackle of 0.25 clicks/s up to -15 dBFS", crackle(0.25) },
+        { "crackle of 6 clicks/s up to -15 dBFS", crackle(6.0) },
+        { "hiss at -62 dBFS, a 1.2 s gap between a 0.3 s fade-out and a 1 s fade-in",
+          [](SideSpec& side) {
+              side.surfaceNoiseDb = -62.0;
+              side.tracks[0].fadeOutSeconds = 0.3;
+              side.tracks[1].fadeInSeconds = 1.0;
+              side.gapSeconds[0] = 1.2;
+          } },
         { "no lead-in, no lead-out, last track fading for 15 s",
           [](SideSpec& side) {
               side.leadInSeconds = 0.0;
@@ -130,6 +144,10 @@ TEST(SplitSide, EveryTrackFoundWithinHalfASecond)
         c.make(side);
         DetectorPtr detector = detect(side);
         ASSERT_TRUE(detector);
+        // The first region begins with the first window to hold sound,
+        // whichever channel that sound is in.
+        const int silence = int(side.digitalSilenceSeconds * side.sampleRate + 0.5);
+        EXPECT_EQ(detector->getRegion(0, false).begin, std::max(0, silence - int(0.05 * side.sampleRate + 0.5) + 1));
         SoundTrackFinder finder(c.settings);
         finder.find(*detector);
         const SideTruth truth = SideSynth(side).truth();
@@ -169,5 +187,17 @@ TEST(SplitSide, NoTrackWithoutMusic)
         SoundTrackFinder finder;
         EXPECT_FALSE(finder.find(*detector)) << describe(finder.tracks(), side.sampleRate);
         EXPECT_FALSE(finder.reason().isEmpty());
+    }
+    // A run of sound exactly the minimum track length long is a track; one
+    // frame shorter, none.
+    for (const int shorter : { 0, 1 }) {
+        const int minimum = 5 * 44100;
+        DetectorPtr detector = detectorFromRegions({ { 0, 44100, 1e-8, 1e-8, 10, true },
+                                                     { 44100, minimum - shorter, 1e-2, 1e-2, 10, false },
+                                                     { 44100 + minimum - shorter, 44100, 1e-8, 1e-8, 10, true },
+                                                     { 88200 + minimum - shorter, 1, 0.0, 0.0, 1, true } },
+                                                   44100);
+        SoundTrackFinder finder;
+        EXPECT_EQ(finder.findAsClassified(*detector), shorter == 0) << shorter;
     }
 }

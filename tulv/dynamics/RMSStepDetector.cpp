@@ -38,6 +38,9 @@ const double kStepRatio = std::pow(10.0, 0.1);
 // Falls in the last 10 s of a run stay in the region in progress, so that a
 // final fade-out makes one region instead of a staircase of quieter ones.
 constexpr double kFadeZoneSeconds = 10.0;
+// Step of the fine level trace: fine enough to place a track boundary, each
+// quarter (5 ms) longer than a click.
+constexpr double kTraceSeconds = 0.02;
 constexpr size_t kRegionCapacity = 200;
 // A change of 20 dB or more is one between sound and near silence.
 constexpr double kSilenceRatio = 100.0;
@@ -145,6 +148,34 @@ void RMSStepDetector::reset()
     mSampledPower[0] = mSampledPower[1] = 0.0;
     mRegions.clear();
     mSlopeDetector.reset();
+    mTrace.clear();
+    mTraceStep = std::max(4, static_cast<int>(toFrames(kTraceSeconds)) / 4 * 4);
+    mTraceOrigin = -1;
+    mTraceFill = mTraceQuarter = 0;
+    mQuarterSum[0] = mQuarterSum[1] = 0.0;
+}
+
+void RMSStepDetector::traceFrame(double left, double right)
+{
+    mQuarterSum[0] += left * left;
+    mQuarterSum[1] += right * right;
+    if (++mTraceFill < mTraceStep / 4)
+        return;
+    mQuarters[mTraceQuarter++] = std::max(mQuarterSum[0], mQuarterSum[1]);
+    mQuarterSum[0] = mQuarterSum[1] = 0.0;
+    mTraceFill = 0;
+    if (mTraceQuarter < 4)
+        return;
+    mTraceQuarter = 0;
+    // The second smallest of four quarters: a click or two in the step
+    // are left out.
+    double* q = mQuarters;
+    const int smallest = int(std::min_element(q, q + 4) - q);
+    double second = -1.0;
+    for (int k = 0; k < 4; ++k)
+        if (k != smallest && (second < 0.0 || q[k] < second))
+            second = q[k];
+    mTrace.push_back(static_cast<float>(second / (mTraceStep / 4)));
 }
 
 SoundTools::Status RMSStepDetector::initProcess(const LoopContext& context, SoundAlgo* previous, SoundAlgo* next)
@@ -162,6 +193,9 @@ SoundTools::Status RMSStepDetector::initProcess(const LoopContext& context, Soun
     }
     for (ChangeRule& rule : mChangeRules)
         rule.frames = toFrames(rule.seconds);
+    // Reserved once: the trace grows by one value per step without allocating.
+    if (context.lengthKnown)
+        mTrace.reserve(context.frameNBToProcess / unsigned(mTraceStep) + 2);
     // A window of no frames has no mean square; the loop would also never
     // hand the detector the context it reads ahead.
     if (mWindow < 1) {
@@ -207,6 +241,12 @@ SoundTools::Status RMSStepDetector::process()
     // comparison with the region in progress, and the output frame.
     for (int i = 0; i < count; ++i) {
         const int p = first + i;
+        if (i < analysedEnd && (p == mTraceNext || mTraceOrigin < 0)) {
+            if (mTraceOrigin < 0)
+                mTraceOrigin = p;
+            mTraceNext = p + 1;
+            traceFrame(input[i].left, input[i].right);
+        }
         if (p > mLastAnalysed && i < analysedEnd) {
             if (!summed) {
                 // Summing the whole window once per block bounds the drift of
@@ -518,6 +558,35 @@ void RMSStepDetector::setNoise(int index, bool noise)
     WriteHold lock(mLock);
     if (index >= 0 && size_t(index) < mRegions.size())
         mRegions[size_t(index)].noise = noise;
+}
+
+void RMSStepDetector::markNoise(int begin, int end, bool noise)
+{
+    WriteHold lock(mLock);
+    // Cuts the region that holds `frame` in two; each part keeps the levels
+    // and a share of the weight.
+    auto cut = [this](int frame) {
+        for (size_t k = 0; k < mRegions.size(); ++k) {
+            Region& region = mRegions[k];
+            if (frame <= region.begin || frame >= region.begin + region.length)
+                continue;
+            Region tail = region;
+            tail.begin = frame;
+            tail.length = region.begin + region.length - frame;
+            tail.weight = std::max(1, int((long long)region.weight * tail.length / region.length));
+            region.length = frame - region.begin;
+            region.weight = std::max(1, region.weight - tail.weight);
+            mRegions.insert(mRegions.begin() + long(k) + 1, tail);
+            return;
+        }
+    };
+    if (begin >= end)
+        return;
+    cut(begin);
+    cut(end);
+    for (Region& region : mRegions)
+        if (region.begin >= begin && region.begin < end && region.length > 0)
+            region.noise = noise;
 }
 
 int RMSStepDetector::size(bool fromBackup) const

@@ -61,6 +61,9 @@ public:
     // Marks region `index` (of the regions, not the backup) as noise or not;
     // an index out of range changes nothing.
     void setNoise(int index, bool noise);
+    // Frames [begin, end) become noise or sound; the regions at the two ends
+    // are cut there.
+    void markNoise(int begin, int end, bool noise);
     int size(bool fromBackup) const;
     // Begin of the last region (the end marker after a run); 0 when none.
     unsigned int getFullLength() const;
@@ -81,9 +84,8 @@ public:
     void resetRegions();
 
     // Post-analysis of a finished region list.
-    // Classifies every region against `noiseDb` (relative to the region with
-    // the loudest weaker channel, or absolute in real-time mode); true when a
-    // flag changed.
+    // Classifies every region against `noiseDb` (relative to noiseReference(),
+    // or absolute in real-time mode); true when a flag changed.
     bool applyNoise(double noiseDb);
     // A noise level in dB relative to the loudest region, from the quietest
     // regions that add up to `quietSeconds` per started 5 minutes.
@@ -91,7 +93,11 @@ public:
     // Re-examines every run of signal longer than `minRunSeconds` with a
     // noise estimate of its own, so that quiet gaps inside become noise.
     void split(double quietSeconds, double minRunSeconds, double snrDb);
-    // Loudest weaker channel in dB minus `snrDb`.
+    // The mean square relative levels are measured from: the loudest weaker
+    // channel of any region, or, when one channel carries no sound, the
+    // loudest region of the other.
+    double noiseReference() const;
+    // The reference in dB minus `snrDb`.
     double getNoiseFromSNR(double snrDb);
     // Neighbouring regions of the same kind joined, levels weighted.
     std::vector<Region> buildMergedRegions() const;
@@ -108,6 +114,13 @@ public:
     double getRMSTime() const { return mRMSTime; }
     // Linear amplitude.
     double getNoiseLevel() const { return mNoiseLevel; }
+    // A fine level of the last run: one value every getTraceStep() frames
+    // from getTraceOrigin() on, the mean square of the louder channel in the
+    // second quietest quarter of the step, so that a click (shorter than a
+    // quarter) does not lift it. Empty for regions restored from JSON.
+    const std::vector<float>& getLevelTrace() const { return mTrace; }
+    int getTraceStep() const { return mTraceStep; }
+    int getTraceOrigin() const { return mTraceOrigin; }
 
 protected:
     ~RMSStepDetector() override;
@@ -125,6 +138,7 @@ protected:
 
     bool applyNoise(double noiseDb, RegionIterator first, RegionIterator last);
     double estimateNoise(double quietSeconds, double snrDb, RegionIterator first, RegionIterator last) const;
+    double noiseReference(RegionIterator first, RegionIterator last) const;
     int _size(RegionIterator a, RegionIterator b) const { return b->begin - a->begin; }
 
 private:
@@ -176,6 +190,7 @@ private:
     // joins the last region and the steady stretch becomes the region in
     // progress. False when the held data is still a fade.
     bool settleOnFloor(Region& previous);
+    void traceFrame(double left, double right);
 
     double mStepRatio;  // power ratio of a level step (1 dB)
     double mNoiseLevel; // linear amplitude
@@ -194,6 +209,14 @@ private:
     OutputMode mOutputMode;
     bool mRealTimeMode;
     std::vector<ChangeRule> mChangeRules;
+    std::vector<float> mTrace;
+    int mTraceStep = 4;     // frames, a multiple of 4
+    int mTraceOrigin = -1;  // first frame of the trace; -1: none yet
+    int mTraceNext = 0;     // next frame the trace takes
+    int mTraceFill = 0;     // frames summed into the quarter in progress
+    int mTraceQuarter = 0;  // quarters of the step done
+    double mQuarterSum[2] = { 0.0, 0.0 };
+    double mQuarters[4] = { 0.0, 0.0, 0.0, 0.0 };
     SoundRMSSlopeDetector mSlopeDetector;
     // The window level that made process push the region in progress; -1
     // when the push comes from elsewhere (the pending average counts then).

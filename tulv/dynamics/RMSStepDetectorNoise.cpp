@@ -20,6 +20,10 @@ constexpr double kDefaultQuietSeconds = 1.0;
 // Larger than any squared gain: marks a run of signal as open.
 constexpr double kRunOpen = 1000.0;
 constexpr double kSilentAmplitude = 1e-20;
+// A channel whose loudest region stays this far below the other channel's
+// loudest carries no sound of its own (mono recorded into one channel, a dead
+// channel, crosstalk): no stereo mix keeps one side that quiet for a whole run.
+constexpr double kDeadChannelRatio = 1e-3; // 30 dB in power
 
 double loudness(const RMSStepDetector::Region& region)
 {
@@ -29,6 +33,21 @@ double loudness(const RMSStepDetector::Region& region)
 double weaker(const RMSStepDetector::Region& region)
 {
     return std::min(region.level0, region.level1);
+}
+
+// With one channel carrying no sound, the weaker channel is that dead one and
+// a level relative to it means nothing (everything audible would be signal):
+// the channel that carries the sound is judged instead.
+template <typename Iterator>
+bool oneChannelOnly(Iterator first, Iterator last)
+{
+    double loudest[2] = { 0.0, 0.0 };
+    for (Iterator it = first; it != last; ++it) {
+        loudest[0] = std::max(loudest[0], it->level0);
+        loudest[1] = std::max(loudest[1], it->level1);
+    }
+    const double louder = std::max(loudest[0], loudest[1]);
+    return louder > 0.0 && std::min(loudest[0], loudest[1]) <= louder * kDeadChannelRatio;
 }
 
 double amplitudeToDb(double amplitude)
@@ -53,10 +72,7 @@ bool RMSStepDetector::applyNoise(double noiseDb, RegionIterator first, RegionIte
     if (!mRealTimeMode) {
         // Relative to the region whose weaker channel is the loudest: a
         // balance between the channels does not move the threshold.
-        double reference = 0.0;
-        for (RegionIterator it = first; it != last; ++it)
-            reference = std::max(reference, weaker(*it));
-        threshold *= reference;
+        threshold *= noiseReference(first, last);
     }
     bool changed = false;
     for (RegionIterator it = first; it != last; ++it) {
@@ -94,7 +110,7 @@ double RMSStepDetector::estimateNoise(double quietSeconds, double snrDb, RegionI
     const unsigned int blockFrames = toFrames(kQuietBlockSeconds);
     const int blocks = blockFrames ? std::max(1, mRegions.back().begin / static_cast<int>(blockFrames)) : 1;
     const double budget = std::floor(blocks * quietSeconds * getSampleRate() + 0.5);
-    const double reference = weaker(loudest);
+    const double reference = oneChannelOnly(first, last) ? loudness(loudest) : weaker(loudest);
     const double floorLevel = reference * std::pow(10.0, -snrDb / 10.0);
 
     Region remembered;
@@ -156,11 +172,24 @@ void RMSStepDetector::split(double quietSeconds, double minRunSeconds, double sn
         printRegions("Split");
 }
 
+double RMSStepDetector::noiseReference() const
+{
+    auto& regions = const_cast<std::vector<Region>&>(mRegions);
+    return noiseReference(regions.begin(), regions.end());
+}
+
+double RMSStepDetector::noiseReference(RegionIterator first, RegionIterator last) const
+{
+    const bool single = oneChannelOnly(first, last);
+    double reference = 0.0;
+    for (RegionIterator it = first; it != last; ++it)
+        reference = std::max(reference, single ? loudness(*it) : weaker(*it));
+    return reference;
+}
+
 double RMSStepDetector::getNoiseFromSNR(double snrDb)
 {
-    double reference = 0.0;
-    for (const Region& region : mRegions)
-        reference = std::max(reference, weaker(region));
+    const double reference = noiseReference();
     const double noiseDb = amplitudeToDb(std::sqrt(reference)) - snrDb;
     if (isDebug())
         getOStream() << "Noise=" << noiseDb << "dB" << std::endl;

@@ -29,6 +29,18 @@ constexpr double kSilenceDbfs = -70.0;
 constexpr double kLooserStepDb = 3.0;
 constexpr double kLoosestDb = -9.0;
 
+// The fine trace calls a step quiet when it lies within this of the surface
+// noise: a quiet passage a few dB above the surface keeps its steps above it.
+constexpr double kQuietAboveSurfaceDb = 2.0;
+// A boundary found on the regions moves at most this far; crackle can move
+// a region's edge by a few seconds, no more.
+constexpr double kReachSeconds = 4.0;
+// Quiet for this long is the gap beside a track (a rest of the music is shorter).
+constexpr double kQuietRunSeconds = 0.5;
+// Quiet for this long inside a track is a gap between two tracks: shorter
+// than any region can be, as long as the peers' silence detectors ask for.
+constexpr double kHiddenGapSeconds = 0.8;
+
 double loudness(const RMSStepDetector::Region& region)
 {
     return std::max(region.level0, region.level1);
@@ -67,12 +79,9 @@ long long windowFrames(const RMSStepDetector& detector)
 void SoundTrackFinder::classify(RMSStepDetector& detector) const
 {
     if (!std::isnan(mSettings.thresholdDb)) {
-        // The detector's classification is relative to the region with the
-        // loudest weaker channel: an absolute threshold is expressed that way.
-        double reference = 0.0;
-        for (const RMSStepDetector::Region& region : detector.getRegions())
-            reference = std::max(reference, std::min(region.level0, region.level1));
-        detector.applyNoise(mSettings.thresholdDb - powerDb(reference));
+        // The detector's classification is relative: an absolute threshold is
+        // expressed that way.
+        detector.applyNoise(mSettings.thresholdDb - powerDb(detector.noiseReference()));
         return;
     }
     const double side = detector.estimateNoise(mSettings.quietSeconds, mSettings.globalSnrDb);
@@ -219,9 +228,110 @@ bool SoundTrackFinder::find(RMSStepDetector& detector)
     collect(detector.getRegions(), detector.getSampleRate());
     if (mSettings.tracks > 0)
         keepLikeliestGaps(detector);
+    else
+        refine(detector);
     if (mTracks.empty() && mReason.isEmpty())
         mReason = QStringLiteral("no run of sound lasts %1 s or more between gaps").arg(mSettings.minTrackSeconds);
     return !mTracks.empty();
+}
+
+void SoundTrackFinder::refine(RMSStepDetector& detector)
+{
+    const std::vector<float>& trace = detector.getLevelTrace();
+    const long long step = detector.getTraceStep();
+    const long long origin = detector.getTraceOrigin();
+    const long long count = (long long)trace.size();
+    if (count == 0 || mTracks.empty() || origin < 0)
+        return;
+    const double rate = detector.getSampleRate();
+    auto at = [&](long long frame) { return std::clamp((frame - origin) / step, 0LL, count); };
+    auto frameOf = [&](long long index) { return std::min(origin + index * step, mFrames); };
+    // The surface: the median level of the regions taken for noise (not of
+    // all that lies between tracks, which may hold music too short to be one).
+    std::vector<float> surface;
+    for (const RMSStepDetector::Region& region : detector.getRegions())
+        if (region.noise)
+            surface.insert(surface.end(), trace.begin() + at(region.begin), trace.begin() + at(region.begin + region.length));
+    if (surface.empty())
+        return;
+    std::nth_element(surface.begin(), surface.begin() + long(surface.size() / 2), surface.end());
+    const double quietLevel = surface[surface.size() / 2] * std::pow(10.0, kQuietAboveSurfaceDb / 10.0);
+    auto quiet = [&](long long k) { return trace[size_t(k)] <= quietLevel; };
+    const long long reach = (long long)std::floor(kReachSeconds * rate / step + 0.5);
+    const long long run = std::max(1LL, (long long)std::floor(kQuietRunSeconds * rate / step + 0.5));
+    const long long hidden = std::max(1LL, (long long)std::floor(kHiddenGapSeconds * rate / step + 0.5));
+    const long long minTrack = (long long)std::floor(mSettings.minTrackSeconds * rate + 0.5);
+
+    // Each pass over a step: one comparison; the whole refinement is linear
+    // in the length of the tracks.
+    struct Mark {
+        long long begin, end;
+        bool noise;
+    };
+    std::vector<Mark> marks;
+    for (size_t k = 0; k < mTracks.size(); ++k) {
+        const Track& track = mTracks[k];
+        const long long middle = at((track.begin + track.end) / 2);
+        // The start: looking back from inside the track, the end of the
+        // first quiet stretch before its sound.
+        const long long floorIndex = std::max(at(k ? mTracks[k - 1].end : 0), at(track.begin) - reach);
+        long long begin = track.begin;
+        bool sound = false;
+        for (long long i = std::min(middle, at(track.begin) + reach) - 1, streak = 0; i >= floorIndex; --i) {
+            if (!quiet(i)) {
+                sound = true;
+                streak = 0;
+            } else if (sound && ++streak == run) {
+                begin = frameOf(i + run);
+                break;
+            }
+        }
+        // The end: looking on from inside the track, the start of the first
+        // quiet stretch after its sound.
+        const long long ceilIndex = std::min(k + 1 < mTracks.size() ? at(mTracks[k + 1].begin) : count, at(track.end) + reach);
+        long long end = track.end;
+        sound = false;
+        for (long long i = std::max(middle, at(track.end) - reach), streak = 0; i < ceilIndex; ++i) {
+            if (!quiet(i)) {
+                sound = true;
+                streak = 0;
+            } else if (sound && ++streak == run) {
+                end = frameOf(i - run + 1);
+                break;
+            }
+        }
+        if (begin >= end)
+            continue;
+        if (begin != track.begin)
+            marks.push_back({ std::min(begin, track.begin), std::max(begin, track.begin), begin > track.begin });
+        if (end != track.end)
+            marks.push_back({ std::min(end, track.end), std::max(end, track.end), end < track.end });
+        // Gaps too short for a region of their own, each leaving a track on
+        // both sides.
+        if (mSettings.tracks > 0)
+            continue;
+        long long pieceBegin = begin;
+        for (long long i = at(begin), streak = 0; i < at(end); ++i) {
+            streak = quiet(i) ? streak + 1 : 0;
+            if (streak != hidden)
+                continue;
+            long long j = i + 1;
+            while (j < at(end) && quiet(j))
+                ++j;
+            const long long gapBegin = frameOf(i - hidden + 1);
+            const long long gapEnd = frameOf(j);
+            if (gapBegin - pieceBegin >= minTrack && end - gapEnd >= minTrack) {
+                marks.push_back({ gapBegin, gapEnd, true });
+                pieceBegin = gapEnd;
+            }
+            i = j;
+            streak = 0;
+        }
+    }
+    for (const Mark& mark : marks)
+        detector.markNoise(int(mark.begin), int(mark.end), mark.noise);
+    if (!marks.empty())
+        collect(detector.getRegions(), detector.getSampleRate());
 }
 
 bool SoundTrackFinder::findAsClassified(const RMSStepDetector& detector)
@@ -243,9 +353,7 @@ void SoundTrackFinder::keepLikeliestGaps(RMSStepDetector& detector)
         // Too few gaps: look for quieter stretches the automatic estimate
         // took for music, loosening the side's classification step by step.
         const std::vector<RMSStepDetector::Region> automatic = detector.getRegions();
-        double reference = 0.0;
-        for (const RMSStepDetector::Region& region : automatic)
-            reference = std::max(reference, std::min(region.level0, region.level1));
+        const double reference = detector.noiseReference();
         double quietDb = -100.0;
         double loudDb = -100.0;
         spread(automatic, windowFrames(detector), quietDb, loudDb);

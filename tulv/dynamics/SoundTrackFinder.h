@@ -73,6 +73,10 @@ private:
     // when the side has more tracks than the automatic estimate finds.
     void keepLikeliestGaps(RMSStepDetector& detector);
     bool explainEmpty(const RMSStepDetector& detector);
+    // Places every track boundary on the detector's fine level trace and
+    // finds the short gaps that regions of a few seconds cannot hold; the
+    // regions are cut to match, so that saved regions give the same tracks.
+    void refine(RMSStepDetector& detector);
 
     Settings mSettings;
     std::vector<Track> mTracks;
