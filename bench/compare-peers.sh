@@ -30,10 +30,13 @@ CASES=(
 )
 
 # The tool itself, start to finish, against sox on the same command line:
-#   name | input file | tulv command | sox command   (TULV is the built tool)
+#   name | input file | tulv command | peer command   (TULV is the built tool; the
+#   peer is sox, or FFmpeg's EBU R 128 meter for analyze)
 TOOL_CASES=(
   "tool wav->wav  | in16.wav  | \"\$TULV\" convert \"\$IN\" \"\$OUT.wav\" -q  | sox \"\$IN\" -b 16 \"\$OUT.wav\""
   "tool wav->flac | in16.wav  | \"\$TULV\" convert \"\$IN\" \"\$OUT.flac\" -q | sox \"\$IN\" -b 16 \"\$OUT.flac\""
+  "tool analyze   | in16.wav  | \"\$TULV\" analyze \"\$IN\" -q | ffmpeg -nostats -i \"\$IN\" -af ebur128=peak=true -f null -"
+  "analyze+plot   | in16.wav  | \"\$TULV\" analyze \"\$IN\" -q --plot \"\$OUT.png\" | ffmpeg -nostats -i \"\$IN\" -af ebur128=peak=true -f null -"
   "process 9 eq   | in16.wav  | \"\$TULV\" process \"\$IN\" \"\$OUT.wav\" -q $(for f in 60 120 250 500 1000 2000 4000 8000 15000; do printf 'eq %s 1.9 2 ' $f; done) | sox \"\$IN\" -b 16 \"\$OUT.wav\" $(for f in 60 120 250 500 1000 2000 4000 8000 15000; do printf 'equalizer %s 1.9o 2 ' $f; done)"
 )
 
@@ -84,7 +87,7 @@ time_best() {
 echo "making ${SECONDS_OF_SOUND}-second stereo inputs with sox..." >&2
 make_inputs
 
-printf "%-15s %10s %10s %8s   %10s %10s %8s\n" case "sox wall" "tulv wall" ratio "sox cpu" "tulv cpu" ratio
+printf "%-15s %10s %10s %8s   %10s %10s %8s\n" case "peer wall" "tulv wall" ratio "peer cpu" "tulv cpu" ratio
 for case in "${CASES[@]}"; do
   IFS='|' read -r name filter input command <<<"$case"
   name=$(xargs <<<"$name"); filter=$(xargs <<<"$filter"); input=$(xargs <<<"$input")
@@ -120,4 +123,4 @@ if [ -x "$TULV" ]; then
 else
   echo "compare-peers: no tool at $TULV; its cases are left out" >&2
 fi
-echo "(ratio = sox time / tulv time; above 1 means tulv is faster. tulv cpu counts only the benchmark thread.)"
+echo "(ratio = peer time / tulv time; above 1 means tulv is faster. tulv cpu counts only the benchmark thread.)"

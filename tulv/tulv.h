@@ -66,6 +66,7 @@
 #include "tulv/dynamics/SoundTrackFinder.h"
 
 // Level statistics and catalogs
+#include "tulv/analysis/SoundAlgoLoudness.h"
 #include "tulv/analysis/SoundAlgoStats.h"
 #include "tulv/analysis/SoundStatFile.h"
 #include "tulv/analysis/SoundStatReference.h"

@@ -21,6 +21,7 @@ int runConvert(const QStringList& arguments);
 int runSplit(const QStringList& arguments);
 int runDemo(const QStringList& arguments);
 int runPlay(const QStringList& arguments);
+int runAnalyze(const QStringList& arguments);
 int runProcess(const QStringList& arguments);
 
 // Prints "tulv: <message>" on stderr: the one line a failure produces.

@@ -4,6 +4,7 @@
 #include "ConvertFile.h"
 #include "Formats.h"
 #include "Interrupt.h"
+#include "Loudness.h"
 #include "OpenInput.h"
 #include "Pass.h"
 #include "SplitJob.h"
@@ -96,6 +97,8 @@ std::vector<OptionSpec> fileOptions()
                               "(REPLAYGAIN_TRACK_GAIN, ...). Repeat a KEY for several\n"
                               "values; an empty VALUE removes it; cover= removes the cover", true },
         { "cover", "FILE", "set the front cover from an image file" },
+        { "replaygain", nullptr, "measure OUT's loudness (EBU R 128) and tag it with its\n"
+                                 "ReplayGain 2.0 track gain and peak (reference -18 LUFS)" },
         { "no-dither", nullptr, "round to 16 or 8 bits without the triangular dither added\n"
                                "by default when IN has more resolution" },
         { "strict", nullptr, "refuse a truncated IN instead of converting the frames\n"
@@ -129,6 +132,7 @@ std::optional<int> readFileSettings(Arguments& args, const QString& kind, const 
         return args.usageError(problem);
     settings.dither = !args.has("no-dither");
     settings.strict = args.has("strict");
+    settings.replayGain = args.has("replaygain");
     settings.tags = args.values("tag");
     settings.quiet = args.has("quiet");
     return std::nullopt;
@@ -194,6 +198,15 @@ int convertFile(const ConvertSettings& settings, const QString& in, const QStrin
         printError(reason);
         return ExitFailed;
     }
+    // The meter comes last: the tags describe what OUT holds.
+    SoundAlgoLoudness* meter = nullptr;
+    if (settings.replayGain) {
+        auto* chain = new SoundAlgoComposite();
+        chain->pushAlgo(algo.release());
+        meter = new SoundAlgoLoudness(channels);
+        chain->pushAlgo(meter);
+        algo.reset(chain);
+    }
     reader->rewind();
     // The writer stages a regular file itself and writes a device, FIFO or
     // standard output directly.
@@ -243,6 +256,10 @@ int convertFile(const ConvertSettings& settings, const QString& in, const QStrin
         result != PassResult::Done || reportConversion(in, out, *reader, missingAtOpen, *writer, settings.strict);
     if (result != PassResult::Done || !reported)
         writer->cancel();
+    else if (meter && setReplayGain(tags, "TRACK", meter->getIntegratedLoudness(), meter->getTruePeak()))
+        writer->setTags(tags);
+    else if (meter)
+        printWarning(QStringLiteral("'%1' is silent: no ReplayGain tags").arg(out));
     writer->close();
     if (!reported)
         return ExitFailed;
@@ -252,6 +269,14 @@ int convertFile(const ConvertSettings& settings, const QString& in, const QStrin
     }
     if (result == PassResult::Failed || writer->hasFailed()) {
         printError(QStringLiteral("cannot write '%1': %2").arg(out, libraryReason(before, QStringLiteral("writing failed"))));
+        return ExitFailed;
+    }
+    // A lossy encoder changes the loudness (its low pass alone takes up to a
+    // dB off bright sound): the tags must describe what a player decodes, so
+    // the file is measured again once it is complete.
+    const bool lossy = isMp3(kind) || containerName(kind).startsWith(QLatin1String("Ogg"));
+    if (meter && lossy && QFileInfo(out).isFile() && !tagReplayGain({ out }, false, true, reason)) {
+        printError(reason);
         return ExitFailed;
     }
     return ExitOk;

@@ -21,6 +21,7 @@ struct ConvertSettings {
     double start = 0.0, end = 0.0, gain = 0.0, limitDb = 0.0;
     bool hasEnd = false, hasLimit = false, hasFormat = false, quiet = false, dither = true, strict = false;
     bool hasBitrate = false; // --bitrate given: a rate the encoder lacks is refused, not replaced
+    bool replayGain = false; // tag OUT with its ReplayGain track gain and peak
     SoundTools::SoundFormat format = SoundTools::Int16;
     unsigned int bitrate = 192;
     QStringList tags;
@@ -28,7 +29,7 @@ struct ConvertSettings {
 };
 
 // The options of the output file and of the range read (format, bitrate,
-// start, end, tag, cover, no-dither, strict, quiet): rows of --help.
+// start, end, tag, cover, replaygain, no-dither, strict, quiet): rows of --help.
 std::vector<OptionSpec> fileOptions();
 // Reads those options into `settings` for an OUT whose container `kind`
 // names; errors call it `out`. The exit code when the command must stop

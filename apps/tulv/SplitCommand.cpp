@@ -1,6 +1,7 @@
 #include "Arguments.h"
 #include "Commands.h"
 #include "Formats.h"
+#include "Loudness.h"
 #include "Interrupt.h"
 #include "OpenInput.h"
 #include "SplitCommand.h"
@@ -92,7 +93,11 @@ minutes, gaps of 1 to 5 s of surface noise with clicks, a noise floor of
         { "target", "DB",
           "the RMS level --even-loudness gives the loudest passage of\n"
           "every track (default -18 dBFS: the level of a typical\n"
-          "pressing, with room for peaks)" },
+          "pressing, with room for peaks); or, as '-16LUFS', the\n"
+          "integrated loudness (EBU R 128) of every track as a whole" },
+        { "replaygain", nullptr,
+          "tag every track with its ReplayGain 2.0 track gain and\n"
+          "peak and the album gain and peak of all of them" },
         { "save-regions", "F",
           "save the regions (with their noise flags) as JSON" },
         { "load-regions", "F",
@@ -346,7 +351,7 @@ int runSplit(const QStringList& arguments)
         || !args.number("quiet-time", settings.quietTime, 0.01, 300.0)
         || !args.number("min-run", settings.minRun, 1.0, 360000.0)
         || !args.number("window", settings.rmsTime, 0.005, 5.0)
-        || !args.number("target", settings.target, -60.0, 0.0) || !args.integer("bitrate", bitrate, 8, 320)
+        || !args.integer("bitrate", bitrate, 8, 320)
         || !args.number("threshold", settings.thresholdDb, -120.0, 0.0)
         || !args.integer("tracks", settings.tracks, 1, 999) || !args.number("gap-offset", settings.gapOffset, 0.0, 1.0))
         return args.usageError();
@@ -356,6 +361,12 @@ int runSplit(const QStringList& arguments)
     if (args.has("load-labels") && (args.has("load-regions") || args.has("tracks") || args.has("threshold")))
         return args.usageError(QStringLiteral("--load-labels gives the tracks: no --load-regions, --tracks or --threshold"));
     request.bitrate = unsigned(bitrate);
+    if (args.has("target")
+        && (!parseLoudnessTarget(args.value("target"), settings.target, settings.targetLufs) || settings.target < -60.0
+            || settings.target > 0.0))
+        return args.usageError(QStringLiteral("--target takes a level from -60 to 0, in dB or as '-16LUFS', not '%1'")
+                                   .arg(args.value("target")));
+    settings.replayGain = args.has("replaygain");
     settings.evenLoudness = args.has("even-loudness");
     if (args.has("target") && !settings.evenLoudness)
         return args.usageError(QStringLiteral("--target needs --even-loudness"));
@@ -507,8 +518,16 @@ int runSplitJob(const SplitJobRequest& request, SplitOutcome& outcome)
         printError(QStringLiteral("cannot write '%1': %2").arg(request.saveRegions, reason));
         return ExitFailed;
     }
-    if (settings.evenLoudness && detector)
+    if (settings.evenLoudness && settings.targetLufs) {
+        PassResult result;
+        if (!measureTrackLoudness(*reader, outcome.tracks, settings.target, request.quiet, result)) {
+            printError(result == PassResult::Interrupted ? QStringLiteral("interrupted; nothing written")
+                                                         : QStringLiteral("cannot read '%1'").arg(request.in));
+            return result == PassResult::Interrupted ? interrupt::exitCode() : ExitFailed;
+        }
+    } else if (settings.evenLoudness && detector) {
         levelTracks(*detector, outcome.tracks, settings.target);
+    }
     const long long leadIn = outcome.tracks.front().begin;
     const long long leadOut = (long long)reader->getFrameNB() - outcome.tracks.back().end;
     if (leadIn > 0 || leadOut > 0)
@@ -559,6 +578,17 @@ int runSplitJob(const SplitJobRequest& request, SplitOutcome& outcome)
     if (result == PassResult::Failed) {
         printError(QStringLiteral("cannot write '%1': %2").arg(request.out, libraryReason(before, QStringLiteral("writing the tracks failed"))));
         return ExitFailed;
+    }
+    // The tags describe the tracks as written, before they take their names.
+    if (settings.replayGain) {
+        const QDir scratch(trackSet.scratch());
+        QStringList written;
+        for (const QString& name : scratch.entryList(QDir::Files, QDir::Name))
+            written << scratch.filePath(name);
+        if (!tagReplayGain(written, true, request.quiet, reason)) {
+            printError(reason);
+            return ExitFailed;
+        }
     }
     QStringList files;
     if (!trackSet.commit(files, reason)) {

@@ -3,6 +3,7 @@
 #include "ConvertChecks.h"
 
 #include "Formats.h"
+#include "Loudness.h"
 
 #include <QDir>
 
@@ -104,8 +105,9 @@ PassResult writeTracks(SoundReader& reader, RMSStepDetector* detector, std::vect
     if (writer.open(QDir(directory).filePath(outName)) != SoundTools::Ok)
         return PassResult::Failed;
     const bool even = settings.evenLoudness && detector;
-    AlgoRef<SoundAlgo> stage(even ? buildEvenLoudnessStage(detector, settings.target)
-                                  : buildOutputStage(0.0, false, 0.0));
+    AlgoRef<SoundAlgo> stage(settings.evenLoudness && settings.targetLufs ? buildTrackGainStage(rows)
+                             : even ? buildEvenLoudnessStage(detector, settings.target)
+                                    : buildOutputStage(0.0, false, 0.0));
     reader.rewind();
     const long long missingAtOpen = reader.getMissingFrames();
     const PassResult result = runPass(QStringLiteral("writing"), *stage, reader, &writer, reader.getFrameNB(), quiet);

@@ -25,7 +25,9 @@ struct SplitSettings {
     double gapOffset = -1.0;  // where a gap is cut (0 to 1); negative: at its quietest point
     bool trimGaps = false;    // leave the gaps out instead of dividing them
     bool evenLoudness = false;
-    double target = -18.0;    // dBFS RMS that --even-loudness brings each track to
+    double target = -18.0;    // dBFS RMS (or LUFS) that --even-loudness brings each track to
+    bool targetLufs = false;  // the target is an integrated loudness, measured per track
+    bool replayGain = false;  // tag the tracks with their ReplayGain track and album gains
 };
 
 // One track as the region list defines it: a run of sound regions between

@@ -6,6 +6,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QTextStream>
 
 #include <cstdio>
@@ -13,6 +14,7 @@
 
 #include <unistd.h>
 #include <iostream>
+#include <memory>
 
 namespace {
 
@@ -21,6 +23,7 @@ const Command kCommands[] = {
     { "convert", "convert a sound file to another format, with gain, range and tags", runConvert },
     { "process", "run a sound file through a chain of effects: equalisers, filters, dynamics", runProcess },
     { "split", "split a recorded side into one file per track", runSplit },
+    { "analyze", "measure loudness (LUFS, true peak) and band levels, and plot them", runAnalyze },
     { "play", "play sound files through the equaliser, with presets, bass boost and levels", runPlay },
     { "demo", "split a built-in synthetic record side and compare with the truth", runDemo },
 };
@@ -29,6 +32,20 @@ bool sVerbose = false;
 // While set, printOut collects here instead of writing: the man page and
 // the completion are made from the commands' own --help.
 QString* sCapture = nullptr;
+
+// Only a PNG plot draws text, and text needs the font database of a
+// QGuiApplication; every other run keeps to the plain core application.
+bool drawsPng(int argc, char** argv)
+{
+    bool analyze = false;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray argument(argv[i]);
+        analyze = analyze || argument == "analyze";
+        if (analyze && argument.toLower().endsWith(".png"))
+            return true;
+    }
+    return false;
+}
 
 QString usageText()
 {
@@ -117,8 +134,16 @@ int main(int argc, char** argv)
         ::setenv("OMP_WAIT_POLICY", "passive", 1);
         ::execv("/proc/self/exe", argv);
     }
-    QCoreApplication app(argc, argv);
     qInstallMessageHandler(messageHandler);
+    std::unique_ptr<QCoreApplication> app;
+    if (drawsPng(argc, argv)) {
+        // Drawn into an image, never shown: no display is needed or used.
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
     interrupt::install();
     // Library reports go where the tool's own messages go, never into a table on stdout.
     SoundDebuggableClass::setOStream(&std::cerr);

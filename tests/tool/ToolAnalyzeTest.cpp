@@ -1,0 +1,162 @@
+// tulv analyze against FFmpeg's EBU R 128 meter on signals sox makes, and
+// what it does with files it cannot measure.
+
+#include "ToolRunner.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+using namespace tooltest;
+
+namespace {
+
+// FFmpeg's integrated loudness of `file`: the last value its meter attaches.
+double ffmpegLufs(const QString& file)
+{
+    QString out;
+    if (!runPeer("ffmpeg", { "-hide_banner", "-loglevel", "error", "-nostats", "-i", file, "-af",
+                             "ebur128=metadata=1,ametadata=print:key=lavfi.r128.I:file=-", "-f", "null", "-" },
+                 &out))
+        return NAN;
+    const int at = out.lastIndexOf(QLatin1String("lavfi.r128.I="));
+    return at < 0 ? NAN : out.mid(at + 13).section(QLatin1Char('\n'), 0, 0).toDouble();
+}
+
+QJsonObject analyze(const QStringList& arguments)
+{
+    const ToolRun run = tulv(QStringList{ "analyze", "--json", "-q" } + arguments);
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    return QJsonDocument::fromJson(run.out.toUtf8()).object();
+}
+
+} // namespace
+
+TEST(ToolAnalyze, LoudnessAgreesWithFfmpeg)
+{
+    QTemporaryDir dir;
+    struct Case {
+        const char* name;
+        QStringList sox; // after "-n -r RATE -c CHANNELS FILE"
+        const char* rate;
+        const char* channels;
+        double expectedLufs; // NaN: FFmpeg's figure only
+    };
+    // The first is EBU Tech 3341's first case: a 1 kHz sine of peak -23 dBFS
+    // in both channels measures -23 LUFS.
+    const Case cases[] = {
+        { "tech 3341 case 1", { "synth", "20", "sine", "1000", "gain", "-23" }, "48000", "2", -23.0 },
+        { "pink noise", { "synth", "15", "pinknoise", "gain", "-12" }, "44100", "2", NAN },
+        { "mono 100 Hz", { "synth", "12", "sine", "100", "gain", "-6" }, "44100", "1", NAN },
+        { "loud then quiet, gated", { "synth", "10", "whitenoise", "gain", "-20", ":", "synth", "10", "sine", "3000", "gain", "-50" },
+          "96000", "2", NAN },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString file = dir.filePath(QString::fromLatin1(c.name).replace(' ', '_') + ".wav");
+        ASSERT_TRUE(runPeer("sox", QStringList{ "-n", "-r", c.rate, "-c", c.channels, "-b", "24", file } + c.sox));
+        // SVG: Qt's offscreen screen behind a PNG is never freed, which fails sanitized runs.
+        const QString plot = file + ".svg";
+        const QJsonObject figures = analyze({ file, "--plot", plot });
+        const double lufs = figures.value("integratedLufs").toDouble(NAN);
+        const double peer = ffmpegLufs(file);
+        ASSERT_FALSE(std::isnan(peer)) << "ffmpeg measured nothing";
+        EXPECT_NEAR(lufs, peer, 0.1);
+        if (!std::isnan(c.expectedLufs)) {
+            EXPECT_NEAR(lufs, c.expectedLufs, 0.1);
+            EXPECT_NEAR(figures.value("samplePeakDbfs").toDouble(), -23.0, 0.01);
+        }
+        QFile drawn(plot);
+        ASSERT_TRUE(drawn.open(QIODevice::ReadOnly)) << "no plot";
+        const QByteArray head = drawn.read(8);
+        EXPECT_TRUE(head.startsWith("<?xml")) << head.toStdString();
+    }
+}
+
+TEST(ToolAnalyze, UnreadableFilesAreNamedAndTheOthersMeasured)
+{
+    QTemporaryDir dir;
+    const QString good = makeSignal(dir.filePath("good.wav"), 2.0);
+    const QString text = dir.filePath("text.wav");
+    const QString cut = dir.filePath("cut.wav");
+    QFile whole(makeSignal(dir.filePath("whole.wav"), 2.0));
+    ASSERT_TRUE(whole.open(QIODevice::ReadOnly));
+    ASSERT_TRUE(writeFile(cut, whole.read(whole.size() / 2)));
+    ASSERT_TRUE(writeFile(text, "not a sound\n"));
+    const QString missing = dir.filePath("missing.flac");
+    SoundStatReference flat;
+    flat.initDefault("flat");
+    flat.setLevels(std::vector<double>(10, 0.0));
+    SoundStatReferenceCatalog catalog;
+    catalog.addReference(flat);
+    ASSERT_TRUE(catalog.writeJSonFile(dir.filePath("catalog.json")));
+    const ToolRun run = tulv({ "analyze", "--json", "-q", missing, text, good, cut, "--ssf", dir.filePath("bands.ssf"),
+                               "--catalog", dir.filePath("catalog.json") });
+    EXPECT_EQ(run.exitCode, 1);
+    const QStringList errors = run.err.trimmed().split('\n').filter(QRegularExpression("^tulv: "));
+    ASSERT_EQ(errors.size(), 3) << run.err.toStdString();
+    for (int i = 0; i < 3; ++i)
+        EXPECT_TRUE(errors[i].contains(QStringList{ missing, text, cut }[i])) << errors[i].toStdString();
+    const QStringList lines = run.out.trimmed().split('\n');
+    ASSERT_EQ(lines.size(), 1);
+    const QJsonObject figures = QJsonDocument::fromJson(lines[0].toUtf8()).object();
+    EXPECT_EQ(figures.value("file").toString(), good);
+    // The statistics file holds the band levels the tool printed, and the
+    // flat reference asks for cuts only, none where the sound is quietest.
+    SoundStatFile stats;
+    ASSERT_TRUE(stats.readJSonFile(dir.filePath("good-bands.ssf")));
+    const std::vector<double> relative = stats.getRelativeLevels();
+    const QJsonArray bands = figures.value("bands").toArray();
+    const QJsonArray cuts = figures.value("reference").toObject().value("correctionDb").toArray();
+    ASSERT_EQ(relative.size(), 10u);
+    ASSERT_EQ(cuts.size(), 10);
+    for (int b = 0; b < 10; ++b) {
+        EXPECT_NEAR(bands[b].toObject().value("relativeDb").toDouble(), relative[size_t(b)], 0.01) << b;
+        EXPECT_LE(cuts[b].toDouble(), 0.0) << b;
+    }
+}
+
+TEST(ToolAnalyze, ReplayGainTagsAndLufsTargetsAgreeWithFfmpeg)
+{
+    QTemporaryDir dir;
+    // Three tracks 20 dB apart in loudness, between gaps of faint hiss.
+    const QString side = dir.filePath("side.wav");
+    ASSERT_TRUE(runPeer("sox", { "-n", "-r", "44100", "-c", "2", "-b", "16", side, "synth", "12", "pinknoise", "vol", "0.3",
+                                 ":", "synth", "2", "whitenoise", "vol", "0.0005", ":", "synth", "10", "sine", "440", "vol",
+                                 "0.1", ":", "synth", "2", "whitenoise", "vol", "0.0005", ":", "synth", "15", "pinknoise",
+                                 "vol", "0.03" }));
+    for (const char* out : { "whole.flac", "whole.mp3" })
+        ASSERT_EQ(tulv({ "convert", side, dir.filePath(out), "--replaygain", "-q" }).exitCode, 0) << out;
+    const ToolRun split = tulv({ "split", side, dir.filePath("t.flac"), "--even-loudness", "--target", "-16LUFS",
+                                 "--replaygain", "-q" });
+    ASSERT_EQ(split.exitCode, 0) << split.err.toStdString();
+    QStringList tracks = filesIn(dir.path(), "0*-t.flac");
+    ASSERT_EQ(tracks.size(), 3);
+    for (QString& track : tracks)
+        track = dir.filePath(track);
+
+    QString albumGain;
+    for (const QString& file : QStringList{ dir.filePath("whole.flac"), dir.filePath("whole.mp3") } + tracks) {
+        SCOPED_TRACE(file.toStdString());
+        QString tags;
+        ASSERT_TRUE(runPeer("ffprobe", { "-loglevel", "error", "-show_entries", "format_tags", "-of", "default=nw=1", file }, &tags));
+        auto tag = [&tags](const char* key) {
+            const int at = tags.indexOf(QStringLiteral("TAG:%1=").arg(key), 0, Qt::CaseInsensitive);
+            return at < 0 ? QString() : tags.mid(at).section('=', 1).section('\n', 0, 0);
+        };
+        const double lufs = ffmpegLufs(file);
+        EXPECT_NEAR(tag("REPLAYGAIN_TRACK_GAIN").remove(" dB").toDouble(), -18.0 - lufs, 0.1) << tags.toStdString();
+        EXPECT_GT(tag("REPLAYGAIN_TRACK_PEAK").toDouble(), 0.0);
+        if (!file.endsWith("-t.flac"))
+            continue;
+        EXPECT_NEAR(lufs, -16.0, 0.5);
+        EXPECT_FALSE(tag("REPLAYGAIN_ALBUM_GAIN").isEmpty());
+        EXPECT_TRUE(albumGain.isEmpty() || albumGain == tag("REPLAYGAIN_ALBUM_GAIN")) << "one album gain for all";
+        albumGain = tag("REPLAYGAIN_ALBUM_GAIN");
+    }
+}
