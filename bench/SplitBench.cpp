@@ -117,8 +117,11 @@ void BM_DetectorPass(benchmark::State& state)
     const unsigned int frames = static_cast<unsigned int>(state.range(0)) * 60u * kRate;
     static const std::vector<double> period = [] {
         std::vector<double> samples(size_t(2) * 60 * kRate);
-        splitsignals::SideSynth synth(sideOf(6));
-        synth.render(60 * kRate, samples.data());
+        struct Renderer : DemoRecordReader {
+            using DemoRecordReader::DemoRecordReader;
+            using DemoRecordReader::read;
+        } synth(sideOf(6));
+        synth.read(60 * kRate, samples.data());
         return samples;
     }();
     size_t regions = 0;
