@@ -8,6 +8,8 @@
 //   sox tulv-split-10min.wav out.wav silence 1 0.5 -50d 1 1.0 -50d : newfile : restart
 // Run each size in its own process to read its peak memory:
 //   tulv_bench --benchmark_filter='BM_SplitWav/10'
+#include "apps/tulv/DemoRecord.h"
+#include "tests/support/MemoryIO.h"
 #include "tests/support/SplitSignals.h"
 #include "tulv/core/SoundAlgoElementary.h"
 #include "tulv/dynamics/SoundTrackFinder.h"
@@ -116,12 +118,15 @@ void BM_DetectorPass(benchmark::State& state)
 {
     const unsigned int frames = static_cast<unsigned int>(state.range(0)) * 60u * kRate;
     static const std::vector<double> period = [] {
-        std::vector<double> samples(size_t(2) * 60 * kRate);
-        struct Renderer : DemoRecordReader {
-            using DemoRecordReader::DemoRecordReader;
-            using DemoRecordReader::read;
-        } synth(sideOf(6));
-        synth.read(60 * kRate, samples.data());
+        DemoRecordReader reader(sideOf(6));
+        reader.open(QString());
+        reader.setEndPoint(60.0);
+        reader.rewind();
+        testsupport::CapturingWriter minute(kRate);
+        std::unique_ptr<SoundAlgo, splitsignals::ReleaseAlgo> copy(new SoundAlgoScale(0.0));
+        copy->processAll(reader, &minute);
+        std::vector<double> samples = minute.samples();
+        samples.resize(size_t(2) * 60 * kRate);
         return samples;
     }();
     size_t regions = 0;

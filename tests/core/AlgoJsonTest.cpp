@@ -1,6 +1,7 @@
 // Algorithms rebuilt from JSON objects through the builder registry, and JSON
 // documents saved and read back as text and as Qt binary JSON.
 #include "tests/support/GraphAlgos.h"
+#include "tests/support/IoFiles.h"
 #include "tulv/core/SoundAlgo.h"
 #include "tulv/core/Utilities.h"
 
@@ -12,8 +13,6 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <sys/resource.h>
 
 using namespace testsupport;
 
@@ -50,12 +49,6 @@ QJsonObject object(const QString& cls, double gain = 1.0)
     o.insert(QStringLiteral("Class"), cls);
     o.insert(QStringLiteral("Gain"), gain);
     return o;
-}
-
-QByteArray fileBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace
@@ -137,9 +130,9 @@ TEST(JsonFiles, TextAndBinaryDocumentsRoundTrip)
         const QString name = dir.filePath(QString::fromLatin1(c.name));
         ASSERT_TRUE(Utilities::writeJSONToFile(document, name, c.binary));
         if (c.text) {
-            EXPECT_EQ(QJsonDocument::fromJson(fileBytes(name)), document);
+            EXPECT_EQ(QJsonDocument::fromJson(iotest::readBytes(name)), document);
         } else {
-            EXPECT_TRUE(fileBytes(name).startsWith("qbjs"));
+            EXPECT_TRUE(iotest::readBytes(name).startsWith("qbjs"));
         }
         EXPECT_EQ(Utilities::readJSONFromFile(name, c.binary), document);
         // Read in the other form, it is no document; invalid binary is not reported.
@@ -163,10 +156,7 @@ TEST(JsonFiles, UnreadableAndUnwritablePlaces)
 
     // A document cut short: the parser stops at its end, offset 16.
     const QString broken = dir.filePath(QStringLiteral("broken.json"));
-    QFile file(broken);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("{\"Class\": \"Test\"");
-    file.close();
+    ASSERT_TRUE(iotest::writeBytes(broken, "{\"Class\": \"Test\""));
     EXPECT_TRUE(Utilities::readJSONFromFile(broken, true).isNull());
     ASSERT_EQ(log.lines().size(), 1);
     EXPECT_TRUE(log.lines()[0].startsWith(QStringLiteral("C:JSON read error offset 16 : "))) << log.lines()[0].toStdString();
@@ -185,7 +175,7 @@ TEST(JsonFiles, AFailedSaveKeepsThePreviousFile)
     QJsonObject small;
     small.insert(QStringLiteral("Version"), 1);
     ASSERT_TRUE(Utilities::writeJSONToFile(QJsonDocument(small), target, true));
-    const QByteArray before = fileBytes(target);
+    const QByteArray before = iotest::readBytes(target);
 
     // A document larger than the file size limit: the write is cut short by
     // the system, as on a full disk.
@@ -194,22 +184,17 @@ TEST(JsonFiles, AFailedSaveKeepsThePreviousFile)
         big.append(i * 0.001);
     QJsonObject large;
     large.insert(QStringLiteral("Values"), big);
-    rlimit saved {};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limited = saved;
-    limited.rlim_cur = 4096;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    bool text, binary;
     MessageLog log;
-    const bool text = Utilities::writeJSONToFile(QJsonDocument(large), target, true);
-    const bool binary = Utilities::writeJSONToFile(QJsonDocument(large), target + QStringLiteral(".bin"), true);
-    setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
-
+    {
+        FileSizeLimit limit(4096);
+        text = Utilities::writeJSONToFile(QJsonDocument(large), target, true);
+        binary = Utilities::writeJSONToFile(QJsonDocument(large), target + QStringLiteral(".bin"), true);
+    }
     EXPECT_FALSE(text);
     EXPECT_FALSE(binary);
     EXPECT_TRUE(log.has(QStringLiteral("C:JSON write error")));
-    EXPECT_EQ(fileBytes(target), before);
+    EXPECT_EQ(iotest::readBytes(target), before);
     // Nothing half-written is left beside it.
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList { QStringLiteral("catalog.json") });
 

@@ -69,20 +69,6 @@ TEST(Diagnostics, SetErrorPrefixesWhereAndLogsAWarning)
     EXPECT_EQ(SoundDebuggableClass::getError(), "open : Unknown system error.");
 }
 
-TEST(ReferenceCount, TheLastOwnerDeletesExactlyOnce)
-{
-    int destroyed = 0;
-    auto* algo = new Copy({}, QStringLiteral("left"));
-    algo->setDestructionCounter(&destroyed);
-    EXPECT_TRUE(algo->getName().endsWith("Copy(left)")) << algo->getName().toStdString();
-    algo->addRef(); // a second owner, a player say
-    algo->release();
-    EXPECT_EQ(destroyed, 0);
-    EXPECT_EQ(algo->getRefCount(), 1);
-    algo->release();
-    EXPECT_EQ(destroyed, 1);
-}
-
 TEST(ProcessAll, SignalsStopsAndFailuresEndTheRunAsTheySay)
 {
     struct Case {

@@ -1,6 +1,7 @@
 // Moving files and folders into the user's trash. Every test points HOME and
 // XDG_DATA_HOME into a temporary directory, so the real trash is never
 // touched.
+#include "tests/support/IoFiles.h"
 #include "tulv/core/Utilities.h"
 
 #include <QDir>
@@ -39,10 +40,8 @@ public:
     // unless the record is well formed and dated.
     QString recordedPath(const QString& name) const
     {
-        QFile info(trash(QStringLiteral("info/") + name + QStringLiteral(".trashinfo")));
-        if (!info.open(QIODevice::ReadOnly))
-            return QString();
-        const QList<QByteArray> lines = info.readAll().split('\n');
+        const QList<QByteArray> lines
+            = iotest::readBytes(trash(QStringLiteral("info/") + name + QStringLiteral(".trashinfo"))).split('\n');
         bool dated = false;
         QString path;
         for (const QByteArray& line : lines) {
@@ -60,12 +59,6 @@ private:
     bool mHadData;
 };
 
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
 } // namespace
 
 TEST(Trash, AFileMovesIntoTheTrashWithItsOriginalPath)
@@ -79,17 +72,15 @@ TEST(Trash, AFileMovesIntoTheTrashWithItsOriginalPath)
     for (const QString& path : { home.place(QStringLiteral("take 1 (café).wav")), folder + QStringLiteral("/track 01.flac") }) {
         SCOPED_TRACE(path.toStdString());
         const QString name = QFileInfo(path).fileName();
-        ASSERT_TRUE(writeFile(path, "RIFF...."));
+        ASSERT_TRUE(iotest::writeBytes(path, "RIFF...."));
         EXPECT_TRUE(Utilities::moveToThrash(path));
         EXPECT_FALSE(QFileInfo::exists(path));
-        QFile file(home.trash(QStringLiteral("files/") + name));
-        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-        EXPECT_EQ(file.readAll(), QByteArray("RIFF...."));
+        EXPECT_EQ(iotest::readBytes(home.trash(QStringLiteral("files/") + name)), QByteArray("RIFF...."));
         EXPECT_EQ(home.recordedPath(name), path);
     }
     // A second file of the same name does not overwrite the first.
     const QString again = home.place(QStringLiteral("take 1 (café).wav"));
-    ASSERT_TRUE(writeFile(again, "second"));
+    ASSERT_TRUE(iotest::writeBytes(again, "second"));
     EXPECT_TRUE(Utilities::moveToThrash(again));
     EXPECT_EQ(QDir(home.trash(QStringLiteral("files"))).entryList(QDir::Files).size(), 3);
     EXPECT_EQ(QDir(home.trash(QStringLiteral("info"))).entryList(QDir::Files).size(), 3);

@@ -69,32 +69,37 @@ TEST(RegionNoiseClassification, RelativeToTheLoudestWeakerChannelOrAbsoluteInRea
     EXPECT_EQ(flags(*live), (std::vector<bool> { true, false, false }));
 }
 
-TEST(RegionNoiseEstimate, FromTheQuietestRegionsAboveTheFloor)
+TEST(RegionNoiseEstimate, FromTheQuietestRegionsAboveTheFloorOrMinusTheRatio)
 {
-    // 3 s of noise at -60 dB and music at -20 dB: one started 5-minute block,
-    // so a quiet budget of 1 s is reached inside the noise region.
-    DetectorPtr detector = detectorFromRegions(
-        { region(0, 300, 1e-6, 1e-6), region(300, 6000, 1e-2, 1e-2), region(6300, 1, 0, 0, true) }, kRate);
-    const double expected = 20.0 * std::log10(1.05 * std::sqrt(1e-6) / std::sqrt(1e-2));
-    EXPECT_NEAR(detector->estimateNoise(1.0, 60.0), expected, 1e-9);
-    // Then classified, the noise region is noise and the music is not.
-    detector->applyNoise(detector->estimateNoise(1.0, 60.0));
-    EXPECT_EQ(flags(*detector), (std::vector<bool> { true, false, true }));
-}
-
-TEST(RegionNoiseEstimate, NothingToMeasureGivesMinusTheRatio)
-{
-    DetectorPtr empty(new RMSStepDetector);
-    EXPECT_EQ(empty->estimateNoise(1.0, 45.0), -45.0);
-    // A dead channel leaves the live one to be relative to.
-    DetectorPtr oneSided = detectorFromRegions({ region(0, 300, 1e-6, 0.0), region(300, 6000, 1e-2, 0.0) }, kRate);
-    EXPECT_NEAR(oneSided->estimateNoise(1.0, 60.0), 20.0 * std::log10(1.05 * std::sqrt(1e-6 / 1e-2)), 1e-9);
-    // The -60 dB region lies below the 30 dB floor and is passed over; the
-    // 0.5 s at -40 dB do not fill the 1 s budget, so it is reached at the
-    // loudest region, which is nothing to measure either.
-    DetectorPtr loudest = detectorFromRegions(
-        { region(0, 300, 1e-6, 1e-6), region(300, 50, 1e-4, 1e-4), region(350, 6000, 1e-2, 1e-2) }, kRate);
-    EXPECT_EQ(loudest->estimateNoise(1.0, 30.0), -30.0);
+    struct Case {
+        const char* name;
+        std::vector<Region> regions;
+        double snrDb, expected;
+    };
+    const Case cases[] = {
+        // One started 5-minute block: a quiet budget of 1 s is reached
+        // inside the 3 s of noise at -60 dB under music at -20 dB.
+        { "noise and music",
+          { region(0, 300, 1e-6, 1e-6), region(300, 6000, 1e-2, 1e-2), region(6300, 1, 0, 0, true) }, 60.0,
+          20.0 * std::log10(1.05 * std::sqrt(1e-6) / std::sqrt(1e-2)) },
+        { "nothing to measure", {}, 45.0, -45.0 },
+        // A dead channel leaves the live one to be relative to.
+        { "one channel silent", { region(0, 300, 1e-6, 0.0), region(300, 6000, 1e-2, 0.0) }, 60.0,
+          20.0 * std::log10(1.05 * std::sqrt(1e-6 / 1e-2)) },
+        // The -60 dB region lies below the 30 dB floor and is passed over; the
+        // 0.5 s at -40 dB do not fill the budget, which is reached at the
+        // loudest region, nothing to measure either.
+        { "budget reached at the loudest",
+          { region(0, 300, 1e-6, 1e-6), region(300, 50, 1e-4, 1e-4), region(350, 6000, 1e-2, 1e-2) }, 30.0, -30.0 },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_NEAR(detectorFromRegions(c.regions, kRate)->estimateNoise(1.0, c.snrDb), c.expected, 1e-9);
+    }
+    // The noise floor from a ratio: the loudest weaker channel minus it.
+    EXPECT_NEAR(detectorFromRegions({ region(0, 10, 1e-1, 1e-2), region(10, 10, 1e-3, 1e-3) }, kRate)->getNoiseFromSNR(20.0),
+                -40.0, 1e-12);
+    EXPECT_EQ(DetectorPtr(new RMSStepDetector)->getNoiseFromSNR(20.0), -120.0);
 }
 
 TEST(RegionNoiseSplit, AQuietGapInsideALongRunBecomesNoise)
@@ -119,14 +124,6 @@ TEST(RegionNoiseSplit, AQuietGapInsideALongRunBecomesNoise)
     EXPECT_EQ(flags(*shorter), (std::vector<bool> { false, false, false, true }));
     shorter->split(600.0, 19.0, 30.0);
     EXPECT_EQ(flags(*shorter), (std::vector<bool> { false, true, false, true }));
-}
-
-TEST(RegionNoiseFromSnr, TheLoudestWeakerChannelMinusTheRatio)
-{
-    DetectorPtr detector = detectorFromRegions({ region(0, 10, 1e-1, 1e-2), region(10, 10, 1e-3, 1e-3) }, kRate);
-    EXPECT_NEAR(detector->getNoiseFromSNR(20.0), -40.0, 1e-12);
-    DetectorPtr empty(new RMSStepDetector);
-    EXPECT_EQ(empty->getNoiseFromSNR(20.0), -120.0);
 }
 
 TEST(RegionMerge, NeighboursOfTheSameKindJoinWeightedByTheirWindowCounts)
@@ -170,7 +167,7 @@ TEST(RegionCompression, RatioOneBringsEveryRegionOfARunToItsLoudest)
     EXPECT_EQ(regions[2].level0, 1e-7);
 }
 
-TEST(RegionCompression, TheMeanCorrectionWeighsTheGainsByLength)
+TEST(RegionCompression, TheMeanCorrectionWeighsTheGainsByLengthAndStaysFinite)
 {
     // Ratio 2: exponent (1 - 1/2)^2 = 0.25; a region 20 dB below the peak
     // takes a squared gain of 100^0.75.
@@ -181,6 +178,13 @@ TEST(RegionCompression, TheMeanCorrectionWeighsTheGainsByLength)
     // Equal gains throughout: the mean correction is that gain.
     DetectorPtr flat = detectorFromRegions({ region(0, 100, 1e-2, 1e-2), region(100, 300, 1e-2, 1e-2) }, kRate);
     EXPECT_NEAR(flat->compressDynamic(3.0), 0.0, 1e-12);
+    // Unclassified lists may hold a silent region flagged as signal: it
+    // takes no infinite gain.
+    DetectorPtr silent = detectorFromRegions(
+        { region(0, 100, 1e-2, 1e-2), region(100, 100, 0.0, 0.0), region(200, 100, 1e-3, 1e-3) }, kRate);
+    EXPECT_TRUE(std::isfinite(silent->compressDynamic(2.0)));
+    for (const Region& r : silent->getRegions())
+        EXPECT_TRUE(std::isfinite(r.level0) && std::isfinite(r.level1));
 }
 
 TEST(RegionCompression, AFinalFadeOutKeepsTheLevelOfItsFirstRegion)
@@ -200,17 +204,4 @@ TEST(RegionCompression, AFinalFadeOutKeepsTheLevelOfItsFirstRegion)
     EXPECT_DOUBLE_EQ(regions[9].level0, regions[8].level0);
     EXPECT_LT(regions[10].level0, regions[9].level0);
     EXPECT_NEAR(regions[0].level0, 1e-2, 1e-15);
-}
-
-TEST(RegionCompression, ASilentSignalRegionTakesNoInfiniteGain)
-{
-    // Unclassified lists may hold a silent region flagged as signal.
-    DetectorPtr detector = detectorFromRegions(
-        { region(0, 100, 1e-2, 1e-2), region(100, 100, 0.0, 0.0), region(200, 100, 1e-3, 1e-3) }, kRate);
-    const double correction = detector->compressDynamic(2.0);
-    EXPECT_TRUE(std::isfinite(correction));
-    for (const Region& r : detector->getRegions()) {
-        EXPECT_TRUE(std::isfinite(r.level0));
-        EXPECT_TRUE(std::isfinite(r.level1));
-    }
 }

@@ -59,7 +59,7 @@ TEST(SoundAlgoFilter, NineBandCascadeEqualsItsFiltersOverTheWholeStreamForAnyBlo
     }
 }
 
-TEST(SoundAlgoFilter, MixedOrdersAndOutputGainFromTheNextRunOn)
+TEST(SoundAlgoFilter, MixedOrdersOutputGainFromTheNextRunOnAndReadyFilters)
 {
     const std::vector<double> in = stereoNoise(5000, 3);
     std::vector<std::shared_ptr<FilterBuilder>> builders = {
@@ -76,19 +76,15 @@ TEST(SoundAlgoFilter, MixedOrdersAndOutputGainFromTheNextRunOn)
     const std::vector<double> lower = runThrough(*algo, in);
     EXPECT_TRUE(sameBits(lower, byHand(builders, in, 44100, std::pow(10.0, -6.0 / 20.0))));
     EXPECT_DOUBLE_EQ(algo->getFilterGain(2), std::pow(10.0, -6.0 / 20.0));
-}
 
-TEST(SoundAlgoFilter, ReadyFiltersWithoutBuildersAndNoFiltersAtAll)
-{
-    const std::vector<double> in = stereoNoise(4000, 4);
-    BiquadEqBuilder design(LowPass, 2000.0, 1.0, 0.0);
-    AlgoRef<SoundAlgoFilter> algo(new SoundAlgoFilter());
-    algo->addFilter(design.buildFilter(44100));
-    EXPECT_TRUE(sameBits(runThrough(*algo, in), byHand({ std::make_shared<BiquadEqBuilder>(LowPass, 2000.0, 1.0, 0.0) }, in)));
-    algo->setFilter(7, nullptr); // out of range: ignored
-    algo->clearFilters();
-    EXPECT_FALSE(algo->hasFilters());
-    EXPECT_TRUE(sameBits(runThrough(*algo, in), in)); // without filters the sound passes unchanged
+    // Ready filters without builders, then none at all.
+    AlgoRef<SoundAlgoFilter> ready(new SoundAlgoFilter());
+    ready->addFilter(builders[1]->buildFilter(44100));
+    EXPECT_TRUE(sameBits(runThrough(*ready, in), byHand({ builders[1] }, in)));
+    ready->setFilter(7, nullptr); // out of range: ignored
+    ready->clearFilters();
+    EXPECT_FALSE(ready->hasFilters());
+    EXPECT_TRUE(sameBits(runThrough(*ready, in), in)); // without filters the sound passes unchanged
 }
 
 TEST(SoundAlgoFilterBiquad, SettersRebuildTheirSectionKeepTheOutputGainAndIgnoreOthers)

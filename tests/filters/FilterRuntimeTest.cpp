@@ -161,7 +161,7 @@ TEST(BiquadCascade, SeveralSectionsPerPassGiveTheBitsOfOneSectionAfterAnother)
         }
 }
 
-TEST(BiquadClipFilter, GainRampsOverTheRampLengthUnlessCancelled)
+TEST(BiquadClipFilter, GainRampsOverTheRampLengthUnlessCancelledOrClipped)
 {
     BiquadClipFilter f = identityClip();
     f.setGain(2.0);
@@ -184,6 +184,16 @@ TEST(BiquadClipFilter, GainRampsOverTheRampLengthUnlessCancelled)
     g.filter(some.data(), someOut.data(), 1000);
     EXPECT_EQ(g.getGain(), 1.0);
     EXPECT_EQ(someOut.back().left, 0.1);
+
+    // A clip on the first frame of a call is written and stops the ramp.
+    BiquadClipFilter h = identityClip();
+    h.setGain(1.5);
+    Frames first(3, { 1.6, 0.0 }), firstOut(3);
+    first[1] = first[2] = { 0.1, 0.1 };
+    h.filter(first.data(), firstOut.data(), 3);
+    EXPECT_NEAR(firstOut[0].left, 1.6 * (1.0 + 0.5 / 440000.0), 1e-12);
+    EXPECT_FALSE(h.isRamping());
+    EXPECT_NEAR(h.getGain(), 1.0 + 0.5 / 440000.0, 1e-15);
 }
 
 TEST(BiquadClipFilter, ClippingFrameFadesAtMostTwoThousandFramesBeforeIt)
@@ -211,16 +221,4 @@ TEST(BiquadClipFilter, ClippingFrameFadesAtMostTwoThousandFramesBeforeIt)
         EXPECT_EQ(f.getGain(), k); // the new gain holds
         EXPECT_EQ(out.back().left, c.before * k);
     }
-}
-
-TEST(BiquadClipFilter, ClipOnTheFirstFrameOfACallIsWrittenAndStopsTheRamp)
-{
-    BiquadClipFilter f = identityClip();
-    f.setGain(1.5);
-    Frames in(3, { 1.6, 0.0 }), out(3);
-    in[1] = in[2] = { 0.1, 0.1 };
-    f.filter(in.data(), out.data(), 3);
-    EXPECT_NEAR(out[0].left, 1.6 * (1.0 + 0.5 / 440000.0), 1e-12);
-    EXPECT_FALSE(f.isRamping());
-    EXPECT_NEAR(f.getGain(), 1.0 + 0.5 / 440000.0, 1e-15);
 }

@@ -10,24 +10,12 @@
 #include <random>
 #include <thread>
 
+using testsupport::rampBlock;
 using testsupport::rampValue;
 
 namespace {
 
 constexpr unsigned int kRate = 44100;
-
-// The ramp over [origin, origin + frames), as a processing loop hands it over.
-std::shared_ptr<SoundBuffer> rampBlock(int origin, unsigned int frames)
-{
-    auto b = SoundBuffer::createNew(kRate);
-    b->alloc(frames, 2, 1, 1);
-    b->setFrameNB(frames);
-    b->setOrigin(origin);
-    for (int i = origin; i < origin + int(frames); ++i)
-        for (int c = 0; c < 2; ++c)
-            b->getFrame(i)[c] = rampValue(i, c);
-    return b;
-}
 
 // Reads chunks of random size until `want` frames or the queue is stopped;
 // returns how many frames matched the ramp in order.

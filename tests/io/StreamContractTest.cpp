@@ -8,6 +8,7 @@
 
 using testsupport::CapturingWriter;
 using testsupport::GeneratorReader;
+using testsupport::rampBlock;
 using testsupport::rampValue;
 
 namespace {
@@ -16,19 +17,6 @@ std::shared_ptr<SoundBuffer> stereoBlock(unsigned int capacity, unsigned int rat
 {
     auto buffer = SoundBuffer::createNew(rate);
     buffer->alloc(capacity, 2, 1, 1);
-    return buffer;
-}
-
-// A block of `frames` frames at `origin` holding the ramp.
-std::shared_ptr<SoundBuffer> rampBlock(int origin, unsigned int frames)
-{
-    auto buffer = stereoBlock(frames);
-    buffer->setFrameNB(frames);
-    buffer->setOrigin(origin);
-    for (unsigned int i = 0; i < frames; ++i) {
-        buffer->getRelFrame(int(i))[0] = rampValue(origin + int(i), 0);
-        buffer->getRelFrame(int(i))[1] = rampValue(origin + int(i), 1);
-    }
     return buffer;
 }
 
@@ -113,9 +101,7 @@ TEST(WriteBuffer, TrimsHoldsBackClosesGapsAndHonoursTheRange)
 TEST(WriteBuffer, RefusesWhatItCannotWrite)
 {
     CapturingWriter writer(44100);
-    auto otherRate = stereoBlock(4, 48000);
-    otherRate->setFrameNB(4);
-    EXPECT_EQ(writer.writeBuffer(otherRate, 0), SoundTools::Error);
+    EXPECT_EQ(writer.writeBuffer(rampBlock(0, 4, 48000), 0), SoundTools::Error);
     EXPECT_EQ(SoundDebuggableClass::getError(), "SoundWriter::WriteBuffer : Samplerate conversion not implemented");
 
     CapturingWriter wide(44100, 3);

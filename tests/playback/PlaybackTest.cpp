@@ -195,8 +195,7 @@ TEST(Device, ThreadedStopReleasesBlockedProcessing)
     device->setPostProcessingChain(bandFilter(100, 3));
     device->start();
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    auto stopped = std::async(std::launch::async, [&] { device->stop(); });
-    ASSERT_EQ(stopped.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "stop hung";
+    testsupport::runWithDeadline([&] { device->stop(); }, 10);
     EXPECT_FALSE(device->isRunning());
 }
 
@@ -221,12 +220,8 @@ TEST(Device, ThreadedDetectorBehindQueueAnalysesWholeStream)
         queue.finished();
     });
     RMSStepDetector* detector = new RMSStepDetector();
-    auto consumer = std::async(std::launch::async, [&] { detector->processAll(queue, nullptr); });
-    if (consumer.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
-        queue.interrupt();
-        FAIL() << "the detector did not finish reading the queue";
-    }
-    producer.wait();
+    testsupport::runWithDeadline([&] { detector->processAll(queue, nullptr); }, 60);
+    testsupport::runWithDeadline([&] { producer.wait(); }, 60);
     // The regions before the last ten seconds match; near the end a reader of
     // unknown length has no fade zone to go by, but the analysis reaches it.
     const auto want = reference->getRegions();

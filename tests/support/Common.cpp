@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +17,8 @@
 #include <iostream>
 #include <random>
 #include <thread>
+
+#include <sys/resource.h>
 
 namespace testsupport {
 
@@ -30,15 +33,18 @@ DefaultBlockSize::~DefaultBlockSize()
     SoundBuffer::setDefaultSize(mSaved);
 }
 
-DebugCapture::DebugCapture()
+DebugCapture::DebugCapture(bool verbose)
     : mSaved(&SoundDebuggableClass::getOStream())
+    , mSavedVerbose(SoundDebuggableClass::isVerbose())
 {
     SoundDebuggableClass::setOStream(&mText);
+    SoundDebuggableClass::setVerbose(verbose || mSavedVerbose);
 }
 
 DebugCapture::~DebugCapture()
 {
     SoundDebuggableClass::setOStream(mSaved);
+    SoundDebuggableClass::setVerbose(mSavedVerbose);
 }
 
 LameLibraryNames::LameLibraryNames(const QStringList& names)
@@ -51,6 +57,25 @@ LameLibraryNames::LameLibraryNames(const QStringList& names)
 LameLibraryNames::~LameLibraryNames()
 {
     SoundWriterMp3::setLameLibraryNames(mSaved);
+}
+
+FileSizeLimit::FileSizeLimit(unsigned long bytes)
+{
+    rlimit limit {};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    mSavedLimit = limit.rlim_cur;
+    mSavedHandler = std::signal(SIGXFSZ, SIG_IGN);
+    limit.rlim_cur = bytes;
+    EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0) << "the file size limit cannot be set";
+}
+
+FileSizeLimit::~FileSizeLimit()
+{
+    rlimit limit {};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = mSavedLimit;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, mSavedHandler);
 }
 
 namespace {

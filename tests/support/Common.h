@@ -43,16 +43,18 @@ private:
     unsigned int mSaved;
 };
 
-// The library's diagnostic stream, captured for the life of a scope.
+// The library's diagnostic stream, captured for the life of a scope, with
+// verbose output on if asked.
 class DebugCapture {
 public:
-    DebugCapture();
+    explicit DebugCapture(bool verbose = false);
     ~DebugCapture();
     std::string text() const { return mText.str(); }
 
 private:
     std::ostringstream mText;
     std::ostream* mSaved;
+    bool mSavedVerbose;
 };
 
 // The names the MP3 writer tries for the LAME library, set for the life of a
@@ -66,6 +68,20 @@ public:
 
 private:
     QStringList mSaved;
+};
+
+// Files this process writes are cut at `bytes` for the life of a scope: a
+// write past the limit fails as on a full disk.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(unsigned long bytes);
+    ~FileSizeLimit();
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    unsigned long mSavedLimit;
+    void (*mSavedHandler)(int);
 };
 
 // The Qt messages logged while it lives, as "W:" / "C:" / "O:" prefixed texts.

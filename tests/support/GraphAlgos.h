@@ -82,10 +82,6 @@ public:
     {
     }
     const std::vector<std::vector<SoundAlgo*>>& branches() const { return mBranches; }
-    using SoundAlgoComposite::getBranchDelay;
-    using SoundAlgoComposite::getBranchInOverlap;
-    using SoundAlgoComposite::getBranchOutOverlap;
-    using SoundAlgoComposite::getBranchShift;
     using SoundAlgoComposite::pushBranchUnlocked;
     using SoundAlgoComposite::setReadOnly;
 

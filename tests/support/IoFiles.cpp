@@ -6,21 +6,22 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cmath>
 #include <memory>
 
 namespace iotest {
 
-bool haveTool(const QString& program)
-{
-    return !QStandardPaths::findExecutable(program).isEmpty();
-}
-
 bool runTool(const QString& program, const QStringList& arguments, QString* output, QString* error)
 {
+    if (QStandardPaths::findExecutable(program).isEmpty()) {
+        ADD_FAILURE() << program.toStdString() << " is not installed";
+        return false;
+    }
     QProcess process;
-    process.start(program, arguments);
+    process.start(program, program == QLatin1String("sox") ? QStringList { QStringLiteral("-R") } + arguments : arguments);
     if (!process.waitForStarted(10000) || !process.waitForFinished(60000)) {
         process.kill();
         process.waitForFinished(1000);
@@ -157,6 +158,12 @@ bool writeBytes(const QString& fileName, const QByteArray& bytes)
 {
     QFile file(fileName);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray readBytes(const QString& fileName)
+{
+    QFile file(fileName);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 bool writeSparseWav(const QString& fileName, quint32 frames, quint32 rate)

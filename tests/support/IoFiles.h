@@ -16,10 +16,9 @@ namespace iotest {
 // Interleaved stereo samples.
 using Samples = std::vector<double>;
 
-// True when `program` is on the PATH.
-bool haveTool(const QString& program);
 // Runs a peer tool; false (with its stderr in `error`) when it fails or
-// takes longer than 60 s.
+// takes longer than 60 s. A tool that is not installed is a test failure
+// naming it, never a silent pass. sox gets -R: its dither and noise repeat.
 bool runTool(const QString& program, const QStringList& arguments, QString* output = nullptr,
              QString* error = nullptr);
 
@@ -49,8 +48,9 @@ double errorToSignalDb(const Samples& reference, const Samples& test);
 // Frames and rate of a file as sox sees them.
 bool soxInfo(const QString& fileName, long long* frames, unsigned int* rate);
 
-// Writes a small file of `size` bytes with the given content.
+// A small file's bytes, written whole or read whole (empty when unreadable).
 bool writeBytes(const QString& fileName, const QByteArray& bytes);
+QByteArray readBytes(const QString& fileName);
 
 // An 8-bit mono WAV declaring `frames` frames whose data is a hole in a
 // sparse file: long files at no cost in disk space.

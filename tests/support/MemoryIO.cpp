@@ -10,6 +10,18 @@ double rampValue(int index, int channel)
     return channel == 0 ? (index + 1) * 1e-6 : -(index + 1) * 1e-6 - 0.25;
 }
 
+std::shared_ptr<SoundBuffer> rampBlock(int origin, unsigned int frames, unsigned int sampleRate)
+{
+    auto block = SoundBuffer::createNew(sampleRate);
+    block->alloc(frames, 2, 1, 1);
+    block->setFrameNB(frames);
+    block->setOrigin(origin);
+    for (int i = origin; i < origin + int(frames); ++i)
+        for (int c = 0; c < 2; ++c)
+            block->getFrame(i)[c] = rampValue(i, c);
+    return block;
+}
+
 GeneratorReader::GeneratorReader(unsigned int frames, unsigned int sampleRate, FrameFunction function)
     : mFrames(frames)
     , mRate(sampleRate)
@@ -31,7 +43,6 @@ void GeneratorReader::rewind()
 
 unsigned int GeneratorReader::read(unsigned int count, double* dest)
 {
-    mLargestRequest = std::max(mLargestRequest, count);
     const long long available = (long long)mFrames - mOffset;
     const unsigned int n = static_cast<unsigned int>(std::clamp<long long>(available, 0, count));
     for (unsigned int i = 0; i < n; ++i) {
@@ -62,7 +73,6 @@ CapturingWriter::CapturingWriter(unsigned int sampleRate, unsigned int channels)
 
 unsigned int CapturingWriter::write(unsigned int count, double* frames)
 {
-    ++mWriteCalls;
     const size_t room = mFailAfter > this->frames() ? mFailAfter - this->frames() : 0;
     const unsigned int n = static_cast<unsigned int>(std::min<size_t>(count, room));
     mSamples.insert(mSamples.end(), frames, frames + size_t(n) * mChannels);

@@ -5,6 +5,7 @@
 #include "tulv/io/SoundWriter.h"
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace testsupport {
@@ -15,6 +16,9 @@ using FrameFunction = std::function<double(int index, int channel)>;
 // A distinct, exactly representable value for every frame and channel, so a
 // misplaced, doubled or lost frame shows up as a wrong value.
 double rampValue(int index, int channel);
+// A stereo block of `frames` frames at `origin` holding the ramp, as a
+// processing loop hands it over.
+std::shared_ptr<SoundBuffer> rampBlock(int origin, unsigned int frames, unsigned int sampleRate = 44100);
 
 // A reader whose source is computed, not stored: any length at no memory cost.
 class GeneratorReader : public SoundReader {
@@ -29,8 +33,6 @@ public:
     SoundTools::SoundFormat getInputFormat() const override { return SoundTools::Float64; }
     // Positions the next read, as a back end's rewind does after a start point.
     void seek(int frame) { mOffset = frame; }
-    // The largest count a single read asked for: the block size the loop used.
-    unsigned int largestRequest() const { return mLargestRequest; }
 
 protected:
     unsigned int read(unsigned int count, double* dest) override;
@@ -39,7 +41,6 @@ private:
     unsigned int mFrames;
     unsigned int mRate;
     FrameFunction mFunction;
-    unsigned int mLargestRequest = 0;
 };
 
 // A reader over interleaved stereo samples held in memory.
@@ -60,7 +61,6 @@ public:
     const std::vector<double>& samples() const { return mSamples; }
     size_t frames() const { return mSamples.size() / mChannels; }
     double at(size_t frame, unsigned int channel) const { return mSamples[frame * mChannels + channel]; }
-    int writeCalls() const { return mWriteCalls; }
     // After this many frames, write reports a short write.
     void failAfter(size_t frames) { mFailAfter = frames; }
 
@@ -70,7 +70,6 @@ protected:
 private:
     unsigned int mChannels;
     std::vector<double> mSamples;
-    int mWriteCalls = 0;
     size_t mFailAfter = SIZE_MAX;
 };
 

@@ -233,8 +233,7 @@ TEST_F(ToolConvert, ProgressGoesToStderrAndCtrlCLeavesNothing)
 
     // On a terminal (script(1) runs the tool on a pseudo-terminal and copies
     // what it shows): a bar redrawn in place.
-    if (QStandardPaths::findExecutable("script").isEmpty())
-        GTEST_SKIP() << "no 'script' to give the tool a terminal";
+    ASSERT_FALSE(QStandardPaths::findExecutable("script").isEmpty()) << "'script' (package bsdutils) is missing";
     QString shown;
     const QString command = QString("'%1' convert '%2' '%3' --end 120").arg(TULV_TOOL_PATH, in, path("c.flac"));
     ASSERT_TRUE(runPeer("script", { "-qec", command, "/dev/null" }, &shown)) << shown.toStdString();

@@ -2,6 +2,7 @@
 // the library's own algorithms over the same file, and on bad chains.
 
 #include "ToolRunner.h"
+#include "tests/support/Common.h"
 
 #include <gtest/gtest.h>
 
@@ -31,7 +32,7 @@ bool libraryRun(SoundAlgo* algo, const QString& in, const QString& out)
         ok = algo->processAll(*reader, writer.get()) != SoundTools::Error;
         writer->close();
     }
-    releaseAlgo(algo);
+    testsupport::AlgoRelease()(algo);
     return ok;
 }
 
@@ -40,7 +41,7 @@ size_t firCentre(double f1, double f2)
 {
     auto* filter = new SoundAlgoEqFIR(SoundTools::BandStop, f1, f2);
     const size_t centre = (filter->getLength(44100) - 1) / 2;
-    releaseAlgo(filter);
+    testsupport::AlgoRelease()(filter);
     return centre;
 }
 

@@ -2,7 +2,7 @@
 
 #include <tulv/tulv.h>
 
-#include "tests/support/MemoryIO.h"
+#include "tests/support/IoFiles.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -71,14 +71,7 @@ QString makeSignal(const QString& path, double seconds, int bits)
 Sound readSound(const QString& fileName)
 {
     Sound sound;
-    std::unique_ptr<SoundReader> reader(SoundReader::getFromFilename(fileName));
-    if (!reader || reader->open(fileName) != SoundTools::Ok)
-        return sound;
-    testsupport::CapturingWriter writer(reader->getSampleRate());
-    SoundAlgoScale* copy = new SoundAlgoScale(0.0);
-    sound.ok = copy->processAll(*reader, &writer) != SoundTools::Error;
-    releaseAlgo(copy);
-    sound.samples = writer.samples();
+    sound.ok = iotest::readFile(fileName, sound.samples);
     return sound;
 }
 
@@ -101,11 +94,6 @@ double maxDeviation(const std::vector<double>& a, const std::vector<double>& b, 
     for (size_t i = 0; i < a.size(); ++i)
         worst = std::max(worst, std::fabs(a[i] - factor * b[i]));
     return worst;
-}
-
-__attribute__((noinline)) void releaseAlgo(SoundRefCounted* algo)
-{
-    algo->release();
 }
 
 bool writeFile(const QString& path, const QByteArray& bytes)

@@ -54,11 +54,6 @@ double rmsDb(const std::vector<double>& samples, size_t from = 0, size_t to = SI
 // The largest |a[i] - factor * b[i]|; infinite when the lengths differ.
 double maxDeviation(const std::vector<double>& a, const std::vector<double>& b, double factor = 1.0);
 
-// Lets an algorithm's reference go. Kept out of line: inlined next to the
-// `new`, a release through the base class looks to the compiler like the
-// deletion of a sub-object.
-void releaseAlgo(SoundRefCounted* algo);
-
 // Writes `bytes` into a new file; true when all went.
 bool writeFile(const QString& path, const QByteArray& bytes);
 

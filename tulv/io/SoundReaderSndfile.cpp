@@ -128,9 +128,12 @@ bool decodesAsMpeg(const QByteArray& data)
 // Where a second logical stream begins in an Ogg file: files joined end to
 // end make a chain of streams, of which libsndfile reads only the first.
 // Returns the byte offset of that stream's first page (0: a single stream)
-// and its rate and channels when it carries Vorbis. Only page headers are
-// read, one seek per page.
-qint64 chainedOggStream(const QString& fileName, int& rate, int& channels)
+// and its rate and channels when it carries Vorbis, and in `firstFrames` the
+// last granule position of the first stream: where the join lies. (The
+// length libsndfile reports cannot tell: an encoder that numbers every
+// stream alike makes it take the last page of the whole chain.) Only page
+// headers are read, one seek per page.
+qint64 chainedOggStream(const QString& fileName, int& rate, int& channels, long long& firstFrames)
 {
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
@@ -159,6 +162,11 @@ qint64 chainedOggStream(const QString& fileName, int& rate, int& channels)
             return at;
         }
         pastHeaders = pastHeaders || !begins;
+        qint64 granule = 0;
+        for (int i = 7; i >= 0; --i)
+            granule = (granule << 8) | page[6 + i];
+        if (granule > 0)
+            firstFrames = granule;
         at += 27 + segments + body;
     }
 }
@@ -228,7 +236,8 @@ SoundTools::Status SoundReaderSndfile::open(QString fileName)
         return SoundTools::Error;
     if ((mFormat & SF_FORMAT_TYPEMASK) == SF_FORMAT_OGG) {
         int rate = 0, channels = 0;
-        if (chainedOggStream(fileName, rate, channels) > 0) {
+        long long firstFrames = mFrames;
+        if (chainedOggStream(fileName, rate, channels, firstFrames) > 0) {
             const QString what = rate > 0
                 ? QStringLiteral(" (%1 Hz, %2)")
                       .arg(rate)
@@ -237,7 +246,7 @@ SoundTools::Status SoundReaderSndfile::open(QString fileName)
             return fail(fileName, QStringLiteral("A second Ogg stream%1 begins at %2, after the first one ends: the "
                                                  "file joins several recordings; cut it there to read each part.")
                                       .arg(what)
-                                      .arg(QString::fromStdString(SoundTools::timeText(double(mFrames) / mInfoSampleRate))));
+                                      .arg(QString::fromStdString(SoundTools::timeText(double(firstFrames) / mInfoSampleRate))));
         }
     }
     mTags = readFileTags(fileName);
