@@ -27,6 +27,7 @@ struct Lame {
     int (*set_brate)(lame_t, int);
     int (*set_num_channels)(lame_t, int);
     int (*set_in_samplerate)(lame_t, int);
+    int (*set_out_samplerate)(lame_t, int);
     int (*set_mode)(lame_t, int);
     int (*set_quality)(lame_t, int);
     int (*init_params)(lame_t);
@@ -103,6 +104,7 @@ bool resolveAll(QLibrary& library)
     ok &= resolve(library, sLame.set_write_id3tag_automatic, "lame_set_write_id3tag_automatic");
     resolve(library, sLame.get_out_samplerate, "lame_get_out_samplerate");
     resolve(library, sLame.get_brate, "lame_get_brate");
+    resolve(library, sLame.set_out_samplerate, "lame_set_out_samplerate");
     return ok;
 }
 
@@ -180,6 +182,12 @@ SoundWriterMp3::SoundWriterMp3(unsigned int sampleRate, unsigned int channels, u
     sLame.set_brate(mEncoder, static_cast<int>(bitRate));
     sLame.set_num_channels(mEncoder, static_cast<int>(channels));
     sLame.set_in_samplerate(mEncoder, static_cast<int>(sampleRate));
+    // Left to itself the encoder lowers the rate for the lower bit rates
+    // (44.1 kHz at 96 kbit/s becomes 32 kHz): a rate MP3 holds is kept, so
+    // that the file has the frames of its source.
+    static const unsigned int kMpegRates[] = { 8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000 };
+    if (sLame.set_out_samplerate && std::find(std::begin(kMpegRates), std::end(kMpegRates), sampleRate) != std::end(kMpegRates))
+        sLame.set_out_samplerate(mEncoder, static_cast<int>(sampleRate));
     sLame.set_mode(mEncoder, channels == 1 ? 3 : 1); // mono or joint stereo
     mChannels = channels;
     sLame.set_quality(mEncoder, 5);
