@@ -42,6 +42,20 @@ SoundTools::Status SoundWriter::writeBuffer(std::shared_ptr<SoundBuffer> buffer,
     return n == count ? SoundTools::Ok : SoundTools::Error;
 }
 
+namespace {
+
+// Rounds to the nearest integer, ties to even, as nearbyint does in the
+// default rounding mode, for |x| below 2^51 (an integer sample is far below):
+// adding and taking away 1.5 * 2^52 leaves no fraction. Inline, where
+// nearbyint is a library call per sample.
+inline double roundToStep(double x)
+{
+    constexpr double kShift = 6755399441055744.0;
+    return (x + kShift) - kShift;
+}
+
+} // namespace
+
 unsigned int SoundWriter::writeFrames(unsigned int count, const double* frames, unsigned int channels)
 {
     const unsigned int width = getChannelNum();
@@ -82,7 +96,7 @@ unsigned int SoundWriter::writeFrames(unsigned int count, const double* frames, 
             if (step != 0.0)
                 v += (noise() - noise()) * noiseScale;
             if (mIntegerBits)
-                v = std::nearbyint(std::min(top, std::max(-1.0, v)) * steps) / steps;
+                v = roundToStep(std::min(top, std::max(-1.0, v)) * steps) / steps;
             *out++ = v;
         }
     }
