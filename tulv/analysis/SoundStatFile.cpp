@@ -29,16 +29,6 @@ void release(SoundAlgo* algo)
         algo->release();
 }
 
-QString describeUnwritable(const QString& fileName)
-{
-    const QFileInfo directory(QFileInfo(fileName).absolutePath());
-    if (!directory.isDir())
-        return QStringLiteral("no such directory");
-    if (!directory.isWritable())
-        return QStringLiteral("permission denied");
-    return QStringLiteral("write error");
-}
-
 QString describeMissing(const QString& fileName)
 {
     const QFileInfo info(fileName);
@@ -265,7 +255,7 @@ bool SoundStatFile::writeJSonFile(QString name) const
     }
     if (!Utilities::writeJSONToFile(QJsonDocument(object), fileName, true)) {
         SoundDebuggableClass::setError(
-            QStringLiteral("cannot write '%1': %2").arg(fileName, describeUnwritable(fileName)),
+            QStringLiteral("cannot write '%1': %2").arg(fileName, Utilities::describeUnwritable(fileName)),
             "SoundStatFile::writeJSonFile");
         return false;
     }

@@ -11,20 +11,6 @@
 
 #include <algorithm>
 
-namespace {
-
-QString describeUnwritable(const QString& fileName)
-{
-    const QFileInfo directory(QFileInfo(fileName).absolutePath());
-    if (!directory.isDir())
-        return QStringLiteral("no such directory");
-    if (!directory.isWritable())
-        return QStringLiteral("permission denied");
-    return QStringLiteral("write error");
-}
-
-} // namespace
-
 void SoundStatReferenceCatalog::addReference(const SoundStatReference& reference)
 {
     auto found = std::find_if(mReferences.begin(), mReferences.end(),
@@ -135,13 +121,13 @@ bool SoundStatReferenceCatalog::writeJSonFile(QString file) const
             if (QFile::remove(fileName))
                 return true;
             SoundDebuggableClass::setError(
-                QStringLiteral("cannot delete '%1': %2").arg(fileName, describeUnwritable(fileName)), where);
+                QStringLiteral("cannot delete '%1': %2").arg(fileName, Utilities::describeUnwritable(fileName)), where);
             return false;
         }
     }
     if (!Utilities::writeJSONToFile(QJsonDocument(array), fileName, true)) {
         SoundDebuggableClass::setError(
-            QStringLiteral("cannot write '%1': %2").arg(fileName, describeUnwritable(fileName)), where);
+            QStringLiteral("cannot write '%1': %2").arg(fileName, Utilities::describeUnwritable(fileName)), where);
         return false;
     }
     return true;

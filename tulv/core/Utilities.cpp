@@ -88,4 +88,14 @@ bool moveToThrash(QString path)
     return QFile::moveToTrash(info.absoluteFilePath());
 }
 
+QString describeUnwritable(const QString& fileName)
+{
+    const QFileInfo directory(QFileInfo(fileName).absolutePath());
+    if (!directory.isDir())
+        return QStringLiteral("no such directory");
+    if (!directory.isWritable())
+        return QStringLiteral("permission denied");
+    return QStringLiteral("write error");
+}
+
 } // namespace Utilities

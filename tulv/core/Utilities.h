@@ -26,6 +26,10 @@ bool writeJSONToFile(QJsonDocument document, QString fileName, bool allowBinary)
 // exists at `path` or the move failed.
 bool moveToThrash(QString path);
 
+// Why `fileName` could not be written, in a few words for a message: its
+// directory is missing, not writable, or the write itself failed.
+QString describeUnwritable(const QString& fileName);
+
 } // namespace Utilities
 
 #endif
