@@ -148,7 +148,6 @@ void BM_SplitWav(benchmark::State& state)
 {
     const int minutes = static_cast<int>(state.range(0));
     const QString input = sideFile(minutes);
-    const splitsignals::SplitSettings settings;
     double seconds = 0;
     int files = 0;
     for (auto _ : state) {
@@ -159,10 +158,10 @@ void BM_SplitWav(benchmark::State& state)
             return;
         }
         seconds = reader->getLength();
-        splitsignals::DetectorPtr detector = splitsignals::analyseSide(*reader, settings);
+        splitsignals::DetectorPtr detector = splitsignals::analyseSide(*reader);
         std::unique_ptr<SoundReader> second(SoundReader::getFromFilename(input));
         second->open(input);
-        SoundWriterMultiFile writer(detector.get(), settings.minTrackSeconds, kRate, 2, 128, SoundTools::Int16);
+        SoundWriterMultiFile writer(detector.get(), SoundTrackFinder::Settings().minTrackSeconds, kRate, 2, 128, SoundTools::Int16);
         // As the tool splits: every gap divided at its quietest point.
         SoundTrackFinder finder;
         finder.findAsClassified(*detector);

@@ -69,19 +69,12 @@ DetectorPtr detectorFromRegions(const std::vector<RMSStepDetector::Region>& regi
     return DetectorPtr(RMSStepDetector::createFromJSon(object));
 }
 
-DetectorPtr analyseSide(SoundReader& reader, const SplitSettings& settings)
+DetectorPtr analyseSide(SoundReader& reader)
 {
-    DetectorPtr detector(new RMSStepDetector(settings.noiseThresholdDb, settings.rmsSeconds, 1.0,
-                                             RMSStepDetector::NoOutput, false));
+    DetectorPtr detector(new RMSStepDetector(-40.0, 0.2, 1.0, RMSStepDetector::NoOutput, false));
     if (detector->processAll(reader, nullptr) != SoundTools::Ok)
         return nullptr;
-    SoundTrackFinder::Settings finder;
-    finder.quietSeconds = settings.quietSeconds;
-    finder.globalSnrDb = settings.globalSnrDb;
-    finder.minRunSeconds = settings.minRunSeconds;
-    finder.runSnrDb = settings.runSnrDb;
-    finder.minTrackSeconds = settings.minTrackSeconds;
-    SoundTrackFinder(finder).find(*detector);
+    SoundTrackFinder().find(*detector);
     return detector;
 }
 

@@ -59,20 +59,9 @@ using DetectorPtr = std::unique_ptr<RMSStepDetector, ReleaseAlgo>;
 DetectorPtr detectorFromRegions(const std::vector<RMSStepDetector::Region>& regions, unsigned int sampleRate,
                                 bool realTimeMode = false, double noiseThresholdDb = -40.0);
 
-// The settings of a track split, with the values that suit a record side.
-struct SplitSettings {
-    double noiseThresholdDb = -40.0; // detector's first classification, relative
-    double rmsSeconds = 0.2;
-    double quietSeconds = 2.0;   // global noise estimate: quiet time per 5 minutes
-    double globalSnrDb = 60.0;   // floor of the global estimate
-    double minRunSeconds = 20.0; // longer runs are judged against their loudest
-    double runSnrDb = 30.0;      //   region minus this
-    double minTrackSeconds = 5.0; // shorter runs of sound make no file
-};
-
-// The first pass and the region analysis of a track split: the detector
-// over `reader`, then the classification of SoundTrackFinder.
-DetectorPtr analyseSide(SoundReader& reader, const SplitSettings& settings = SplitSettings());
+// The first pass and the region analysis of a track split as the tool runs
+// it by default: the detector over `reader`, then SoundTrackFinder.
+DetectorPtr analyseSide(SoundReader& reader);
 
 // Runs of signal regions as frame spans, in order, leaving out runs shorter
 // than `minSeconds`: the files a split would write.
