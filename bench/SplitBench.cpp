@@ -40,15 +40,15 @@ double peakRssMegabytes()
 
 // A side of about `minutes`: tracks of 2 to 5 minutes at varied levels with
 // gaps of 2 to 4 s, the last one fading out.
-splitsignals::SideSpec sideOf(int minutes)
+splitsignals::SideLayout sideOf(int minutes)
 {
-    splitsignals::SideSpec layout;
+    splitsignals::SideLayout layout;
     layout.seed = 2024;
     const double lengths[] = { 185, 240, 130, 290, 160, 210, 175, 300, 145, 220 };
     const double levels[] = { -14, -18, -12, -20, -15, -17, -13, -16, -19, -15 };
     double total = layout.leadInSeconds + layout.leadOutSeconds;
     for (int k = 0; total < minutes * 60.0 - 60.0; ++k) {
-        splitsignals::TrackSpec track;
+        splitsignals::TrackLayout track;
         track.seconds = std::min(lengths[k % 10], minutes * 60.0 - total - 3.0);
         track.levelDb = levels[k % 10];
         if (k % 4 == 1) {
@@ -67,7 +67,7 @@ splitsignals::SideSpec sideOf(int minutes)
 QString sideFile(int minutes)
 {
     const QString name = QDir::temp().filePath(QStringLiteral("tulv-split-%1min.wav").arg(minutes));
-    const splitsignals::SideSpec layout = sideOf(minutes);
+    const splitsignals::SideLayout layout = sideOf(minutes);
     const long long bytes = 44 + 4LL * splitsignals::SideSynth(layout).truth().frames;
     if (QFileInfo(name).size() != bytes)
         splitsignals::writeSideWav(layout, name.toStdString());

@@ -14,7 +14,7 @@ void printOut(const QString&) {}
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     fuzzsupport::quietLogs();
-    static const CommandSpec command { "convert", "Usage: tulv convert IN OUT",
+    static const CommandInfo command { "convert", "Usage: tulv convert IN OUT",
                                     { { "start", "S", "seconds" },
                                       { "limit", "S", "seconds" },
                                       { "gain", "DB", "gain\nin dB" },

@@ -21,7 +21,7 @@
 
 namespace {
 
-const CommandSpec kSpec = {
+const CommandInfo kCommand = {
     "analyze",
     R"(Usage: tulv analyze IN... [OPTIONS]
 
@@ -404,7 +404,7 @@ bool parseBands(const QString& text, std::vector<double>& bands, QString& error)
 
 int runAnalyze(const QStringList& arguments)
 {
-    Arguments args(kSpec);
+    Arguments args(kCommand);
     if (const auto stop = args.parse(arguments))
         return *stop;
     if (args.positional().isEmpty())

@@ -8,11 +8,11 @@
 
 namespace {
 
-const OptionSpec kHelpOption = { "h,help", nullptr, "this text" };
+const OptionInfo kHelpOption = { "h,help", nullptr, "this text" };
 // Where the descriptions of the option table start.
 const int kHelpColumn = 18;
 
-QStringList namesOf(const OptionSpec& option)
+QStringList namesOf(const OptionInfo& option)
 {
     return QString::fromLatin1(option.names).split(QLatin1Char(','));
 }
@@ -24,7 +24,7 @@ QString dashed(const QString& name)
 }
 
 // "-q, --quiet" or "--format F".
-QString synopsis(const OptionSpec& option)
+QString synopsis(const OptionInfo& option)
 {
     QStringList shown;
     for (const QString& name : namesOf(option))
@@ -54,17 +54,17 @@ bool storeInRange(const char* name, const QString& text, T parsed, T low, T high
 
 } // namespace
 
-Arguments::Arguments(const CommandSpec& command)
-    : mSpec(command)
+Arguments::Arguments(const CommandInfo& command)
+    : mCommand(command)
 {
     mParser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
-    auto add = [this](const OptionSpec& option) {
+    auto add = [this](const OptionInfo& option) {
         QCommandLineOption entry(namesOf(option));
         if (option.valueName)
             entry.setValueName(QLatin1String(option.valueName));
         mParser.addOption(entry);
     };
-    for (const OptionSpec& option : mSpec.options)
+    for (const OptionInfo& option : mCommand.options)
         add(option);
     add(kHelpOption);
 }
@@ -80,7 +80,7 @@ std::optional<int> Arguments::parse(const QStringList& arguments)
         printOut(helpText());
         return ExitOk;
     }
-    for (const OptionSpec& option : mSpec.options) {
+    for (const OptionInfo& option : mCommand.options) {
         const QString name = namesOf(option).constLast();
         if (option.valueName && !option.repeatable && mParser.values(name).size() > 1) {
             mError = QStringLiteral("option '--%1' given more than once").arg(name);
@@ -110,9 +110,9 @@ QString Arguments::translateError() const
 
 QString Arguments::helpText() const
 {
-    QString text = QString::fromUtf8(mSpec.usage);
+    QString text = QString::fromUtf8(mCommand.usage);
     text += QStringLiteral("\nOptions:\n");
-    auto row = [&text](const OptionSpec& option) {
+    auto row = [&text](const OptionInfo& option) {
         const QString indent(kHelpColumn + 2, QLatin1Char(' '));
         const QString name = synopsis(option);
         text += QStringLiteral("  ") + name;
@@ -121,11 +121,11 @@ QString Arguments::helpText() const
         text += QString::fromUtf8(option.help).replace(QLatin1Char('\n'), QLatin1Char('\n') + indent);
         text += QLatin1Char('\n');
     };
-    for (const OptionSpec& option : mSpec.options)
+    for (const OptionInfo& option : mCommand.options)
         row(option);
     row(kHelpOption);
-    if (mSpec.epilogue)
-        text += QLatin1Char('\n') + QString::fromUtf8(mSpec.epilogue);
+    if (mCommand.epilogue)
+        text += QLatin1Char('\n') + QString::fromUtf8(mCommand.epilogue);
     return text;
 }
 
@@ -148,7 +148,7 @@ QStringList Arguments::values(const char* name) const
 QStringList Arguments::optionArguments(const QStringList& except) const
 {
     QStringList items;
-    for (const OptionSpec& option : mSpec.options) {
+    for (const OptionInfo& option : mCommand.options) {
         const QString name = namesOf(option).constLast();
         if (except.contains(name) || !mParser.isSet(name))
             continue;
@@ -190,6 +190,6 @@ bool Arguments::integer(const char* name, int& out, int low, int high)
 
 int Arguments::usageError(const QString& message) const
 {
-    printError(QStringLiteral("%1: %2 (see 'tulv %1 --help')").arg(QLatin1String(mSpec.name), message));
+    printError(QStringLiteral("%1: %2 (see 'tulv %1 --help')").arg(QLatin1String(mCommand.name), message));
     return ExitUsage;
 }

@@ -10,7 +10,7 @@
 
 // One option of a subcommand: one row of its table. Options are long
 // ("--start 12.5" or "--start=12.5"); a few also have a one-letter alias.
-struct OptionSpec {
+struct OptionInfo {
     const char* names;     // "start", or "q,quiet" for an alias
     const char* valueName; // "S", "DB", ...; null for a flag
     const char* help;      // its lines of --help; "\n" starts a continuation line
@@ -19,17 +19,17 @@ struct OptionSpec {
 
 // What a subcommand's --help shows: the text before the options, the option
 // table (-h, --help is added) and the text after it.
-struct CommandSpec {
+struct CommandInfo {
     const char* name;
     const char* usage;
-    std::vector<OptionSpec> options;
+    std::vector<OptionInfo> options;
     const char* epilogue = nullptr;
 };
 
 // The command line of one subcommand after parsing with QCommandLineParser.
 class Arguments {
 public:
-    explicit Arguments(const CommandSpec& command);
+    explicit Arguments(const CommandInfo& command);
 
     // The exit code when the command should stop here: 0 after printing
     // --help, 2 after a usage error (unknown option, missing value, a value
@@ -60,7 +60,7 @@ public:
 private:
     QString translateError() const;
 
-    const CommandSpec& mSpec;
+    const CommandInfo& mCommand;
     QCommandLineParser mParser;
     QStringList mPositional;
     QString mError;

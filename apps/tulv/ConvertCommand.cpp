@@ -25,9 +25,9 @@ namespace {
 
 const unsigned int kDefaultBitrate = 192;
 
-std::vector<OptionSpec> convertOptions()
+std::vector<OptionInfo> convertOptions()
 {
-    std::vector<OptionSpec> options = {
+    std::vector<OptionInfo> options = {
         { "gain", "DB", "amplify by DB decibels (default 0: the samples unchanged)" },
         { "limit", "DB", "put a look-ahead limiter with its ceiling at DB dBFS on the\n"
                          "output, so that a gain cannot clip (e.g. --limit -0.3)" },
@@ -36,12 +36,12 @@ std::vector<OptionSpec> convertOptions()
                        "files, converted side by side, one per core) or a device;\n"
                        "'-' (standard output) takes wav, the default, or flac" },
     };
-    const std::vector<OptionSpec> file = fileOptions();
+    const std::vector<OptionInfo> file = fileOptions();
     options.insert(options.begin(), file.begin(), file.end());
     return options;
 }
 
-const CommandSpec kSpec = {
+const CommandInfo kCommand = {
     "convert",
     R"(Usage: tulv convert IN OUT [OPTIONS]
 
@@ -82,7 +82,7 @@ private:
 
 } // namespace
 
-std::vector<OptionSpec> fileOptions()
+std::vector<OptionInfo> fileOptions()
 {
     return {
         { "format", "F", "sample format of OUT: int8, int16, int24, int32, float,\n"
@@ -371,7 +371,7 @@ int convertMany(const QStringList& inputs, const QString& directory, const QStri
 
 int runConvert(const QStringList& arguments)
 {
-    Arguments args(kSpec);
+    Arguments args(kCommand);
     if (const auto stop = args.parse(arguments))
         return *stop;
     QStringList positional = args.positional();

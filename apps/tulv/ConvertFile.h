@@ -30,7 +30,7 @@ struct ConvertSettings {
 
 // The options of the output file and of the range read (format, bitrate,
 // start, end, tag, cover, replaygain, no-dither, strict, quiet): rows of --help.
-std::vector<OptionSpec> fileOptions();
+std::vector<OptionInfo> fileOptions();
 // Reads those options into `settings` for an OUT whose container `kind`
 // names; errors call it `out`. The exit code when the command must stop
 // (a usage error).

@@ -17,7 +17,7 @@
 
 namespace {
 
-const CommandSpec kSpec = {
+const CommandInfo kCommand = {
     "demo",
     R"(Usage: tulv demo [DIR] [OPTIONS]
 
@@ -49,7 +49,7 @@ QString signedSeconds(double seconds)
 
 int runDemo(const QStringList& arguments)
 {
-    Arguments args(kSpec);
+    Arguments args(kCommand);
     if (const auto stop = args.parse(arguments))
         return *stop;
     if (args.positional().size() > 1)

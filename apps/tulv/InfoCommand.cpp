@@ -11,7 +11,7 @@
 
 namespace {
 
-const CommandSpec kSpec = {
+const CommandInfo kCommand = {
     "info",
     R"(Usage: tulv info [--json] FILE...
 
@@ -91,7 +91,7 @@ QJsonObject describeJson(const QString& fileName, SoundReader& reader)
 
 int runInfo(const QStringList& arguments)
 {
-    Arguments args(kSpec);
+    Arguments args(kCommand);
     if (const auto stop = args.parse(arguments))
         return *stop;
     if (args.positional().isEmpty())

@@ -19,7 +19,7 @@
 
 namespace {
 
-const CommandSpec kSpec = {
+const CommandInfo kCommand = {
     "play",
     R"(Usage: tulv play [options] FILE...
        tulv play --list-presets
@@ -157,7 +157,7 @@ public:
 
 int runPlay(const QStringList& arguments)
 {
-    Arguments args(kSpec);
+    Arguments args(kCommand);
     if (const auto stop = args.parse(arguments))
         return *stop;
     PresetTable presets;

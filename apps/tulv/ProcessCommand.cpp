@@ -7,14 +7,14 @@
 
 namespace {
 
-std::vector<OptionSpec> processOptions()
+std::vector<OptionInfo> processOptions()
 {
-    std::vector<OptionSpec> options = fileOptions();
+    std::vector<OptionInfo> options = fileOptions();
     options.push_back({ "list", nullptr, "list the effects with their arguments, units and ranges" });
     return options;
 }
 
-const CommandSpec kProcessCommand = {
+const CommandInfo kProcessCommand = {
     "process",
     R"(Usage: tulv process [OPTIONS] IN OUT EFFECT [ARGS...] [EFFECT [ARGS...]]...
        tulv process --list
@@ -110,8 +110,8 @@ void splitCommandLine(const QStringList& arguments, QStringList& head, QStringLi
     for (int i = 0; i < arguments.size(); ++i) {
         const QString& item = arguments.at(i);
         const QString name = item.mid(item.startsWith(QLatin1String("--")) ? 2 : 1).section(QLatin1Char('='), 0, 0);
-        const OptionSpec* option = nullptr;
-        for (const OptionSpec& candidate : kProcessCommand.options)
+        const OptionInfo* option = nullptr;
+        for (const OptionInfo& candidate : kProcessCommand.options)
             if (QString::fromLatin1(candidate.names).split(QLatin1Char(',')).contains(name))
                 option = &candidate;
         const bool isOption = item.startsWith(QLatin1Char('-')) && item != QLatin1String("-")

@@ -24,7 +24,7 @@
 
 namespace {
 
-const CommandSpec kSpec = {
+const CommandInfo kCommand = {
     "split",
     R"(Usage: tulv split IN OUT [OPTIONS]
 
@@ -331,7 +331,7 @@ QString tableText(const SplitOutcome& outcome, bool json)
 
 int runSplit(const QStringList& arguments)
 {
-    Arguments args(kSpec);
+    Arguments args(kCommand);
     if (const auto stop = args.parse(arguments))
         return *stop;
     const bool dryRun = args.has("dry-run");

@@ -30,13 +30,13 @@ bool isPlainBypass(SoundAlgo* algo)
 
 // A parallel composite of one GeometryCopy per branch, summed by an adder:
 // the output must be Σ gain_b · x(t − D), D the largest branch delay.
-struct BranchSpec {
+struct BranchLayout {
     std::vector<Geometry> members;
     double gain;
     bool nested = false; // the members sit in a composite of their own
 };
 
-AlgoRef<SoundAlgoComposite> summedBranches(const std::vector<BranchSpec>& layouts)
+AlgoRef<SoundAlgoComposite> summedBranches(const std::vector<BranchLayout>& layouts)
 {
     auto* parallel = new SoundAlgoComposite(QStringLiteral("parallel"));
     for (size_t b = 0; b < layouts.size(); ++b) {
@@ -65,7 +65,7 @@ Geometry geometry(unsigned int in, unsigned int delay, unsigned int out)
 }
 
 // Checks a summed-branches run against the sum computed directly.
-void expectAlignedSum(const std::vector<BranchSpec>& layouts, unsigned int frames, unsigned int block)
+void expectAlignedSum(const std::vector<BranchLayout>& layouts, unsigned int frames, unsigned int block)
 {
     DefaultBlockSize size(block);
     unsigned int delay = 0;
@@ -141,7 +141,7 @@ TEST(CompositeGeometry, PreferredBlockIsThePowerOfTwoAboveEveryMember)
 
 TEST(CompositeStreams, BranchesOfDifferentGeometriesStaySampleAligned)
 {
-    const std::vector<std::vector<BranchSpec>> graphs {
+    const std::vector<std::vector<BranchLayout>> graphs {
         // different delays
         { { { geometry(0, 0, 0) }, 0.5 }, { { geometry(0, 441, 0) }, 1.0 } },
         // input overlaps 0, between, largest
@@ -173,7 +173,7 @@ TEST(CompositeStreams, BranchesOfDifferentGeometriesStaySampleAligned)
     const unsigned int delays[] = { 0, 3, 50 };
     const unsigned int outs[] = { 0, 2, 31 };
     for (int graph = 0; graph < 40; ++graph) {
-        std::vector<BranchSpec> layouts(2 + next(2));
+        std::vector<BranchLayout> layouts(2 + next(2));
         for (auto& layout : layouts) {
             layout.gain = 0.25 * (1 + next(7));
             layout.nested = next(4) == 0;

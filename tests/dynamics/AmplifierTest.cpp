@@ -68,7 +68,7 @@ struct RegionRun {
     std::vector<RMSStepDetector::Region> regions;
     std::vector<double> in, out, gain;
 };
-RegionRun runRegions(const std::vector<RegionSpec>& layouts, double target, double maxRamp = 3.0, int smoothing = 0,
+RegionRun runRegions(const std::vector<RegionLayout>& layouts, double target, double maxRamp = 3.0, int smoothing = 0,
                      double range = 30.0, double maxGain = 20.0)
 {
     RegionRun r;
@@ -144,7 +144,7 @@ TEST(AmplifierPlainGain, WithoutRegionsTheOutputIsTheInputTimesTheLevelAndTheBal
 TEST(AmplifierRegions, EachSignalRegionReachesTheTargetAfterItsRamp)
 {
     // Quiet passage, a pause, a loud passage and a moderate one.
-    const std::vector<RegionSpec> layouts
+    const std::vector<RegionLayout> layouts
         = { { 3.0, -25.0 }, { 2.0, -55.0, true }, { 6.0, -8.0 }, { 5.0, -17.0 } };
     const std::vector<RMSStepDetector::Region> regions = regionsOf(layouts, kRate);
     const std::vector<double> in = recordingOf(layouts, kRate);
@@ -226,7 +226,7 @@ TEST(AmplifierRegions, NoiseIsNeverBroughtUp)
 
 TEST(AmplifierLevel, GetLevelReadsTheRegionsAndSearchesOnlyForward)
 {
-    const std::vector<RegionSpec> layouts = { { 2.0, -25.0 }, { 1.0, -60.0, true }, { 2.0, -10.0 } };
+    const std::vector<RegionLayout> layouts = { { 2.0, -25.0 }, { 1.0, -60.0, true }, { 2.0, -10.0 } };
     auto amp = amplifier(-15.0, detectorFromRegions(regionsOf(layouts, kRate), kRate).release());
     EXPECT_NEAR(amp->getLevel(0.5), 10.0, 1e-9);
     EXPECT_EQ(amp->getLevel(2.5), 0.0);
@@ -362,7 +362,7 @@ TEST(AmplifierSlopes, FollowingADetectorThatRunsInTheSamePassStaysBounded)
 
 TEST(AmplifierThreaded, SetLevelFromAnotherThreadDuringARun)
 {
-    const std::vector<RegionSpec> layouts = { { 10.0, -25.0 }, { 3.0, -60.0, true }, { 12.0, -8.0 }, { 10.0, -17.0 } };
+    const std::vector<RegionLayout> layouts = { { 10.0, -25.0 }, { 3.0, -60.0, true }, { 12.0, -8.0 }, { 10.0, -17.0 } };
     const std::vector<double> in = recordingOf(layouts, kRate);
     auto amp = amplifier(-15.0, detectorFromRegions(regionsOf(layouts, kRate), kRate).release());
     VectorReader reader(in, kRate);

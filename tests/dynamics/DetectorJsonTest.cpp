@@ -24,7 +24,7 @@ namespace {
 // regions, noise and signal, weights of every size.
 DetectorPtr analysedSide()
 {
-    splitsignals::SideSpec layout = splitsignals::typicalSide();
+    splitsignals::SideLayout layout = splitsignals::typicalSide();
     layout.sampleRate = 16000;
     splitsignals::SideReader reader(layout);
     return splitsignals::analyseSide(reader);
@@ -158,7 +158,7 @@ TEST(DetectorLocking, ThreadedReadersSeeWholeRegionsWhileTheDetectorRuns)
     // Real-time mode completes regions after every block, so the list grows
     // all through the run while another thread reads it.
     DetectorPtr detector(new RMSStepDetector(-40.0, 0.05, 1.0, RMSStepDetector::NoOutput, true));
-    splitsignals::SideSpec layout = splitsignals::typicalSide();
+    splitsignals::SideLayout layout = splitsignals::typicalSide();
     layout.sampleRate = 8000;
     splitsignals::SideReader reader(layout);
     std::atomic<bool> done { false };

@@ -24,7 +24,7 @@ std::string describe(const std::vector<SoundTrackFinder::Track>& tracks, unsigne
     return text.str();
 }
 
-DetectorPtr detect(const SideSpec& layout)
+DetectorPtr detect(const SideLayout& layout)
 {
     SideReader reader(layout);
     // The window of 'tulv split'.
@@ -32,17 +32,17 @@ DetectorPtr detect(const SideSpec& layout)
     return detector->processAll(reader, nullptr) == SoundTools::Ok ? std::move(detector) : nullptr;
 }
 
-SideSpec withTracks(std::vector<TrackSpec> tracks, std::vector<double> gaps = {})
+SideLayout withTracks(std::vector<TrackLayout> tracks, std::vector<double> gaps = {})
 {
-    SideSpec side;
+    SideLayout side;
     side.tracks = std::move(tracks);
     side.gapSeconds = std::move(gaps);
     return side;
 }
 
-TrackSpec track(double seconds, double levelDb, double fadeOutSeconds = 0.0)
+TrackLayout track(double seconds, double levelDb, double fadeOutSeconds = 0.0)
 {
-    TrackSpec track;
+    TrackLayout track;
     track.seconds = seconds;
     track.levelDb = levelDb;
     track.fadeOutSeconds = fadeOutSeconds;
@@ -55,75 +55,75 @@ TEST(SplitSide, EveryTrackFoundWithinHalfASecond)
 {
     struct Case {
         std::string name;
-        std::function<void(SideSpec&)> make;
+        std::function<void(SideLayout&)> make;
         SoundTrackFinder::Settings settings = {};
     };
     auto quietPassageAbove = [](double aboveNoiseDb) {
-        return [aboveNoiseDb](SideSpec& side) {
+        return [aboveNoiseDb](SideLayout& side) {
             side.tracks[1].quietSeconds = 6.0;
             side.tracks[1].quietLevelDb = side.surfaceNoiseDb + aboveNoiseDb;
         };
     };
     auto crackle = [](double perSecond) {
-        return [perSecond](SideSpec& side) {
+        return [perSecond](SideLayout& side) {
             side.clicksPerSecond = perSecond;
             side.clickPeakMinDb = -30.0;
             side.clickPeakMaxDb = -15.0;
         };
     };
     std::vector<Case> cases = {
-        { "typical side: quiet passage 20 dB down, thump in a gap, slow fade", [](SideSpec&) {} },
+        { "typical side: quiet passage 20 dB down, thump in a gap, slow fade", [](SideLayout&) {} },
         { "mono in the right channel, the left dead, 10 ms of digital silence first",
-          [](SideSpec& side) {
+          [](SideLayout& side) {
               side.channelGain[0] = 0.0;
               side.digitalSilenceSeconds = 0.01;
           } },
-        { "mono in the left channel, the right nearly silent", [](SideSpec& side) { side.channelGain[1] = 0.003; } },
-        { "hiss at -45 dBFS", [](SideSpec& side) { side.surfaceNoiseDb = -45.0; side.clickPeakMaxDb = -38.0; } },
+        { "mono in the left channel, the right nearly silent", [](SideLayout& side) { side.channelGain[1] = 0.003; } },
+        { "hiss at -45 dBFS", [](SideLayout& side) { side.surfaceNoiseDb = -45.0; side.clickPeakMaxDb = -38.0; } },
         { "hiss at -50 dBFS, normal ending",
-          [](SideSpec& side) { side.surfaceNoiseDb = -50.0; side.tracks.back().fadeOutSeconds = 0.0; } },
-        { "hiss at -65 dBFS", [](SideSpec& side) { side.surfaceNoiseDb = -65.0; } },
+          [](SideLayout& side) { side.surfaceNoiseDb = -50.0; side.tracks.back().fadeOutSeconds = 0.0; } },
+        { "hiss at -65 dBFS", [](SideLayout& side) { side.surfaceNoiseDb = -65.0; } },
         { "hiss at -65 dBFS, normal ending",
-          [](SideSpec& side) { side.surfaceNoiseDb = -65.0; side.tracks.back().fadeOutSeconds = 0.0; } },
+          [](SideLayout& side) { side.surfaceNoiseDb = -65.0; side.tracks.back().fadeOutSeconds = 0.0; } },
         { "quiet passage 10 dB above the hiss", quietPassageAbove(10.0) },
         { "quiet passage 6 dB above the hiss", quietPassageAbove(6.0) },
         { "quiet passage 3 dB above the hiss", quietPassageAbove(3.0) },
         { "crackle of 0.25 clicks/s up to -15 dBFS", crackle(0.25) },
         { "crackle of 6 clicks/s up to -15 dBFS", crackle(6.0) },
         { "hiss at -62 dBFS, a 1.2 s gap between a 0.3 s fade-out and a 1 s fade-in",
-          [](SideSpec& side) {
+          [](SideLayout& side) {
               side.surfaceNoiseDb = -62.0;
               side.tracks[0].fadeOutSeconds = 0.3;
               side.tracks[1].fadeInSeconds = 1.0;
               side.gapSeconds[0] = 1.2;
           } },
         { "no lead-in, no lead-out, last track fading for 15 s",
-          [](SideSpec& side) {
+          [](SideLayout& side) {
               side.leadInSeconds = 0.0;
               side.leadOutSeconds = 0.0;
               side.tracks.back() = track(45.0, -15.0, 15.0);
           } },
         { "CD rip: gaps of digital silence, a passage 20 dB down",
-          [](SideSpec& side) {
+          [](SideLayout& side) {
               side.surfaceNoiseDb = -300.0;
               side.clicksPerSecond = 0.0;
               side.bursts.clear();
           } },
         { "clean gaps 68 dB below the music",
-          [](SideSpec& side) {
+          [](SideLayout& side) {
               side = withTracks({ track(8.0, -6.0), track(8.0, -6.0) });
               side.surfaceNoiseDb = -74.0;
               side.clicksPerSecond = 0.0;
           } },
         { "clean gaps 68 dB below the music, at 8 kHz",
-          [](SideSpec& side) {
+          [](SideLayout& side) {
               side = withTracks({ track(8.0, -6.0), track(8.0, -6.0) });
               side.sampleRate = 8000;
               side.surfaceNoiseDb = -74.0;
               side.clicksPerSecond = 0.0;
           } },
         { "45-minute side at 22.05 kHz",
-          [](SideSpec& side) {
+          [](SideLayout& side) {
               side = withTracks({});
               side.sampleRate = 22050;
               side.seed = 7;
@@ -140,7 +140,7 @@ TEST(SplitSide, EveryTrackFoundWithinHalfASecond)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        SideSpec side = typicalSide();
+        SideLayout side = typicalSide();
         c.make(side);
         DetectorPtr detector = detect(side);
         ASSERT_TRUE(detector);
@@ -178,7 +178,7 @@ TEST(SplitSide, NoTrackWithoutMusic)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        SideSpec side;
+        SideLayout side;
         side.leadInSeconds = 60.0;
         side.surfaceNoiseDb = c.noiseDb;
         side.clicksPerSecond = c.clicksPerSecond;

@@ -194,7 +194,7 @@ TEST(MultibandAmplifier, EveryBandReachesItsTargetAndFollowsTheLevelCommands)
     // Following a detector: two regions of a 1 kHz tone, 10 dB apart, each
     // brought to the target; the two band limiters (the top band has none)
     // write their diagnostics.
-    const std::vector<RegionSpec> layout = { { 3.0, -30.0 }, { 3.0, -40.0 } };
+    const std::vector<RegionLayout> layout = { { 3.0, -30.0 }, { 3.0, -40.0 } };
     Amplifier following(amplifier(-20.0, splitsignals::detectorFromRegions(regionsOf(layout, kRate), kRate).release(), {}));
     QTemporaryDir dir;
     following->SetDebugFile(dir.filePath("out"));
@@ -212,7 +212,7 @@ TEST(MultibandAmplifier, EveryBandReachesItsTargetAndFollowsTheLevelCommands)
 
 TEST(MultibandAmplifierThreaded, BitIdenticalOnOneAndTwoThreadsAndSafeWhileAPlayerSetsLevels)
 {
-    const std::vector<RegionSpec> layout = { { 1.0, -30.0 }, { 1.0, -20.0 } };
+    const std::vector<RegionLayout> layout = { { 1.0, -30.0 }, { 1.0, -20.0 } };
     const std::vector<double> in = recordingOf(layout, kRate);
     std::vector<std::vector<double>> outputs;
     // Each run has a thread of its own: the thread count dies with it.

@@ -257,11 +257,11 @@ int framesOf(double seconds, unsigned int sampleRate)
 }
 } // namespace
 
-std::vector<RMSStepDetector::Region> regionsOf(const std::vector<RegionSpec>& layouts, unsigned int sampleRate)
+std::vector<RMSStepDetector::Region> regionsOf(const std::vector<RegionLayout>& layouts, unsigned int sampleRate)
 {
     std::vector<RMSStepDetector::Region> regions;
     int begin = 0;
-    for (const RegionSpec& layout : layouts) {
+    for (const RegionLayout& layout : layouts) {
         RMSStepDetector::Region region;
         region.begin = begin;
         region.length = framesOf(layout.seconds, sampleRate);
@@ -279,11 +279,11 @@ std::vector<RMSStepDetector::Region> regionsOf(const std::vector<RegionSpec>& la
     return regions;
 }
 
-std::vector<double> recordingOf(const std::vector<RegionSpec>& layouts, unsigned int sampleRate)
+std::vector<double> recordingOf(const std::vector<RegionLayout>& layouts, unsigned int sampleRate)
 {
     std::vector<double> out;
     long long index = 0;
-    for (const RegionSpec& layout : layouts) {
+    for (const RegionLayout& layout : layouts) {
         const int frames = framesOf(layout.seconds, sampleRate);
         const double amplitude = fromDb(layout.rmsDb) * std::sqrt(2.0);
         for (int i = 0; i < frames; ++i, ++index) {

@@ -141,16 +141,16 @@ double fromDb(double decibels);
 
 // Regions for the algorithms that follow a detector: `seconds` of a tone
 // whose RMS is `rmsDb` (both channels), or of noise.
-struct RegionSpec {
+struct RegionLayout {
     double seconds;
     double rmsDb;
     bool noise = false;
 };
 // The regions that tile the layouts from frame 0 (levels as mean squares),
 // with the end marker a finished run leaves behind.
-std::vector<RMSStepDetector::Region> regionsOf(const std::vector<RegionSpec>& layouts, unsigned int sampleRate);
+std::vector<RMSStepDetector::Region> regionsOf(const std::vector<RegionLayout>& layouts, unsigned int sampleRate);
 // The recording the layouts describe: a 1 kHz sine per region at its RMS.
-std::vector<double> recordingOf(const std::vector<RegionSpec>& layouts, unsigned int sampleRate);
+std::vector<double> recordingOf(const std::vector<RegionLayout>& layouts, unsigned int sampleRate);
 
 } // namespace testsupport
 

@@ -11,7 +11,7 @@
 
 namespace splitsignals {
 
-SideSynth::SideSynth(const SideSpec& layout)
+SideSynth::SideSynth(const SideLayout& layout)
 {
     const DemoRecordReader reader(layout);
     mTruth.frames = int(reader.getFrameNB());
@@ -19,12 +19,12 @@ SideSynth::SideSynth(const SideSpec& layout)
         mTruth.tracks.push_back({ span.first, span.second });
 }
 
-SideSpec typicalSide()
+SideLayout typicalSide()
 {
     return DemoRecordReader::demoSide();
 }
 
-bool writeSideWav(const SideSpec& layout, const std::string& path)
+bool writeSideWav(const SideLayout& layout, const std::string& path)
 {
     DemoRecordReader reader(layout);
     const QString name = QString::fromStdString(path);

@@ -14,9 +14,9 @@
 
 namespace splitsignals {
 
-using SideSpec = DemoRecordReader::Layout;
-using TrackSpec = DemoRecordReader::TrackShape;
-using BurstSpec = DemoRecordReader::Burst;
+using SideLayout = DemoRecordReader::Layout;
+using TrackLayout = DemoRecordReader::TrackShape;
+using BurstLayout = DemoRecordReader::Burst;
 // Reads a side without holding it.
 using SideReader = DemoRecordReader;
 
@@ -34,7 +34,7 @@ struct SideTruth {
 // The truth of a side, without rendering it.
 class SideSynth {
 public:
-    explicit SideSynth(const SideSpec& layout);
+    explicit SideSynth(const SideLayout& layout);
     const SideTruth& truth() const { return mTruth; }
 
 private:
@@ -43,10 +43,10 @@ private:
 
 // The demo's side: a plain track, one with a quiet passage 20 dB down, one
 // followed by a gap holding a short noise burst, and a slow fade-out.
-SideSpec typicalSide();
+SideLayout typicalSide();
 
 // Renders a side to a 16-bit WAV file through the library's writer.
-bool writeSideWav(const SideSpec& layout, const std::string& path);
+bool writeSideWav(const SideLayout& layout, const std::string& path);
 
 // Owning handle for algorithms, which are released rather than deleted.
 struct ReleaseAlgo {

@@ -41,10 +41,10 @@ std::vector<Track> jsonTracks(const QString& out)
 
 TEST(ToolSplitSide, FilesHoldTheWholeSideBetweenTheFirstAndLastTrack)
 {
-    using splitsignals::SideSpec;
+    using splitsignals::SideLayout;
     struct Case {
         std::string name;
-        std::function<void(SideSpec&)> side;
+        std::function<void(SideLayout&)> side;
         QStringList options;
         int files;          // -1: one per true track
         bool near = true;   // with a file per true track: each boundary within 0.5 s
@@ -55,29 +55,29 @@ TEST(ToolSplitSide, FilesHoldTheWholeSideBetweenTheFirstAndLastTrack)
     ASSERT_TRUE(dir.isValid());
     const QString labels = dir.filePath("labels.txt"), cue = dir.filePath("side.cue");
     const std::vector<Case> cases = {
-        { "typical side, labels and cue sheet written", [](SideSpec&) {}, { "--labels", labels, "--cue", cue }, -1 },
-        { "labels loaded back", [](SideSpec&) {}, { "--load-labels", labels }, -1 },
+        { "typical side, labels and cue sheet written", [](SideLayout&) {}, { "--labels", labels, "--cue", cue }, -1 },
+        { "labels loaded back", [](SideLayout&) {}, { "--load-labels", labels }, -1 },
         { "no lead-in, no lead-out, a fade to the last frame",
-          [](SideSpec& side) {
+          [](SideLayout& side) {
               side.leadInSeconds = 0.0;
               side.leadOutSeconds = 0.0;
               side.tracks.back().fadeOutSeconds = 15.0;
           },
           {}, -1 },
-        { "gaps cut where --gap-offset 0 says", [](SideSpec&) {}, { "--gap-offset", "0" }, -1 },
-        { "--trim-gaps", [](SideSpec&) {}, { "--trim-gaps" }, -1, true, false, true },
-        { "--tracks 3 joins two tracks", [](SideSpec&) {}, { "--tracks", "3" }, 3 },
-        { "--threshold above the quiet passage splits its track", [](SideSpec&) {}, { "--threshold", "-30" }, 5 },
-        { "--min-track 36 leaves the 35 s track to its gaps", [](SideSpec&) {}, { "--min-track", "36" }, 3 },
-        { "--snr 10 takes the passage 20 dB down for a gap", [](SideSpec&) {}, { "--snr", "10" }, 5 },
+        { "gaps cut where --gap-offset 0 says", [](SideLayout&) {}, { "--gap-offset", "0" }, -1 },
+        { "--trim-gaps", [](SideLayout&) {}, { "--trim-gaps" }, -1, true, false, true },
+        { "--tracks 3 joins two tracks", [](SideLayout&) {}, { "--tracks", "3" }, 3 },
+        { "--threshold above the quiet passage splits its track", [](SideLayout&) {}, { "--threshold", "-30" }, 5 },
+        { "--min-track 36 leaves the 35 s track to its gaps", [](SideLayout&) {}, { "--min-track", "36" }, 3 },
+        { "--snr 10 takes the passage 20 dB down for a gap", [](SideLayout&) {}, { "--snr", "10" }, 5 },
         { "--min-run longer than the side leaves a loud gap in its run",
-          [](SideSpec& side) { side.bursts.push_back({ 42.8, 2.4, -48.0 }); }, { "--min-run", "300" }, 3 },
+          [](SideLayout& side) { side.bursts.push_back({ 42.8, 2.4, -48.0 }); }, { "--min-run", "300" }, 3 },
         { "a loud gap found by the examination of its run",
-          [](SideSpec& side) { side.bursts.push_back({ 42.8, 2.4, -48.0 }); }, {}, -1 },
-        { "--window 3 takes the thump in the last gap for the last track's start", [](SideSpec&) {},
+          [](SideLayout& side) { side.bursts.push_back({ 42.8, 2.4, -48.0 }); }, {}, -1 },
+        { "--window 3 takes the thump in the last gap for the last track's start", [](SideLayout&) {},
           { "--window", "3" }, -1, false },
         { "8 kHz, clean gaps",
-          [](SideSpec& side) {
+          [](SideLayout& side) {
               side.sampleRate = 8000;
               side.surfaceNoiseDb = -74.0;
               side.clicksPerSecond = 0.0;
@@ -86,7 +86,7 @@ TEST(ToolSplitSide, FilesHoldTheWholeSideBetweenTheFirstAndLastTrack)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        SideSpec layout = splitsignals::typicalSide();
+        SideLayout layout = splitsignals::typicalSide();
         c.side(layout);
         const splitsignals::SideTruth truth = splitsignals::SideSynth(layout).truth();
         const QString side = dir.filePath("side.wav");

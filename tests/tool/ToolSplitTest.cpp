@@ -264,7 +264,7 @@ TEST(ToolSplit, EvenLoudnessBringsEveryTrackToTheTargetAndKeepsItsDynamics)
     QTemporaryDir dir;
     // Tracks 3 to 9 dB apart; the second has a passage 20 dB down, the last
     // fades out over 10 s.
-    splitsignals::SideSpec layout = splitsignals::typicalSide();
+    splitsignals::SideLayout layout = splitsignals::typicalSide();
     const double levels[] = { -12.0, -18.0, -15.0, -21.0 };
     for (int k = 0; k < 4; ++k)
         layout.tracks[k].levelDb = levels[k];
