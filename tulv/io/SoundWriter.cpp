@@ -56,50 +56,94 @@ inline double roundToStep(double x)
 
 } // namespace
 
+template <typename Out, bool Integer, bool Dither>
+void SoundWriter::convertSamples(const double* in, size_t samples, unsigned int width, Out* out, double outScale)
+{
+    // One step of the last bit of a 16- or 8-bit output, full scale 1.0.
+    const double step = Dither ? std::ldexp(1.0, 1 - mIntegerBits) : 0.0;
+    const double noiseScale = step / 4294967296.0;
+    // Integer outputs saturate one step below +1.0, where the largest code
+    // lies, and at -1.0, and are rounded to the nearest step here: the
+    // encoders would otherwise round towards minus infinity (a DC offset of
+    // half a step and twice the rounding noise).
+    const double steps = Integer ? std::ldexp(1.0, mIntegerBits - 1) : 0.0;
+    const double top = Integer ? 1.0 - 1.0 / steps : 0.0;
+    quint32 noiseState = mNoise;
+    auto noise = [&noiseState]() {
+        noiseState ^= noiseState << 13;
+        noiseState ^= noiseState >> 17;
+        noiseState ^= noiseState << 5;
+        return double(noiseState);
+    };
+    // Per sample: one range test, a multiply, a clamp and a rounding; two
+    // noise draws when dithering. Samples out of range take the slow branch.
+    for (size_t i = 0; i < samples; ++i) {
+        double v = in[i];
+        if (!(v >= -1.0 && v <= 1.0)) {
+            if (!std::isfinite(v)) {
+                if (mFirstNonFiniteFrame < 0)
+                    mFirstNonFiniteFrame = (long long)mCurrentOffset + (long long)(i / width);
+                ++mNonFiniteSamples;
+                v = 0.0;
+            } else if (Integer) {
+                ++mClippedSamples;
+            }
+        }
+        if (Dither)
+            v += (noise() - noise()) * noiseScale;
+        if (Integer)
+            v = roundToStep(std::min(top, std::max(-1.0, v)) * steps) * outScale;
+        out[i] = static_cast<Out>(v);
+    }
+    mNoise = noiseState;
+}
+
+template <typename Out>
+void SoundWriter::convertSamples(const double* in, size_t samples, unsigned int width, Out* out, double outScale)
+{
+    const bool dither = mDither && (mIntegerBits == 16 || mIntegerBits == 8);
+    if (!mIntegerBits)
+        convertSamples<Out, false, false>(in, samples, width, out, outScale);
+    else if (dither)
+        convertSamples<Out, true, true>(in, samples, width, out, outScale);
+    else
+        convertSamples<Out, true, false>(in, samples, width, out, outScale);
+}
+
 unsigned int SoundWriter::writeFrames(unsigned int count, const double* frames, unsigned int channels)
 {
     const unsigned int width = getChannelNum();
     if (count == 0 || width < 1 || width > 2 || channels < 1 || channels > 2)
         return 0;
     const size_t samples = size_t(count) * width;
+    if (channels != width) {
+        // Stereo to mono by the mean of the sides, mono to both sides.
+        if (mMapped.size() < samples)
+            mMapped.resize(samples);
+        for (unsigned int i = 0; i < count; ++i) {
+            if (channels == 2)
+                mMapped[i] = 0.5 * (frames[2 * size_t(i)] + frames[2 * size_t(i) + 1]);
+            else
+                mMapped[2 * size_t(i)] = mMapped[2 * size_t(i) + 1] = frames[i];
+        }
+        frames = mMapped.data();
+    }
+    if (mDirectIntegers && mIntegerBits <= 16) {
+        if (mShorts.size() < samples)
+            mShorts.resize(samples);
+        convertSamples(frames, samples, width, mShorts.data(), std::ldexp(1.0, 16 - mIntegerBits));
+        return writeShorts(count, mShorts.data());
+    }
+    if (mDirectIntegers) {
+        if (mInts.size() < samples)
+            mInts.resize(samples);
+        convertSamples(frames, samples, width, mInts.data(), std::ldexp(1.0, 32 - mIntegerBits));
+        return writeInts(count, mInts.data());
+    }
     if (mScratch.size() < samples)
         mScratch.resize(samples);
-    double* out = mScratch.data();
-    // One step of the last bit of a 16- or 8-bit output, full scale 1.0.
-    const double step = mDither && (mIntegerBits == 16 || mIntegerBits == 8) ? std::ldexp(1.0, 1 - mIntegerBits) : 0.0;
-    const double noiseScale = step / 4294967296.0;
-    // Integer outputs saturate one step below +1.0, where the largest code
-    // lies, and at -1.0, and are rounded to the nearest step here: the
-    // encoders would otherwise round towards minus infinity (a DC offset of
-    // half a step and twice the rounding noise).
-    const double steps = mIntegerBits ? std::ldexp(1.0, mIntegerBits - 1) : 0.0;
-    const double top = mIntegerBits ? 1.0 - 1.0 / steps : 0.0;
-    auto noise = [this]() {
-        mNoise ^= mNoise << 13;
-        mNoise ^= mNoise >> 17;
-        mNoise ^= mNoise << 5;
-        return double(mNoise);
-    };
-    // Per sample: a few comparisons, and two noise draws when dithering.
-    for (unsigned int i = 0; i < count; ++i) {
-        const double* in = frames + size_t(i) * channels;
-        for (unsigned int c = 0; c < width; ++c) {
-            double v = channels == width ? in[c] : channels == 2 ? 0.5 * (in[0] + in[1]) : in[0];
-            if (!std::isfinite(v)) {
-                if (mFirstNonFiniteFrame < 0)
-                    mFirstNonFiniteFrame = (long long)mCurrentOffset + i;
-                ++mNonFiniteSamples;
-                v = 0.0;
-            } else if (mIntegerBits && (v > 1.0 || v < -1.0)) {
-                ++mClippedSamples;
-            }
-            if (step != 0.0)
-                v += (noise() - noise()) * noiseScale;
-            if (mIntegerBits)
-                v = roundToStep(std::min(top, std::max(-1.0, v)) * steps) / steps;
-            *out++ = v;
-        }
-    }
+    // Steps are powers of two: multiplying by 1/steps is exact.
+    convertSamples(frames, samples, width, mScratch.data(), mIntegerBits ? std::ldexp(1.0, 1 - mIntegerBits) : 1.0);
     return write(count, mScratch.data());
 }
 

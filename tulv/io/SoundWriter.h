@@ -106,7 +106,21 @@ protected:
 
     // Set by back ends that round to integers: the bits of their samples
     // (dither applies at 16 and 8), and whether they clip at full scale.
-    void setIntegerOutput(int bits) { mIntegerBits = bits; }
+    // A back end that stores the rounded steps as they are sets `direct`:
+    // writeFrames then hands it integers (writeShorts up to 16 bits,
+    // writeInts above), sparing a conversion back to double and a second
+    // rounding pass in the encoder.
+    void setIntegerOutput(int bits, bool direct = false)
+    {
+        mIntegerBits = bits;
+        mDirectIntegers = direct && bits > 0;
+    }
+    // `count` frames of getChannelNum() samples, each a step of the output
+    // shifted to the top of the type: full scale is 2^15 for short, 2^31
+    // for int (an 8-bit sample k arrives as k * 256). Only called on a back
+    // end that set `direct`.
+    virtual unsigned int writeShorts(unsigned int /*count*/, const short* /*frames*/) { return 0; }
+    virtual unsigned int writeInts(unsigned int /*count*/, const int* /*frames*/) { return 0; }
     // Adds counts found by a writer this one delegates to.
     void addCounts(const SoundWriter& other);
 
@@ -116,11 +130,22 @@ protected:
     unsigned int mSampleRate = 0;
 
 private:
-    // Per block: one pass over the samples into this buffer, which grows to
-    // the largest block once.
+    // The samples of `count` frames rounded, clipped and counted into `out`,
+    // each step scaled by `outScale` (1/steps for doubles).
+    template <typename Out, bool Integer, bool Dither>
+    void convertSamples(const double* in, size_t samples, unsigned int width, Out* out, double outScale);
+    template <typename Out>
+    void convertSamples(const double* in, size_t samples, unsigned int width, Out* out, double outScale);
+
+    // Per block: one pass over the samples into one of these buffers, which
+    // grow to the largest block once.
     std::vector<double> mScratch;
+    std::vector<double> mMapped; // the block mapped to the output's channels
+    std::vector<short> mShorts;
+    std::vector<int> mInts;
     long long mExpectedFrames = 0;
     int mIntegerBits = 0; // 0: float or encoded output, nothing clips
+    bool mDirectIntegers = false;
     bool mDither = false;
     // xorshift state of the dither noise: cheap, and the same noise each run.
     quint32 mNoise = 2463534242u;

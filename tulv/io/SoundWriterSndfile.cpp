@@ -133,7 +133,9 @@ SoundWriterSndfile::SoundWriterSndfile(unsigned int sampleRate, unsigned int cha
     , mChannels(static_cast<int>(channels))
     , mFormat(formatCode(format, type))
 {
-    setIntegerOutput(integerBits(mFormat));
+    // libsndfile stores shorts and ints as they are (shifted down to the
+    // file's width): the samples go to it already rounded.
+    setIntegerOutput(integerBits(mFormat), true);
 }
 
 SoundWriterSndfile::~SoundWriterSndfile()
@@ -191,6 +193,21 @@ unsigned int SoundWriterSndfile::write(unsigned int count, double* frames)
     } else {
         written = sf_writef_double(mHandle, frames, count);
     }
+    return checkWritten(written, count);
+}
+
+unsigned int SoundWriterSndfile::writeShorts(unsigned int count, const short* frames)
+{
+    return mHandle ? checkWritten(sf_writef_short(mHandle, frames, count), count) : 0;
+}
+
+unsigned int SoundWriterSndfile::writeInts(unsigned int count, const int* frames)
+{
+    return mHandle ? checkWritten(sf_writef_int(mHandle, frames, count), count) : 0;
+}
+
+unsigned int SoundWriterSndfile::checkWritten(long long written, unsigned int count)
+{
     if (written != count) {
         mFailed = true;
         const char* text = sf_error(mHandle) ? sf_strerror(mHandle) : nullptr;

@@ -36,8 +36,14 @@ public:
 
 protected:
     unsigned int write(unsigned int count, double* frames) override;
+    unsigned int writeShorts(unsigned int count, const short* frames) override;
+    unsigned int writeInts(unsigned int count, const int* frames) override;
 
 private:
+    // Marks the writer failed and says why when libsndfile took fewer than
+    // `count` frames; returns the frames it took.
+    unsigned int checkWritten(long long written, unsigned int count);
+
     sf_private_tag* mHandle = nullptr;
     int mInfoSampleRate;
     int mChannels;
