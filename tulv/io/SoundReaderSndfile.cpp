@@ -171,6 +171,45 @@ qint64 chainedOggStream(const QString& fileName, int& rate, int& channels, long 
     }
 }
 
+// The bits of an integer PCM encoding, 0 for any other.
+int pcmBits(int format)
+{
+    switch (format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+        return 8;
+    case SF_FORMAT_PCM_16:
+        return 16;
+    case SF_FORMAT_PCM_24:
+        return 24;
+    case SF_FORMAT_PCM_32:
+        return 32;
+    default:
+        return 0;
+    }
+}
+
+// `frames` of `channels` interleaved integers to stereo doubles, full scale
+// `scale` (2^15 for short, 2^31 for int, as libsndfile's own conversion to
+// double): a mono file feeds both sides, a wider one gives its first two.
+template <typename In>
+void toStereo(const In* in, unsigned int frames, int channels, double scale, double* dest)
+{
+    const double unit = 1.0 / scale;
+    if (channels == 2) {
+        for (size_t i = 0; i < size_t(frames) * 2; ++i)
+            dest[i] = in[i] * unit;
+    } else if (channels == 1) {
+        for (unsigned int i = 0; i < frames; ++i)
+            dest[2 * size_t(i)] = dest[2 * size_t(i) + 1] = in[i] * unit;
+    } else {
+        for (unsigned int i = 0; i < frames; ++i) {
+            dest[2 * size_t(i)] = in[size_t(i) * channels] * unit;
+            dest[2 * size_t(i) + 1] = in[size_t(i) * channels + 1] * unit;
+        }
+    }
+}
+
 } // namespace
 
 SoundReaderSndfile::~SoundReaderSndfile()
@@ -208,6 +247,7 @@ SoundTools::Status SoundReaderSndfile::open(QString fileName)
     mInfoSampleRate = info.samplerate;
     mChannels = info.channels;
     mFormat = info.format;
+    mPcmBits = pcmBits(mFormat);
     mFileName = fileName;
     mFilePosition = 0;
     // The file starts at its first frame: so does the stream.
@@ -363,16 +403,23 @@ unsigned int SoundReaderSndfile::read(unsigned int count, double* dest)
 {
     if (!mHandle || count == 0)
         return 0;
-    double* target = dest;
-    if (mChannels != 2) {
-        // Grows to the largest block once; the loop asks for the same size
-        // every block, so this allocates on the first block only.
-        const size_t needed = size_t(count) * mChannels;
-        if (mScratch.size() < needed)
+    // Grow to the largest block once; the loop asks for the same size every
+    // block, so these allocate on the first block only.
+    const size_t needed = size_t(count) * mChannels;
+    sf_count_t n;
+    if (mPcmBits && mPcmBits <= 16) {
+        if (mShorts.size() < needed)
+            mShorts.resize(needed);
+        n = sf_readf_short(mHandle, mShorts.data(), count);
+    } else if (mPcmBits) {
+        if (mInts.size() < needed)
+            mInts.resize(needed);
+        n = sf_readf_int(mHandle, mInts.data(), count);
+    } else {
+        if (mChannels != 2 && mScratch.size() < needed)
             mScratch.resize(needed);
-        target = mScratch.data();
+        n = sf_readf_double(mHandle, mChannels != 2 ? mScratch.data() : dest, count);
     }
-    const sf_count_t n = sf_readf_double(mHandle, target, count);
     const unsigned int got = n > 0 ? static_cast<unsigned int>(n) : 0;
     mFilePosition += got;
     if (got < count && mFilePosition < mFrames) {
@@ -386,14 +433,12 @@ unsigned int SoundReaderSndfile::read(unsigned int count, double* dest)
                  mFileName.toUtf8().constData());
         mFilePosition = mFrames;
     }
-    if (mChannels == 1) {
-        for (unsigned int i = 0; i < got; ++i)
-            dest[2 * i] = dest[2 * i + 1] = target[i];
-    } else if (mChannels > 2) {
-        for (unsigned int i = 0; i < got; ++i) {
-            dest[2 * i] = target[size_t(i) * mChannels];
-            dest[2 * i + 1] = target[size_t(i) * mChannels + 1];
-        }
-    }
+    // Per sample: one multiply (the scales are powers of two: exact).
+    if (mPcmBits && mPcmBits <= 16)
+        toStereo(mShorts.data(), got, mChannels, 32768.0, dest);
+    else if (mPcmBits)
+        toStereo(mInts.data(), got, mChannels, 2147483648.0, dest);
+    else if (mChannels != 2)
+        toStereo(mScratch.data(), got, mChannels, 1.0, dest);
     return got;
 }

@@ -51,6 +51,12 @@ private:
     long long mFilePosition = 0;
     // Interleaved frames of a file that is not stereo, before the mapping.
     std::vector<double> mScratch;
+    // Integer PCM is read as the integers libsndfile holds (8 and 16 bits
+    // as short, wider as int) and scaled here: for an uncompressed file the
+    // read goes straight from the file into this buffer, one call per block.
+    std::vector<short> mShorts;
+    std::vector<int> mInts;
+    int mPcmBits = 0; // 0: any other encoding, read as double
 };
 
 #endif
