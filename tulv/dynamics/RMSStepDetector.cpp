@@ -155,15 +155,30 @@ void RMSStepDetector::reset()
     mQuarterSum[0] = mQuarterSum[1] = 0.0;
 }
 
-void RMSStepDetector::traceFrame(double left, double right)
+void RMSStepDetector::traceFrames(const SoundTools::StereoFrame<double>* input, int count)
 {
-    mQuarterSum[0] += left * left;
-    mQuarterSum[1] += right * right;
-    if (++mTraceFill < mTraceStep / 4)
-        return;
-    mQuarters[mTraceQuarter++] = std::max(mQuarterSum[0], mQuarterSum[1]);
-    mQuarterSum[0] = mQuarterSum[1] = 0.0;
-    mTraceFill = 0;
+    const int quarter = mTraceStep / 4;
+    double sum0 = mQuarterSum[0];
+    double sum1 = mQuarterSum[1];
+    int fill = mTraceFill;
+    // Per frame: two squares added; per quarter step, a comparison or two.
+    for (int i = 0; i < count; ++i) {
+        sum0 += input[i].left * input[i].left;
+        sum1 += input[i].right * input[i].right;
+        if (++fill < quarter)
+            continue;
+        closeQuarter(std::max(sum0, sum1));
+        sum0 = sum1 = 0.0;
+        fill = 0;
+    }
+    mQuarterSum[0] = sum0;
+    mQuarterSum[1] = sum1;
+    mTraceFill = fill;
+}
+
+void RMSStepDetector::closeQuarter(double sum)
+{
+    mQuarters[mTraceQuarter++] = sum;
     if (mTraceQuarter < 4)
         return;
     mTraceQuarter = 0;
@@ -233,21 +248,46 @@ SoundTools::Status RMSStepDetector::process()
     }
     // Frames past the end of the run are the loop's zero padding, not sound.
     const int analysedEnd = std::min(count, mRangeEnd > first ? mRangeEnd - first : 0);
+    // The fine trace takes each frame once, from where the last block left it.
+    if (mTraceOrigin < 0 && analysedEnd > 0)
+        mTraceOrigin = mTraceNext = first;
+    const int traceFrom = std::max(0, mTraceNext - first);
+    if (mTraceNext >= first && traceFrom < analysedEnd) {
+        traceFrames(input + traceFrom, analysedEnd - traceFrom);
+        mTraceNext = first + analysedEnd;
+    }
+
+    // The region in progress is kept in locals through the block and handed
+    // back to the members around every call that reads or changes it.
+    double pending0 = mPendingSum[0];
+    double pending1 = mPendingSum[1];
+    int pendingCount = mPendingCount;
+    int lastAnalysed = mLastAnalysed;
+    const auto store = [&]() {
+        mPendingSum[0] = pending0;
+        mPendingSum[1] = pending1;
+        mPendingCount = pendingCount;
+        mLastAnalysed = lastAnalysed;
+    };
+    const auto load = [&]() {
+        pending0 = mPendingSum[0];
+        pending1 = mPendingSum[1];
+        pendingCount = mPendingCount;
+        lastAnalysed = mLastAnalysed;
+    };
+    const double stepRatio = mStepRatio;
+    const int fadeZoneStart = mFadeZoneStart;
+    const OutputMode mode = mOutputMode;
     double sum0 = 0.0;
     double sum1 = 0.0;
     bool summed = false;
     double noiseFloor = noiseFloorPower();
-    // Per frame: one square added and one subtracted per channel, the
-    // comparison with the region in progress, and the output frame.
+    // Per frame: one square added and one subtracted per channel, one
+    // division for the pending average, the comparison with the region in
+    // progress, and the output frame.
     for (int i = 0; i < count; ++i) {
         const int p = first + i;
-        if (i < analysedEnd && (p == mTraceNext || mTraceOrigin < 0)) {
-            if (mTraceOrigin < 0)
-                mTraceOrigin = p;
-            mTraceNext = p + 1;
-            traceFrame(input[i].left, input[i].right);
-        }
-        if (p > mLastAnalysed && i < analysedEnd) {
+        if (p > lastAnalysed && i < analysedEnd) {
             if (!summed) {
                 // Summing the whole window once per block bounds the drift of
                 // the running sums.
@@ -275,12 +315,12 @@ SoundTools::Status RMSStepDetector::process()
             if (snapshot == -1 && !(m0 > 0.0) && !(m1 > 0.0)) {
                 // Leading digital silence: the first region begins where the
                 // window first holds a sound.
-                ++mLastAnalysed;
+                ++lastAnalysed;
                 ++mPendingBegin;
             } else {
-                const double a0 = mPendingCount ? mPendingSum[0] / mPendingCount : 0.0;
-                const double a1 = mPendingCount ? mPendingSum[1] / mPendingCount : 0.0;
-                const double average = std::max(a0, a1);
+                // The louder channel's average: the sums are not negative,
+                // so this is the larger of the two averages, to the bit.
+                const double average = pendingCount ? std::max(pending0, pending1) / pendingCount : 0.0;
                 const double level = std::max(m0, m1);
                 bool accumulate = true;
                 // Below the noise level a click moves the window by more than a
@@ -288,7 +328,8 @@ SoundTools::Status RMSStepDetector::process()
                 // or a crackling gap would break into pieces too short to
                 // stand as a region.
                 const bool inNoise = level <= noiseFloor && average <= noiseFloor;
-                if (!inNoise && (level > average * mStepRatio || average > level * mStepRatio)) {
+                if (!inNoise && (level > average * stepRatio || average > level * stepRatio)) {
+                    store();
                     mFallLevel = level;
                     const SoundTools::Status pushed = pushRegion(false);
                     mFallLevel = -1.0;
@@ -309,22 +350,23 @@ SoundTools::Status RMSStepDetector::process()
                         mFloorCount = 0;
                         accumulate = false;
                     }
+                    load();
                 }
                 if (accumulate) {
-                    mPendingSum[0] += m0;
-                    mPendingSum[1] += m1;
-                    ++mPendingCount;
-                    ++mLastAnalysed;
+                    pending0 += m0;
+                    pending1 += m1;
+                    ++pendingCount;
+                    ++lastAnalysed;
                 }
-                if (mFadeZoneStart != 0 && p > mFadeZoneStart)
+                if (fadeZoneStart != 0 && p > fadeZoneStart)
                     followFloor(m0, m1, level);
             }
         }
-        switch (mOutputMode) {
+        switch (mode) {
         case RegionLevel:
-            if (mPendingCount) {
-                output[i].left = std::sqrt(std::max(mPendingSum[0] / mPendingCount, 0.0));
-                output[i].right = std::sqrt(std::max(mPendingSum[1] / mPendingCount, 0.0));
+            if (pendingCount) {
+                output[i].left = std::sqrt(std::max(pending0 / pendingCount, 0.0));
+                output[i].right = std::sqrt(std::max(pending1 / pendingCount, 0.0));
             } else {
                 output[i].left = output[i].right = 0.0;
             }
@@ -340,6 +382,7 @@ SoundTools::Status RMSStepDetector::process()
             break;
         }
     }
+    store();
     if (mRealTimeMode)
         flush(false);
     return SoundTools::Ok;

@@ -190,7 +190,10 @@ private:
     // joins the last region and the steady stretch becomes the region in
     // progress. False when the held data is still a fade.
     bool settleOnFloor(Region& previous);
-    void traceFrame(double left, double right);
+    // Adds `count` frames to the fine level trace.
+    void traceFrames(const SoundTools::StereoFrame<double>* input, int count);
+    // Ends a quarter of a trace step whose louder channel summed to `sum`.
+    void closeQuarter(double sum);
 
     double mStepRatio;  // power ratio of a level step (1 dB)
     double mNoiseLevel; // linear amplitude
