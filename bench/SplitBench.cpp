@@ -148,6 +148,9 @@ void BM_SplitWav(benchmark::State& state)
 {
     const int minutes = static_cast<int>(state.range(0));
     const QString input = sideFile(minutes);
+    // The block size the tool's split uses, for this benchmark only.
+    const unsigned int savedBlock = SoundBuffer::getDefaultSize();
+    SoundBuffer::setDefaultSize(SoundWriter::kFileJobBlockSize);
     double seconds = 0;
     int files = 0;
     for (auto _ : state) {
@@ -155,6 +158,7 @@ void BM_SplitWav(benchmark::State& state)
         std::unique_ptr<SoundReader> reader(SoundReader::getFromFilename(input));
         if (!reader || reader->open(input) != SoundTools::Ok) {
             state.SkipWithError("cannot read the side");
+            SoundBuffer::setDefaultSize(savedBlock);
             return;
         }
         seconds = reader->getLength();
@@ -175,6 +179,7 @@ void BM_SplitWav(benchmark::State& state)
         writer.close();
         files = writer.GetWrittenFiles();
     }
+    SoundBuffer::setDefaultSize(savedBlock);
     state.counters["x_realtime"] =
         benchmark::Counter(double(state.iterations()) * seconds, benchmark::Counter::kIsRate);
     state.counters["files"] = files;

@@ -16,6 +16,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <QTemporaryDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -361,6 +362,7 @@ int runSplit(const QStringList& arguments)
     if (args.has("load-labels") && (args.has("load-regions") || args.has("tracks") || args.has("threshold")))
         return args.usageError(QStringLiteral("--load-labels gives the tracks: no --load-regions, --tracks or --threshold"));
     request.bitrate = unsigned(bitrate);
+    request.bitrateGiven = args.has("bitrate");
     if (args.has("target")
         && (!parseLoudnessTarget(args.value("target"), settings.target, settings.targetLufs) || settings.target < -60.0
             || settings.target > 0.0))
@@ -438,6 +440,24 @@ bool checkTrackNames(const SplitJobRequest& request, int tracks, QStringList& le
 
 } // namespace
 
+// What the MP3 encoder makes of the tracks' rate and bit rate, checked as
+// convert checks it, before the analysis: an encoder is set up on a scratch
+// file and dropped. A writer that cannot be set up here fails again, and is
+// reported, when the tracks are written.
+bool checkTrackEncoding(const SplitJobRequest& request, SoundReader& reader)
+{
+    if (!isMp3(request.out))
+        return true;
+    QTemporaryDir scratch;
+    std::unique_ptr<SoundWriter> probe(SoundWriter::getFromFilename(
+        request.out, reader.getSampleRate(), request.bitrate, request.format, reader.getFileChannelNum() == 1 ? 1 : 2));
+    if (!scratch.isValid() || !probe || probe->open(scratch.filePath(QStringLiteral("probe.mp3"))) != SoundTools::Ok)
+        return true;
+    const bool ok = checkEncoding(request.out, *probe, request.bitrate, request.bitrateGiven);
+    probe->cancel();
+    return ok;
+}
+
 int runSplitJob(const SplitJobRequest& request, SplitOutcome& outcome)
 {
     const SplitSettings& settings = request.settings;
@@ -449,6 +469,8 @@ int runSplitJob(const SplitJobRequest& request, SplitOutcome& outcome)
     }
     outcome.sampleRate = reader->getSampleRate();
     checkTruncation(request.in, *reader, false);
+    // Both passes carry the whole file: large blocks, few system calls.
+    SoundBuffer::setDefaultSize(SoundWriter::kFileJobBlockSize);
 
     // Everything that can be checked before an hour of work is checked first.
     if (!request.saveRegions.isEmpty() && !checkOutput(request.saveRegions, request.in, false, reason)) {
@@ -456,6 +478,8 @@ int runSplitJob(const SplitJobRequest& request, SplitOutcome& outcome)
         return ExitFailed;
     }
     TrackSet trackSet(directoryOf(request.out));
+    if (!request.dryRun && !checkTrackEncoding(request, *reader))
+        return ExitFailed;
     if (!request.dryRun) {
         if (sameFile(trackFileName(request.out, 1), request.in)) {
             printError(QStringLiteral("cannot write '%1': track 1 would be written over the input '%2'; choose another OUT")

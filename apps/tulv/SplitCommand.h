@@ -14,6 +14,7 @@ struct SplitJobRequest {
     SoundTools::SoundFormat format = SoundTools::Int16;
     bool formatGiven = false;
     unsigned int bitrate = 192;
+    bool bitrateGiven = false; // a rate the encoder lacks is refused, not replaced
     QStringList tagItems; // "KEY=VALUE", already checked
     QString saveRegions;
     QString loadRegions;

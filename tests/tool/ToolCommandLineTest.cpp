@@ -112,6 +112,7 @@ TEST(ToolErrors, EveryMistakeAndFailureHasItsMessageAndExitCode)
     const QString low = dir.filePath("low.wav"), lowMp3 = dir.filePath("low.mp3");
     ASSERT_TRUE(runPeer("sox", { tone, "-r", "22050", low }));
     fails({ "convert", low, lowMp3, "--bitrate", "320" }, "MP3 at 22050 Hz has no bit rate of 320 kbit/s (the nearest is 160)");
+    fails({ "split", low, lowMp3, "--bitrate", "320", "-q" }, "MP3 at 22050 Hz has no bit rate of 320 kbit/s (the nearest is 160)");
     QFile::remove(low); // what is left at the end is checked below
     fails({ "info", dir.path() }, QString("cannot open '%1': Is a directory").arg(dir.path()));
     fails({ "convert", tone, nowhere },
