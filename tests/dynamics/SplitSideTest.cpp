@@ -90,6 +90,7 @@ TEST(SplitSide, EveryTrackFoundWithinHalfASecond)
         { "quiet passage 3 dB above the hiss", quietPassageAbove(3.0) },
         { "crackle of 0.25 clicks/s up to -15 dBFS", crackle(0.25) },
         { "crackle of 6 clicks/s up to -15 dBFS", crackle(6.0) },
+        { "crackle of 6 clicks/s, 4 tracks known", crackle(6.0), [] { SoundTrackFinder::Settings s; s.tracks = 4; return s; }() },
         { "hiss at -62 dBFS, a 1.2 s gap between a 0.3 s fade-out and a 1 s fade-in",
           [](SideLayout& side) {
               side.surfaceNoiseDb = -62.0;

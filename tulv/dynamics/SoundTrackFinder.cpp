@@ -373,9 +373,13 @@ void SoundTrackFinder::keepLikeliestGaps(RMSStepDetector& detector)
                           .arg(wanted)
                           .arg(mGaps.size())
                           .arg(mTracks.size());
+            refine(detector);
             return;
         }
     }
+    // The boundaries go on the fine level while every track is still a run
+    // of regions; the gaps dropped below then join refined tracks.
+    refine(detector);
     if (mTracks.size() == wanted)
         return;
     // Keep the N - 1 likeliest gaps; the tracks on both sides of any other
