@@ -32,10 +32,10 @@ std::vector<OptionInfo> convertOptions()
         { "gain", "DB", "amplify by DB decibels (default 0: the samples unchanged)" },
         { "limit", "DB", "put a look-ahead limiter with its ceiling at DB dBFS on the\n"
                          "output, so that a gain cannot clip (e.g. --limit -0.3)" },
-        { "correct", "CATALOG[:NAME]", "equalise the sound towards the reference NAME of the\n"
-                                       "catalog CATALOG (default: the nearest to its band levels)\n"
-                                       "by cutting bands; a band more than 12 dB off is brought\n"
-                                       "12 dB nearer. See 'tulv catalog'" },
+        { "correct", "FILE[:NAME]", "equalise the sound towards the reference NAME of the\n"
+                                    "catalog FILE (default: the nearest to its band levels)\n"
+                                    "by cutting bands; a band more than 12 dB off is brought\n"
+                                    "12 dB nearer. See 'tulv catalog'" },
         { "to", "EXT", "container of OUT whatever its name: wav, flac, ogg, mp3;\n"
                        "needed when OUT is a directory (then IN may be several\n"
                        "files, converted side by side, one per core) or a device;\n"
