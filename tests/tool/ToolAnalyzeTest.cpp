@@ -160,3 +160,95 @@ TEST(ToolAnalyze, ReplayGainTagsAndLufsTargetsAgreeWithFfmpeg)
         albumGain = tag("REPLAYGAIN_ALBUM_GAIN");
     }
 }
+
+namespace {
+
+// Band levels by FFT, independent of the tool: "shape LEVELS OUT" writes 5 s
+// of stereo noise whose bands (the tool's default ten) have those relative
+// levels; "compare A B" prints the largest difference of the relative band
+// levels of two files.
+const char* kBandScript = R"(
+import sys, json, numpy as np
+from scipy.io import wavfile
+edges = [0, 250, 500, 1000, 2000, 3000, 4000, 6000, 8000, 10000, 1e9]
+def bands(f):
+    return [(f >= a) & (f < b) for a, b in zip(edges[:-1], edges[1:])]
+def levels(path):
+    rate, x = wavfile.read(path)
+    p = (np.abs(np.fft.rfft(x.astype(float), axis=0)) ** 2).sum(axis=1)
+    l = np.array([10 * np.log10(p[m].sum()) for m in bands(np.fft.rfftfreq(len(x), 1 / rate))])
+    return l - l.max()
+if sys.argv[1] == 'shape':
+    rate, n = 44100, 5 * 44100
+    spectrum = np.fft.rfft(np.random.default_rng(7).standard_normal((n, 2)), axis=0)
+    for m, db in zip(bands(np.fft.rfftfreq(n, 1 / rate)), json.loads(sys.argv[2])):
+        spectrum[m] *= 10 ** (db / 20) / np.sqrt(m.sum())
+    x = np.fft.irfft(spectrum, n, axis=0)
+    wavfile.write(sys.argv[3], rate, (x * 0.25 / np.abs(x).max()).astype(np.float32))
+else:
+    print(np.abs(levels(sys.argv[2]) - levels(sys.argv[3])).max())
+)";
+
+} // namespace
+
+TEST(ToolAnalyze, CorrectionBringsBandLevelsToTheReference)
+{
+    QTemporaryDir dir;
+    auto path = [&dir](const char* name) { return dir.filePath(name); };
+    // Pink noise, and two shelved versions of it as references.
+    const QStringList noise = { "synth", "5", "pinknoise", "gain", "-12" };
+    ASSERT_TRUE(runPeer("sox", QStringList{ "-n", "-r", "44100", "-c", "2", "-b", "24", path("pink.wav") } + noise));
+    ASSERT_TRUE(runPeer("sox", QStringList{ "-n", "-r", "44100", "-c", "2", "-b", "24", path("warm.wav") } + noise
+                                   + QStringList{ "bass", "+6", "treble", "-6" }));
+    ASSERT_TRUE(runPeer("sox", QStringList{ "-n", "-r", "44100", "-c", "2", "-b", "24", path("bright.wav") } + noise
+                                   + QStringList{ "bass", "-4", "treble", "+6" }));
+    const QString catalog = path("refs.json"), link = path("link.json");
+    ASSERT_EQ(tulv({ "catalog", "add", catalog, "warm", path("warm.wav"), "-q" }).exitCode, 0);
+    ASSERT_TRUE(QFile::link(catalog, link));
+    // A reference from a statistics file, and one added through a link.
+    ASSERT_EQ(tulv({ "analyze", "-q", path("bright.wav"), "--ssf", path("bright.ssf") }).exitCode, 0);
+    ASSERT_EQ(tulv({ "catalog", "add", link, "bright", path("bright.ssf"), "-q" }).exitCode, 0);
+    ASSERT_EQ(tulv({ "catalog", "add", link, "pink", path("pink.wav"), "-q" }).exitCode, 0);
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    const ToolRun listed = tulv({ "catalog", "list", catalog, "--json" });
+    QStringList names;
+    for (const QString& line : listed.out.trimmed().split('\n')) {
+        const QJsonObject reference = QJsonDocument::fromJson(line.toUtf8()).object();
+        names << reference.value("name").toString();
+        // Noise shaped like each reference.
+        const QString levels = QJsonDocument(reference.value("levelsDb").toArray()).toJson(QJsonDocument::Compact);
+        ASSERT_TRUE(runPeer("/usr/bin/python3", { "-c", kBandScript, "shape", levels, dir.filePath("like-" + names.last() + ".wav") }));
+    }
+    EXPECT_EQ(names, QStringList({ "warm", "bright", "pink" }));
+
+    struct Case {
+        const char* name;
+        const char* in;
+        const char* named; // "": the nearest
+        const char* expected; // the reference it is brought to
+        const char* like; // the file that reference was measured on
+    };
+    const Case cases[] = {
+        { "pink to warm", "pink.wav", "warm", "warm", "warm.wav" },
+        { "bright to pink", "bright.wav", "pink", "pink", "pink.wav" },
+        { "shaped like warm finds warm", "like-warm.wav", "", "warm", "warm.wav" },
+        { "shaped like bright finds bright", "like-bright.wav", "", "bright", "bright.wav" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString in = path(c.in), out = path("out.wav");
+        const ToolRun run = tulv({ "convert", in, out, "--correct", catalog + (*c.named ? QString(":") + c.named : QString()) });
+        ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains(QString("to reference '%1'").arg(c.expected))) << run.err.toStdString();
+        EXPECT_EQ(readSound(out).frames(), readSound(in).frames());
+        const QJsonObject figures = analyze({ out, "--catalog", catalog, "--reference", c.expected });
+        const QJsonArray bands = figures.value("bands").toArray();
+        const QJsonArray target = figures.value("reference").toObject().value("levelsDb").toArray();
+        ASSERT_EQ(bands.size(), target.size());
+        for (int b = 0; b < bands.size(); ++b)
+            EXPECT_NEAR(bands[b].toObject().value("relativeDb").toDouble(), target[b].toDouble(), 1.0) << b;
+        QString deviation;
+        ASSERT_TRUE(runPeer("/usr/bin/python3", { "-c", kBandScript, "compare", out, path(c.like) }, &deviation)) << deviation.toStdString();
+        EXPECT_LT(deviation.toDouble(), 1.0) << "by FFT";
+    }
+}
