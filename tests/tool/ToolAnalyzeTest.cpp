@@ -252,3 +252,59 @@ TEST(ToolAnalyze, CorrectionBringsBandLevelsToTheReference)
         EXPECT_LT(deviation.toDouble(), 1.0) << "by FFT";
     }
 }
+
+TEST(ToolAnalyze, CatalogAndCorrectionRefuseBeforeWritingAnything)
+{
+    QTemporaryDir dir;
+    auto path = [&dir](const char* name) { return dir.filePath(name); };
+    const QString signal = makeSignal(path("signal.wav"), 2.0);
+    ASSERT_TRUE(runPeer("sox", { "-n", "-r", "8000", "-c", "2", path("low.wav"), "synth", "1", "whitenoise" }));
+    ASSERT_TRUE(runPeer("sox", { "-n", "-r", "44100", "-c", "2", path("silent.wav"), "trim", "0", "1" }));
+    ASSERT_TRUE(writeFile(path("broken.json"), "[{\"Class\": \"SoundStatRef"));
+    SoundStatReferenceCatalog catalog;
+    SoundStatReference reference;
+    reference.initDefault("default");
+    catalog.addReference(reference);
+    reference.setName("flat");
+    reference.setLevels(std::vector<double>(10, 0.0));
+    catalog.addReference(reference);
+    const QString refs = path("refs.json");
+    ASSERT_TRUE(catalog.writeJSonFile(refs));
+    // Read afresh each time: a replaced catalog is a new file under the old name.
+    const auto bytes = [&refs] {
+        QFile file(refs);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    const QByteArray before = bytes();
+
+    struct Case {
+        QStringList arguments;
+        int exitCode;
+        const char* says;
+    };
+    const Case cases[] = {
+        { { "catalog", "add", refs, "flat", signal }, 1, "already has a reference 'flat' (--force" },
+        { { "catalog", "remove", refs, "flat", "nope" }, 1, "no reference 'nope' (it has: default, flat)" },
+        { { "catalog", "add", path("refs.cat"), "x", signal }, 2, ".json" },
+        { { "catalog", "add", refs, "a:b", signal }, 2, "':'" },
+        { { "catalog", "add", path("new.json"), "quiet", path("silent.wav") }, 1, "silent" },
+        { { "catalog", "list", path("broken.json") }, 1, "broken.json" },
+        { { "convert", signal, path("out.wav"), "--correct", refs + ":nope" }, 1, "(it has: default, flat)" },
+        { { "convert", signal, path("out.wav"), "--correct", path("missing.json") }, 1, "missing.json" },
+        { { "convert", path("low.wav"), path("out.wav"), "--correct", refs }, 1, "sample rate of 8000 Hz" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        const ToolRun run = tulv(c.arguments + QStringList{ "-q" });
+        EXPECT_EQ(run.exitCode, c.exitCode);
+        EXPECT_EQ(run.err.count('\n'), 1) << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains(c.says)) << run.err.toStdString();
+    }
+    EXPECT_FALSE(QFile::exists(path("out.wav")));
+    EXPECT_FALSE(QFile::exists(path("new.json")));
+    EXPECT_EQ(bytes(), before);
+    // Replacing takes --force; removing every reference deletes the catalog.
+    EXPECT_EQ(tulv({ "catalog", "add", refs, "flat", signal, "--force", "-q" }).exitCode, 0);
+    EXPECT_EQ(tulv({ "catalog", "remove", refs, "flat", "default" }).exitCode, 0);
+    EXPECT_FALSE(QFile::exists(refs));
+}
