@@ -10,8 +10,6 @@
 
 namespace {
 
-// A correction deeper than this would be repairing the sound, not matching it.
-const double kMaxCorrectionDb = 12.0;
 // A band within this of where it should be is left as it is.
 const double kCloseEnoughDb = 0.3;
 const int kRefinePasses = 2;

@@ -17,6 +17,10 @@
 // The bands analyze, catalog and convert measure by default: ten, split at
 // 250, 500, 1000, 2000, 3000, 4000, 6000, 8000 and 10000 Hz.
 std::vector<double> defaultBands();
+// How far a band is brought towards a reference at most, in dB: a
+// correction deeper than this would be repairing the sound, not matching it.
+constexpr double kMaxCorrectionDb = 12.0;
+
 // "F1,F2,..." into ascending frequencies above 0; false with `error`.
 bool parseBands(const QString& text, std::vector<double>& bands, QString& error);
 
