@@ -13,7 +13,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -133,10 +132,7 @@ int makeReference(const QString& name, const QString& source, const std::vector<
         }
         // Silence has no spectrum: its levels would all read 0 dB, a flat
         // reference nobody asked for.
-        std::vector<double> frequencies;
-        std::vector<SoundAlgoStats*> perBand;
-        stats.getStats(frequencies, perBand);
-        if (std::all_of(perBand.begin(), perBand.end(), [](SoundAlgoStats* s) { return s->getFullRMS() <= -100.0; })) {
+        if (isSilent(stats)) {
             printError(QStringLiteral("cannot make a reference of '%1': it is silent").arg(source));
             return ExitFailed;
         }

@@ -1,11 +1,13 @@
 #include "Correction.h"
 
 #include "Commands.h"
+#include "ConvertChecks.h"
 
 #include <QFileInfo>
 
 #include <omp.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -57,6 +59,15 @@ PassResult measureBands(SoundReader& reader, const std::vector<double>& bands, S
     });
     omp_set_num_threads(threads);
     return result;
+}
+
+bool isSilent(const SoundStatFile& stats)
+{
+    std::vector<double> frequencies;
+    std::vector<SoundAlgoStats*> bands;
+    stats.getStats(frequencies, bands);
+    return !bands.empty()
+        && std::all_of(bands.begin(), bands.end(), [](const SoundAlgoStats* s) { return s->getFullRMS() <= -100.0; });
 }
 
 std::optional<int> readCorrectionTarget(const QString& argument, CorrectionTarget& target)
@@ -165,6 +176,12 @@ PassResult CorrectionStage::analyse(SoundReader& reader, bool quiet)
     if (mChosen.isEmpty())
         return PassResult::Failed;
     mLevels = mChosen.getCorrectionLevels(chosenStats, kMaxCorrectionDb);
+    // Silence has no spectrum to correct; chasing one would only pile up gains.
+    if (isSilent(chosenStats)) {
+        printWarning(QStringLiteral("'%1' is silent: nothing to correct").arg(mIn));
+        mLevels.assign(mLevels.size(), 0.0);
+        return PassResult::Done;
+    }
     const PassResult refined = refine(reader, chosenStats, quiet);
     if (refined != PassResult::Done)
         return refined;
@@ -194,7 +211,6 @@ PassResult CorrectionStage::refine(SoundReader& reader, const SoundStatFile& ori
     for (size_t b = 0; b < wanted.size(); ++b)
         wanted[b] += mLevels[b];
     for (int pass = 0; pass < kRefinePasses; ++pass) {
-        const QString before = SoundDebuggableClass::getError();
         AlgoRef<SoundAlgo> equaliser(mChosen.buildCorrectionFilter(mLevels, false, mRate));
         if (!equaliser)
             return PassResult::Done; // build() says why

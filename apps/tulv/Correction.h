@@ -31,6 +31,9 @@ bool parseBands(const QString& text, std::vector<double>& bands, QString& error)
 PassResult measureBands(SoundReader& reader, const std::vector<double>& bands, SoundStatFile& stats, bool quiet,
                         SoundAlgo* before = nullptr);
 
+// Whether the bands measured hold nothing but silence (-100 dB each).
+bool isSilent(const SoundStatFile& stats);
+
 // Reads the catalog of --correct CATALOG[:NAME]: a file of that whole name
 // is the catalog, otherwise NAME follows the last colon. A catalog that
 // cannot be read, holds no reference, or lacks NAME (the names it has are

@@ -289,6 +289,7 @@ TEST(ToolAnalyze, CatalogAndCorrectionRefuseBeforeWritingAnything)
         { { "convert", signal, path("out.wav"), "--correct", refs + ":nope" }, 1, "(it has: default, flat)" },
         { { "convert", signal, path("out.wav"), "--correct", path("missing.json") }, 1, "missing.json" },
         { { "convert", path("low.wav"), path("out.wav"), "--correct", refs }, 1, "sample rate of 8000 Hz" },
+        { { "convert", path("silent.wav"), path("silent-out.wav"), "--correct", refs }, 0, "silent: nothing to correct" },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arguments.join(' ').toStdString());
