@@ -115,6 +115,9 @@ unsigned int SoundWriter::writeFrames(unsigned int count, const double* frames, 
     const unsigned int width = getChannelNum();
     if (count == 0 || width < 1 || width > 2 || channels < 1 || channels > 2)
         return 0;
+    // The write of a forwarding writer only reads the frames.
+    if (mForwarding && channels == width)
+        return write(count, const_cast<double*>(frames));
     const size_t samples = size_t(count) * width;
     if (channels != width) {
         // Stereo to mono by the mean of the sides, mono to both sides.

@@ -123,6 +123,10 @@ protected:
     virtual unsigned int writeInts(unsigned int /*count*/, const int* /*frames*/) { return 0; }
     // Adds counts found by a writer this one delegates to.
     void addCounts(const SoundWriter& other);
+    // Set by a writer that hands its stereo frames on to writers of its own,
+    // which round, clip and count them (and report with addCounts):
+    // writeFrames passes the frames to its write untouched, sparing a copy.
+    void setForwarding(bool on) { mForwarding = on; }
 
     int mCurrentOffset = 0;
     int mRangeStart = 0;
@@ -146,6 +150,7 @@ private:
     long long mExpectedFrames = 0;
     int mIntegerBits = 0; // 0: float or encoded output, nothing clips
     bool mDirectIntegers = false;
+    bool mForwarding = false;
     bool mDither = false;
     // xorshift state of the dither noise: cheap, and the same noise each run.
     quint32 mNoise = 2463534242u;

@@ -88,6 +88,7 @@ SoundWriterMultiFile::SoundWriterMultiFile(RMSStepDetector* detector, double min
     , mMinDuration(minDurationSeconds)
     , mFormat(format)
 {
+    setForwarding(true);
     if (mDetector) {
         mDetector->addRef();
         mCurrentRegion = mDetector->getRegion(0, false);
