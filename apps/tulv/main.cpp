@@ -15,6 +15,7 @@
 #include <unistd.h>
 #include <iostream>
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -123,6 +124,29 @@ QString libraryReason(const QString& before, const QString& fallback)
     return separator >= 0 ? now.mid(separator + 3) : now;
 }
 
+namespace {
+
+// Whether the command line can run parallel branches or loops: everything but
+// info, split, and convert without a correction equaliser. Those run their
+// sound through one thread, and a second start of the tool would cost them
+// as much as converting a minute of sound.
+bool mayRunParallel(int argc, char** argv)
+{
+    if (argc < 2)
+        return false;
+    const std::string command = argv[1];
+    if (command == "info" || command == "split")
+        return false;
+    if (command != "convert")
+        return true;
+    for (int i = 2; i < argc; ++i)
+        if (std::string(argv[i]).rfind("--correct", 0) == 0)
+            return true;
+    return false;
+}
+
+} // namespace
+
 int main(int argc, char** argv)
 {
     // Between blocks the OpenMP threads of parallel branches spin by default.
@@ -131,7 +155,7 @@ int main(int argc, char** argv)
     // down twentyfold. The runtime reads its wait policy only when it is
     // loaded, so the tool starts itself once more with the policy set,
     // unless the user chose one.
-    if (!std::getenv("OMP_WAIT_POLICY")) {
+    if (!std::getenv("OMP_WAIT_POLICY") && mayRunParallel(argc, argv)) {
         ::setenv("OMP_WAIT_POLICY", "passive", 1);
         ::execv("/proc/self/exe", argv);
     }
