@@ -13,10 +13,12 @@
 #   fresh output path.
 # Add a case by adding a line (and an input to make_inputs if it needs one).
 # Times are the best of $RUNS runs, wall clock and CPU (user + system).
+# ONLY=REGEX runs only the cases whose name matches (ONLY='tool wav->wav').
 set -euo pipefail
 
 BUILD=${1:-build}
 RUNS=${RUNS:-3}
+ONLY=${ONLY:-}
 SECONDS_OF_SOUND=${SECONDS_OF_SOUND:-600}
 BENCH="$BUILD/bench/tulv_bench"
 
@@ -91,6 +93,7 @@ printf "%-15s %10s %10s %8s   %10s %10s %8s\n" case "peer wall" "tulv wall" rati
 for case in "${CASES[@]}"; do
   IFS='|' read -r name filter input command <<<"$case"
   name=$(xargs <<<"$name"); filter=$(xargs <<<"$filter"); input=$(xargs <<<"$input")
+  [[ -z "$ONLY" || "$name" =~ $ONLY ]] || continue
   export IN="$INPUTS/$input" OUT="$WORK/out"
   read -r sox_wall sox_cpu <<<"$(time_best "$command")"
   json=$(TULV_BENCH_INPUTS="$INPUTS" "$BENCH" --benchmark_filter="^$filter" \
@@ -106,6 +109,7 @@ if [ -x "$TULV" ]; then
   for case in "${TOOL_CASES[@]}"; do
     IFS='|' read -r name input tulv_command sox_command <<<"$case"
     name=$(xargs <<<"$name"); input=$(xargs <<<"$input")
+    [[ -z "$ONLY" || "$name" =~ $ONLY ]] || continue
     export IN="$INPUTS/$input" OUT="$WORK/out"
     read -r sox_wall sox_cpu <<<"$(time_best "$sox_command")"
     read -r tulv_wall tulv_cpu <<<"$(time_best "$tulv_command")"
@@ -115,6 +119,7 @@ if [ -x "$TULV" ]; then
   for case in "${REALTIME_CASES[@]}"; do
     IFS='|' read -r name input tulv_command <<<"$case"
     name=$(xargs <<<"$name"); input=$(xargs <<<"$input")
+    [[ -z "$ONLY" || "$name" =~ $ONLY ]] || continue
     export IN="$INPUTS/$input" OUT="$WORK/out"
     read -r tulv_wall tulv_cpu <<<"$(time_best "$tulv_command")"
     awk -v n="$name" -v s="$SECONDS_OF_SOUND" -v tw="$tulv_wall" -v tc="$tulv_cpu" \
