@@ -99,6 +99,12 @@ void BM_ConvertFile(benchmark::State& state)
     QTemporaryDir out;
     const QString output = out.filePath(QStringLiteral("out.%1").arg(c.output));
     unsigned int frames = 0;
+    // The block size the tool's file jobs use, for this benchmark only.
+    struct BlockSize {
+        unsigned int saved = SoundBuffer::getDefaultSize();
+        BlockSize() { SoundBuffer::setDefaultSize(SoundWriter::kFileJobBlockSize); }
+        ~BlockSize() { SoundBuffer::setDefaultSize(saved); }
+    } block;
     for (auto _ : state) {
         std::unique_ptr<SoundReader> reader(SoundReader::getFromFilename(input));
         if (!reader || reader->open(input) != SoundTools::Ok) {
