@@ -40,15 +40,6 @@ SideLayout withTracks(std::vector<TrackLayout> tracks, std::vector<double> gaps 
     return side;
 }
 
-TrackLayout track(double seconds, double levelDb, double fadeOutSeconds = 0.0)
-{
-    TrackLayout track;
-    track.seconds = seconds;
-    track.levelDb = levelDb;
-    track.fadeOutSeconds = fadeOutSeconds;
-    return track;
-}
-
 } // namespace
 
 TEST(SplitSide, EveryTrackFoundWithinHalfASecond)
@@ -95,7 +86,8 @@ TEST(SplitSide, EveryTrackFoundWithinHalfASecond)
           [](SideLayout& side) {
               side.leadInSeconds = 0.0;
               side.leadOutSeconds = 0.0;
-              side.tracks.back() = track(45.0, -15.0, 15.0);
+              side.tracks.back() = { 45.0, -15.0 };
+              side.tracks.back().fadeOutSeconds = 15.0;
           } },
         { "CD rip: gaps of digital silence, a passage 20 dB down",
           [](SideLayout& side) {
@@ -105,13 +97,13 @@ TEST(SplitSide, EveryTrackFoundWithinHalfASecond)
           } },
         { "clean gaps 68 dB below the music",
           [](SideLayout& side) {
-              side = withTracks({ track(8.0, -6.0), track(8.0, -6.0) });
+              side = withTracks({ { 8.0, -6.0 }, { 8.0, -6.0 } });
               side.surfaceNoiseDb = -74.0;
               side.clicksPerSecond = 0.0;
           } },
         { "clean gaps 68 dB below the music, at 8 kHz",
           [](SideLayout& side) {
-              side = withTracks({ track(8.0, -6.0), track(8.0, -6.0) });
+              side = withTracks({ { 8.0, -6.0 }, { 8.0, -6.0 } });
               side.sampleRate = 8000;
               side.surfaceNoiseDb = -74.0;
               side.clicksPerSecond = 0.0;
@@ -123,7 +115,7 @@ TEST(SplitSide, EveryTrackFoundWithinHalfASecond)
               side.seed = 7;
               const double seconds[] = { 285, 340, 195, 230, 310, 260, 250, 270, 280, 270, 190 };
               for (int k = 0; k < 11; ++k) {
-                  side.tracks.push_back(track(seconds[k], -13.0 - (k * 7) % 8));
+                  side.tracks.push_back({ seconds[k], -13.0 - (k * 7) % 8 });
                   side.gapSeconds.push_back(1.5 + (k % 3));
               }
               side.tracks[4].quietAtSeconds = 100.0;
