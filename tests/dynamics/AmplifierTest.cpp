@@ -19,15 +19,6 @@ namespace {
 
 constexpr unsigned int kRate = 44100;
 
-// RMS in dB of the left channel over [from, to).
-double rmsDb(const std::vector<double>& samples, size_t from, size_t to)
-{
-    double sum = 0.0;
-    for (size_t i = from; i < to; ++i)
-        sum += samples[2 * i] * samples[2 * i];
-    return 10.0 * std::log10(sum / double(to - from));
-}
-
 // The gain applied to each frame, read on the left channel; frames where the
 // input is too close to zero to tell take the gain of the frame before.
 std::vector<double> gains(const std::vector<double>& in, const std::vector<double>& out)
@@ -152,7 +143,7 @@ TEST(AmplifierRegions, EachSignalRegionReachesTheTargetAfterItsRamp)
         const std::vector<double> g = gains(in, out);
 
         // The first region takes its gain at once: +10 dB.
-        EXPECT_NEAR(rmsDb(out, 0, size_t(regions[0].length)), target, 0.5);
+        EXPECT_NEAR(rmsDbOf(out, 0, size_t(regions[0].length)), target, 0.5);
         EXPECT_NEAR(toDb(g[100]), 10.0, 1e-9);
         // The pause keeps the gain the quiet passage had: it is neither
         // brought to the target nor ramped anywhere.
@@ -164,10 +155,10 @@ TEST(AmplifierRegions, EachSignalRegionReachesTheTargetAfterItsRamp)
         const size_t settled = size_t(regions[2].begin + ramp);
         EXPECT_NEAR(toDb(g[settled]), -7.0, 1e-9) << "block " << block;
         EXPECT_GT(toDb(g[settled - 200]), -7.0 + 1e-3) << "the ramp ended early, block " << block;
-        EXPECT_NEAR(rmsDb(out, settled, size_t(regions[3].begin)), target, 0.5) << "block " << block;
+        EXPECT_NEAR(rmsDbOf(out, settled, size_t(regions[3].begin)), target, 0.5) << "block " << block;
         // −7 dB to +2 dB: again more than 5 dB.
         const size_t settled2 = size_t(regions[3].begin + expectedRampFrames(9.0, maxRamp));
-        EXPECT_NEAR(rmsDb(out, settled2, size_t(regions[4].begin)), target, 0.5) << "block " << block;
+        EXPECT_NEAR(rmsDbOf(out, settled2, size_t(regions[4].begin)), target, 0.5) << "block " << block;
         // However the stream is cut into blocks, the gain follows one path.
         if (reference.empty())
             reference = out;
@@ -198,7 +189,7 @@ TEST(AmplifierRegions, GainStaysUnderTheMaximumOverTheFloorAndNoiseIsNeverBrough
     // −50 dB would need +35 dB to reach −15 dB: the maximum of 20 dB holds.
     const RegionRun capped = runRegions({ { 2.0, -50.0 } }, -15.0, 3.0, 0, 30.0, 20.0);
     expectBounded(capped.gain, 0);
-    EXPECT_NEAR(rmsDb(capped.out, 0, frameCount(capped.in)), -30.0, 0.5);
+    EXPECT_NEAR(rmsDbOf(capped.out, 0, frameCount(capped.in)), -30.0, 0.5);
     // With a pull of 1/2 towards the loudest level (−25 dB for a detector
     // that never ran) the region would come out at −34 dB; the floor of
     // 10 dB under the target raises it to −25 dB, which the maximum allows.
@@ -251,7 +242,7 @@ TEST(AmplifierSlopes, SlopeThatEndedBeforeTheFrameAppliesItsTargetAtOnce)
         ASSERT_EQ(out.size(), in.size());
         expectBounded(gains(in, out), block);
         // The steady passage settles at the target.
-        EXPECT_NEAR(rmsDb(out, kRate, 4 * kRate), -20.0, 0.5) << "block " << block;
+        EXPECT_NEAR(rmsDbOf(out, kRate, 4 * kRate), -20.0, 0.5) << "block " << block;
         // The ramp along the slope ends where the slope was last seen; the
         // regions after it find a slope that has already ended and take
         // their gain at once instead of ramping backwards or for ever.
@@ -301,7 +292,7 @@ TEST(AmplifierSlopes, AStepIsNoSlope)
         // Each steady tone at the target once its ramp is over (the region
         // starts up to a window after the step).
         for (double from : { 0.0, 8.0, 16.0 })
-            EXPECT_NEAR(rmsDb(out, size_t((from + maxRamp + 0.5) * kRate), size_t((from + 6) * kRate)), -20.0, 0.5)
+            EXPECT_NEAR(rmsDbOf(out, size_t((from + maxRamp + 0.5) * kRate), size_t((from + 6) * kRate)), -20.0, 0.5)
                 << "from " << from << " s";
     }
 }
@@ -328,9 +319,9 @@ TEST(AmplifierSlopes, FollowingADetectorThatRunsInTheSamePassStaysBounded)
         detector->release();
         ASSERT_EQ(out.size(), in.size());
         expectBounded(gains(in, out), block);
-        EXPECT_NEAR(rmsDb(out, 2 * kRate, 3 * kRate), -20.0, 0.5) << "block " << block;
+        EXPECT_NEAR(rmsDbOf(out, 2 * kRate, 3 * kRate), -20.0, 0.5) << "block " << block;
         // Past the rise the amplifier still follows the regions.
-        EXPECT_NEAR(rmsDb(out, 7 * kRate, 9 * kRate), -20.0, 2.0) << "block " << block;
+        EXPECT_NEAR(rmsDbOf(out, 7 * kRate, 9 * kRate), -20.0, 2.0) << "block " << block;
     }
 }
 

@@ -235,6 +235,15 @@ double peakOf(const std::vector<double>& samples, size_t fromFrame, size_t toFra
     return peak;
 }
 
+double rmsDbOf(const std::vector<double>& samples, size_t fromFrame, size_t toFrame, unsigned int channel)
+{
+    double sum = 0.0;
+    const size_t end = std::min(toFrame, samples.size() / 2);
+    for (size_t i = fromFrame; i < end; ++i)
+        sum += samples[2 * i + channel] * samples[2 * i + channel];
+    return 10.0 * std::log10(sum / double(end - fromFrame));
+}
+
 bool sameBits(const std::vector<double>& a, const std::vector<double>& b)
 {
     return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;

@@ -134,6 +134,9 @@ std::vector<double> stereoNoise(size_t frames, unsigned int seed);
 std::vector<double> interleave(const std::vector<double>& left, const std::vector<double>& right);
 
 double peakOf(const std::vector<double>& samples, size_t fromFrame = 0, size_t toFrame = SIZE_MAX);
+// RMS in dB of one channel over frames [fromFrame, toFrame).
+double rmsDbOf(const std::vector<double>& samples, size_t fromFrame = 0, size_t toFrame = SIZE_MAX,
+               unsigned int channel = 0);
 inline size_t frameCount(const std::vector<double>& samples) { return samples.size() / 2; }
 bool sameBits(const std::vector<double>& a, const std::vector<double>& b);
 double toDb(double amplitude);
