@@ -20,7 +20,7 @@ namespace {
 double ffmpegLufs(const QString& file)
 {
     QString out;
-    if (!runPeer("ffmpeg", { "-hide_banner", "-loglevel", "error", "-nostats", "-i", file, "-af",
+    if (!runTool("ffmpeg", { "-hide_banner", "-loglevel", "error", "-nostats", "-i", file, "-af",
                              "ebur128=metadata=1,ametadata=print:key=lavfi.r128.I:file=-", "-f", "null", "-" },
                  &out))
         return NAN;
@@ -59,7 +59,7 @@ TEST(ToolAnalyze, LoudnessAgreesWithFfmpeg)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const QString file = dir.filePath(QString::fromLatin1(c.name).replace(' ', '_') + ".wav");
-        ASSERT_TRUE(runPeer("sox", QStringList{ "-n", "-r", c.rate, "-c", c.channels, "-b", "24", file } + c.sox));
+        ASSERT_TRUE(runTool("sox", QStringList{ "-n", "-r", c.rate, "-c", c.channels, "-b", "24", file } + c.sox));
         // SVG: Qt's offscreen screen behind a PNG is never freed, which fails sanitized runs.
         const QString plot = file + ".svg";
         const QJsonObject figures = analyze({ file, "--plot", plot });
@@ -86,8 +86,8 @@ TEST(ToolAnalyze, UnreadableFilesAreNamedAndTheOthersMeasured)
     const QString cut = dir.filePath("cut.wav");
     QFile whole(makeSignal(dir.filePath("whole.wav"), 2.0));
     ASSERT_TRUE(whole.open(QIODevice::ReadOnly));
-    ASSERT_TRUE(writeFile(cut, whole.read(whole.size() / 2)));
-    ASSERT_TRUE(writeFile(text, "not a sound\n"));
+    ASSERT_TRUE(writeBytes(cut, whole.read(whole.size() / 2)));
+    ASSERT_TRUE(writeBytes(text, "not a sound\n"));
     const QString missing = dir.filePath("missing.flac");
     SoundStatReference flat;
     flat.initDefault("flat");
@@ -126,7 +126,7 @@ TEST(ToolAnalyze, ReplayGainTagsAndLufsTargetsAgreeWithFfmpeg)
     QTemporaryDir dir;
     // Three tracks 20 dB apart in loudness, between gaps of faint hiss.
     const QString side = dir.filePath("side.wav");
-    ASSERT_TRUE(runPeer("sox", { "-n", "-r", "44100", "-c", "2", "-b", "16", side, "synth", "12", "pinknoise", "vol", "0.3",
+    ASSERT_TRUE(runTool("sox", { "-n", "-r", "44100", "-c", "2", "-b", "16", side, "synth", "12", "pinknoise", "vol", "0.3",
                                  ":", "synth", "2", "whitenoise", "vol", "0.0005", ":", "synth", "10", "sine", "440", "vol",
                                  "0.1", ":", "synth", "2", "whitenoise", "vol", "0.0005", ":", "synth", "15", "pinknoise",
                                  "vol", "0.03" }));
@@ -144,7 +144,7 @@ TEST(ToolAnalyze, ReplayGainTagsAndLufsTargetsAgreeWithFfmpeg)
     for (const QString& file : QStringList{ dir.filePath("whole.flac"), dir.filePath("whole.mp3") } + tracks) {
         SCOPED_TRACE(file.toStdString());
         QString tags;
-        ASSERT_TRUE(runPeer("ffprobe", { "-loglevel", "error", "-show_entries", "format_tags", "-of", "default=nw=1", file }, &tags));
+        ASSERT_TRUE(runTool("ffprobe", { "-loglevel", "error", "-show_entries", "format_tags", "-of", "default=nw=1", file }, &tags));
         auto tag = [&tags](const char* key) {
             const int at = tags.indexOf(QStringLiteral("TAG:%1=").arg(key), 0, Qt::CaseInsensitive);
             return at < 0 ? QString() : tags.mid(at).section('=', 1).section('\n', 0, 0);
