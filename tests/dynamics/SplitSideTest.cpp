@@ -136,7 +136,7 @@ TEST(SplitSide, EveryTrackFoundWithinHalfASecond)
         EXPECT_EQ(detector->getRegion(0, false).begin, std::max(0, silence - int(0.05 * side.sampleRate + 0.5) + 1));
         SoundTrackFinder finder(c.settings);
         finder.find(*detector);
-        const SideTruth truth = SideSynth(side).truth();
+        const SideTruth truth = truthOf(side);
         const auto& found = finder.tracks();
         const int tolerance = int(side.sampleRate / 2);
         EXPECT_EQ(found.size(), truth.tracks.size()) << describe(found, side.sampleRate) << finder.reason().toStdString();

@@ -180,13 +180,14 @@ std::vector<double> runWhilePoked(SoundAlgo& algo, SoundReader& reader, const st
 }
 
 std::vector<double> sine(unsigned int frames, double frequency, double amplitude, unsigned int sampleRate,
-                         double phase)
+                         double phase, double rightFrequency)
 {
     std::vector<double> out(size_t(frames) * 2);
     const double w = 2.0 * M_PI * frequency / sampleRate;
+    const double wRight = rightFrequency > 0.0 ? 2.0 * M_PI * rightFrequency / sampleRate : w;
     for (unsigned int i = 0; i < frames; ++i) {
         out[2 * i] = amplitude * std::sin(w * i);
-        out[2 * i + 1] = amplitude * std::sin(w * i + phase);
+        out[2 * i + 1] = amplitude * std::sin(wRight * i + phase);
     }
     return out;
 }

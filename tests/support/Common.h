@@ -122,9 +122,10 @@ inline std::vector<double> runWithTail(SoundAlgo& algo, const std::vector<double
 std::vector<double> runWhilePoked(SoundAlgo& algo, SoundReader& reader, const std::function<void()>& poke,
                                   int pauseUs);
 
-// A sine of `amplitude` at `frequency` Hz, the right channel shifted by `phase`.
+// A sine of `amplitude` at `frequency` Hz, the right channel shifted by
+// `phase` and, when `rightFrequency` is not 0, at that frequency instead.
 std::vector<double> sine(unsigned int frames, double frequency, double amplitude, unsigned int sampleRate = 44100,
-                         double phase = 0.0);
+                         double phase = 0.0, double rightFrequency = 0.0);
 std::vector<double> constant(unsigned int frames, double value);
 std::vector<double> operator+(std::vector<double> a, const std::vector<double>& b);
 // Reproducible white noise in [−amplitude, amplitude], one channel.
