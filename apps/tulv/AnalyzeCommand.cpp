@@ -1,6 +1,7 @@
 #include "AnalysisPlot.h"
 #include "Arguments.h"
 #include "Commands.h"
+#include "Correction.h"
 #include "Interrupt.h"
 #include "OpenInput.h"
 #include "Outputs.h"
@@ -57,7 +58,6 @@ are still measured, and the exit status is then 1.
 )",
 };
 
-const std::vector<double> kDefaultBands = { 250, 500, 1000, 2000, 3000, 4000, 6000, 8000, 10000 };
 const double kTraceSliceSeconds = 0.1; // the plot's level curve: one point per 100 ms
 const double kSilenceDb = -100.0;
 
@@ -120,7 +120,7 @@ private:
 };
 
 struct AnalyzeSettings {
-    std::vector<double> bands = kDefaultBands;
+    std::vector<double> bands = defaultBands();
     unsigned int fftSize = 0; // 0: crossover bands
     bool json = false;
     bool quiet = false;
@@ -148,8 +148,6 @@ QString bandLabel(const std::vector<double>& bands, size_t b, double top)
     const double high = b < bands.size() ? bands[b] : top;
     return QStringLiteral("[%1,%2]").arg(low, 0, 'f', 0).arg(high, 0, 'f', 0);
 }
-
-const double kMaxCorrectionDb = 12.0; // a correction deeper than this would be repairing, not matching
 
 QString outputNameFor(const AnalyzeSettings& settings, const QString& name, const QString& in)
 {
@@ -383,21 +381,6 @@ int analyzeFile(const AnalyzeSettings& settings, const QString& in)
         std::fprintf(stderr, "plot of '%s' written to '%s'\n", qUtf8Printable(in), qUtf8Printable(out));
     }
     return ExitOk;
-}
-
-bool parseBands(const QString& text, std::vector<double>& bands, QString& error)
-{
-    bands.clear();
-    for (const QString& item : text.split(QLatin1Char(','))) {
-        bool ok = false;
-        const double f = item.trimmed().toDouble(&ok);
-        if (!ok || !(f > 0.0) || !std::isfinite(f) || (!bands.empty() && f <= bands.back())) {
-            error = QStringLiteral("--bands takes ascending frequencies above 0 Hz separated by commas, not '%1'").arg(text);
-            return false;
-        }
-        bands.push_back(f);
-    }
-    return true;
 }
 
 } // namespace

@@ -23,6 +23,7 @@ int runDemo(const QStringList& arguments);
 int runPlay(const QStringList& arguments);
 int runAnalyze(const QStringList& arguments);
 int runProcess(const QStringList& arguments);
+int runCatalog(const QStringList& arguments);
 
 // Prints "tulv: <message>" on stderr: the one line a failure produces.
 void printError(const QString& message);

@@ -2,6 +2,7 @@
 #include "Commands.h"
 #include "ConvertChecks.h"
 #include "ConvertFile.h"
+#include "Correction.h"
 #include "Formats.h"
 #include "Interrupt.h"
 #include "Loudness.h"
@@ -31,6 +32,10 @@ std::vector<OptionInfo> convertOptions()
         { "gain", "DB", "amplify by DB decibels (default 0: the samples unchanged)" },
         { "limit", "DB", "put a look-ahead limiter with its ceiling at DB dBFS on the\n"
                          "output, so that a gain cannot clip (e.g. --limit -0.3)" },
+        { "correct", "FILE[:NAME]", "equalise the sound towards the reference NAME of the\n"
+                                    "catalog FILE (default: the nearest to its band levels)\n"
+                                    "by cutting bands; a band more than 12 dB off is brought\n"
+                                    "12 dB nearer. See 'tulv catalog'" },
         { "to", "EXT", "container of OUT whatever its name: wav, flac, ogg, mp3;\n"
                        "needed when OUT is a directory (then IN may be several\n"
                        "files, converted side by side, one per core) or a device;\n"
@@ -159,7 +164,7 @@ int convertFile(const ConvertSettings& settings, const QString& in, const QStrin
     }
     if (!stage.prepare(*reader, reason)) {
         printError(reason);
-        return ExitUsage;
+        return stage.refusalCode();
     }
     if (!checkTruncation(in, *reader, settings.strict))
         return ExitFailed;
@@ -394,8 +399,16 @@ int runConvert(const QStringList& arguments)
     if (const auto stop = readFileSettings(args, kind, to.isEmpty() ? kind : out, settings))
         return *stop;
 
+    CorrectionTarget target;
+    if (args.has("correct"))
+        if (const auto stop = readCorrectionTarget(args.value("correct"), target))
+            return *stop;
+
     if (toDirectory)
         return convertMany(positional, out, to, args.optionArguments({ "to", "quiet" }));
-    GainStage stage(settings);
-    return convertFile(settings, positional.first(), out, kind, stage);
+    GainStage gain(settings);
+    if (!args.has("correct"))
+        return convertFile(settings, positional.first(), out, kind, gain);
+    CorrectionStage correction(target, positional.first(), gain);
+    return convertFile(settings, positional.first(), out, kind, correction);
 }

@@ -2,6 +2,7 @@
 #define TULV_APPS_CONVERTFILE_H
 
 #include "Arguments.h"
+#include "Commands.h"
 #include "Pass.h"
 
 #include <tulv/tulv.h>
@@ -43,6 +44,9 @@ public:
     // IN is open, nothing read or written yet. False with `problem`: the job
     // stops with a usage error.
     virtual bool prepare(SoundReader& reader, QString& problem);
+    // The exit code when prepare refuses: the command line asked for what
+    // cannot be done, unless the stage says the file is at fault.
+    virtual int refusalCode() const { return ExitUsage; }
     // The passes that must read IN before the written one (the reader is
     // set to the range).
     virtual PassResult analyse(SoundReader& reader, bool quiet);

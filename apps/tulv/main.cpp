@@ -24,6 +24,7 @@ const Command kCommands[] = {
     { "process", "run a sound file through a chain of effects: equalisers, filters, dynamics", runProcess },
     { "split", "split a recorded side into one file per track", runSplit },
     { "analyze", "measure loudness (LUFS, true peak) and band levels, and plot them", runAnalyze },
+    { "catalog", "keep the reference spectra that analyze and convert --correct use", runCatalog },
     { "play", "play sound files through the equaliser, with presets, bass boost and levels", runPlay },
     { "demo", "split a built-in synthetic record side and compare with the truth", runDemo },
 };

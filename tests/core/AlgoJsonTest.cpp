@@ -146,7 +146,7 @@ TEST(JsonFiles, TextAndBinaryDocumentsRoundTrip)
     }
 }
 
-TEST(JsonFiles, UnreadableAndUnwritablePlaces)
+TEST(JsonFiles, UnreadableUnwritableAndFullPlacesKeepWhatWasThere)
 {
     QTemporaryDir dir;
     MessageLog log;
@@ -166,11 +166,8 @@ TEST(JsonFiles, UnreadableAndUnwritablePlaces)
     EXPECT_TRUE(log.has(QStringLiteral("C:JSON write error ; unable to open file ") + nowhere));
     EXPECT_FALSE(QFile::exists(nowhere));
     EXPECT_FALSE(Utilities::writeJSONToFile(QJsonDocument(QJsonObject()), dir.path(), false)) << "a directory in the way";
-}
 
-TEST(JsonFiles, AFailedSaveKeepsThePreviousFile)
-{
-    QTemporaryDir dir;
+    // A failed save keeps the previous file.
     const QString target = dir.filePath(QStringLiteral("catalog.json"));
     QJsonObject small;
     small.insert(QStringLiteral("Version"), 1);
@@ -185,7 +182,6 @@ TEST(JsonFiles, AFailedSaveKeepsThePreviousFile)
     QJsonObject large;
     large.insert(QStringLiteral("Values"), big);
     bool text, binary;
-    MessageLog log;
     {
         FileSizeLimit limit(4096);
         text = Utilities::writeJSONToFile(QJsonDocument(large), target, true);
@@ -196,7 +192,7 @@ TEST(JsonFiles, AFailedSaveKeepsThePreviousFile)
     EXPECT_TRUE(log.has(QStringLiteral("C:JSON write error")));
     EXPECT_EQ(iotest::readBytes(target), before);
     // Nothing half-written is left beside it.
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList { QStringLiteral("catalog.json") });
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), (QStringList { QStringLiteral("broken.json"), QStringLiteral("catalog.json") }));
 
     // A later save with room replaces the file whole.
     ASSERT_TRUE(Utilities::writeJSONToFile(QJsonDocument(large), target, true));

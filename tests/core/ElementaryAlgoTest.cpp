@@ -7,8 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <omp.h>
-
 #include <cmath>
 
 using namespace testsupport;
@@ -129,46 +127,4 @@ TEST(ElementaryAlgos, DelaysAndBypassesShiftByExactlyTheirDelay)
                 ASSERT_EQ(run.at(t, t % 2), t < delay || t >= frames + delay ? 0.0 : signedRamp(int(t - delay), int(t % 2)))
                     << "frame " << t;
         }
-}
-
-TEST(ElementaryThreaded, AddOfEightInputsIsBitIdenticalOnOneAndTwoThreads)
-{
-    std::vector<FanOut::Line> eight;
-    double weights[8];
-    for (int i = 0; i < 8; ++i) {
-        eight.push_back({ 1.0 / (i + 3), 0.1 * i });
-        weights[i] = 0.3 + 0.7 / (i + 1);
-    }
-    const unsigned int frames = 200000;
-    std::vector<std::vector<double>> outputs;
-    const int savedThreads = omp_get_max_threads();
-    {
-        // Blocks large enough for the adder to share their frames out.
-        DefaultBlockSize size(65536);
-        for (int threads : { 1, 2 }) {
-            runWithDeadline(
-                [&] {
-                    omp_set_num_threads(threads);
-                    GeneratorReader reader(frames, kRate, signedRamp);
-                    auto graph = chain(eight, { new SoundAlgoAdd(8, true, weights) });
-                    const RunResult run = runGraph(*graph, reader);
-                    EXPECT_EQ(run.status, SoundTools::Ok);
-                    outputs.push_back(run.samples);
-                },
-                60);
-        }
-    }
-    omp_set_num_threads(savedThreads);
-    ASSERT_EQ(outputs.size(), 2u);
-    ASSERT_EQ(outputs[0].size(), 2u * frames);
-    EXPECT_TRUE(outputs[0] == outputs[1]);
-    // And the sum is the weighted sum, within the rounding of eight terms.
-    double worst = 0;
-    for (unsigned int t = 0; t < frames; ++t) {
-        double want = 0;
-        for (int i = 0; i < 8; ++i)
-            want += weights[i] * (eight[size_t(i)].gain * signedRamp(int(t), 1) + eight[size_t(i)].offset);
-        worst = std::max(worst, std::fabs(outputs[0][2 * t + 1] - want));
-    }
-    EXPECT_LT(worst, 1e-14);
 }

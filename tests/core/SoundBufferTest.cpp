@@ -31,13 +31,6 @@ TEST(SoundBufferWindow, KeepMarginRotateAndTheInitialDelay)
     for (int i = 107; i < 110; ++i)
         EXPECT_EQ(buffer->getFrame(i)[0], i);
 
-    // A window no larger than the margin moves nothing.
-    auto small = numbered(4, 20);
-    EXPECT_EQ(small->keepMargin(4), 0u);
-    EXPECT_EQ(small->keepMargin(9), 0u);
-    EXPECT_EQ(small->getOrigin(), 20);
-    EXPECT_EQ(small->getFrame(20)[0], 20);
-
     // The delay's zeros fill the first window only.
     auto delayed = numbered(16, 0);
     delayed->setInitialDelay(5);
@@ -67,13 +60,6 @@ TEST(SoundBufferStorage, GrowingShrinkingAndArithmetic)
     cleared->setFrameNB(8);
     EXPECT_EQ(cleared->getFrameNBAllocated(), 8u);
     EXPECT_EQ(cleared->getFrame(3)[0], 0.0) << "growing through setFrameNB clears";
-
-    auto kept = numbered(4, 0);
-    kept->appendMargin(5);
-    EXPECT_EQ(kept->getFrameNB(), 9u);
-    EXPECT_EQ(kept->getFrame(3)[0], 3.0) << "appendMargin keeps";
-    for (int i = 4; i < 9; ++i)
-        EXPECT_EQ(kept->getFrame(i)[1], 0.0);
 
     auto shrunk = numbered(8, 0);
     shrunk->alloc(4, 2, 1, 1);

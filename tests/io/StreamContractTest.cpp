@@ -124,6 +124,17 @@ TEST(WriteBuffer, RefusesWhatItCannotWrite)
     EXPECT_EQ(mono.getNonFiniteSamples(), 2);
     EXPECT_EQ(mono.getFirstNonFiniteFrame(), 2);
 
+    // A mono block reaches a stereo output on both sides, frame by frame.
+    CapturingWriter stereo;
+    auto single = SoundBuffer::createNew(44100);
+    single->alloc(3, 1, 1, 1);
+    single->setFrameNB(3);
+    for (int i = 0; i < 3; ++i)
+        single->getRelFrame(i)[0] = rampValue(i, 0);
+    ASSERT_EQ(stereo.writeBuffer(single, 0), SoundTools::Ok);
+    EXPECT_EQ(stereo.samples(), (std::vector<double> { rampValue(0, 0), rampValue(0, 0), rampValue(1, 0),
+                                                       rampValue(1, 0), rampValue(2, 0), rampValue(2, 0) }));
+
     CapturingWriter shortWrite;
     shortWrite.failAfter(3);
     EXPECT_EQ(shortWrite.writeBuffer(rampBlock(0, 4), 0), SoundTools::Error) << "a short write is a failure";

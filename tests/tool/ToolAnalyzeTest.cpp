@@ -1,7 +1,9 @@
-// tulv analyze against FFmpeg's EBU R 128 meter on signals sox makes, and
-// what it does with files it cannot measure.
+// tulv analyze against FFmpeg's EBU R 128 meter on signals sox makes, what
+// it does with files it cannot measure, and the catalogs and corrections
+// built on its band levels.
 
 #include "ToolRunner.h"
+#include "tests/support/IoFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -159,4 +161,148 @@ TEST(ToolAnalyze, ReplayGainTagsAndLufsTargetsAgreeWithFfmpeg)
         EXPECT_TRUE(albumGain.isEmpty() || albumGain == tag("REPLAYGAIN_ALBUM_GAIN")) << "one album gain for all";
         albumGain = tag("REPLAYGAIN_ALBUM_GAIN");
     }
+}
+
+namespace {
+
+// Band levels by FFT, independent of the tool: "shape LEVELS OUT" writes 5 s
+// of stereo noise whose bands (the tool's default ten) have those relative
+// levels; "compare A B" prints how far the band levels of A lie from those
+// of B, the mean difference (a change of gain) aside.
+const char* kBandScript = R"(
+import sys, json, numpy as np
+from scipy.io import wavfile
+edges = [0, 250, 500, 1000, 2000, 3000, 4000, 6000, 8000, 10000, 1e9]
+def bands(f):
+    return [(f >= a) & (f < b) for a, b in zip(edges[:-1], edges[1:])]
+def levels(path):
+    rate, x = wavfile.read(path)
+    p = (np.abs(np.fft.rfft(x.astype(float), axis=0)) ** 2).sum(axis=1)
+    return np.array([10 * np.log10(p[m].sum() / p.sum()) for m in bands(np.fft.rfftfreq(len(x), 1 / rate))])
+if sys.argv[1] == 'shape':
+    rate, n = 44100, 5 * 44100
+    spectrum = np.fft.rfft(np.random.default_rng(7).standard_normal((n, 2)), axis=0)
+    for m, db in zip(bands(np.fft.rfftfreq(n, 1 / rate)), json.loads(sys.argv[2])):
+        spectrum[m] *= 10 ** (db / 20) / np.sqrt(m.sum())
+    x = np.fft.irfft(spectrum, n, axis=0)
+    wavfile.write(sys.argv[3], rate, (x * 0.25 / np.abs(x).max()).astype(np.float32))
+else:
+    d = levels(sys.argv[2]) - levels(sys.argv[3])
+    print(np.abs(d - d.mean()).max())
+)";
+
+} // namespace
+
+TEST(ToolAnalyze, CorrectionBringsBandLevelsToTheReference)
+{
+    QTemporaryDir dir;
+    auto path = [&dir](const char* name) { return dir.filePath(name); };
+    // Pink noise, and two shelved versions of it as references.
+    const std::pair<const char*, QStringList> sounds[] = {
+        { "pink.wav", {} }, { "warm.wav", { "bass", "+6", "treble", "-6" } }, { "bright.wav", { "bass", "-4", "treble", "+6" } }
+    };
+    for (const auto& [name, shelves] : sounds)
+        ASSERT_TRUE(runPeer("sox", QStringList{ "-n", "-r", "44100", "-c", "2", "-b", "24", path(name), "synth", "5", "pinknoise",
+                                                "gain", "-12" } + shelves));
+    const QString catalog = path("refs.json"), link = path("link.json");
+    ASSERT_EQ(tulv({ "catalog", "add", catalog, "warm", path("warm.wav"), "-q" }).exitCode, 0);
+    ASSERT_TRUE(QFile::link(catalog, link));
+    // A reference from a statistics file, and one added through a link.
+    ASSERT_EQ(tulv({ "analyze", "-q", path("bright.wav"), "--ssf", path("bright.ssf") }).exitCode, 0);
+    ASSERT_EQ(tulv({ "catalog", "add", link, "bright", path("bright.ssf"), "-q" }).exitCode, 0);
+    ASSERT_EQ(tulv({ "catalog", "add", link, "pink", path("pink.wav"), "-q" }).exitCode, 0);
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    const ToolRun listed = tulv({ "catalog", "list", catalog, "--json" });
+    QStringList names;
+    for (const QString& line : listed.out.trimmed().split('\n')) {
+        const QJsonObject reference = QJsonDocument::fromJson(line.toUtf8()).object();
+        names << reference.value("name").toString();
+        // Noise shaped like each reference.
+        const QString levels = QJsonDocument(reference.value("levelsDb").toArray()).toJson(QJsonDocument::Compact);
+        ASSERT_TRUE(runPeer("/usr/bin/python3", { "-c", kBandScript, "shape", levels, dir.filePath("like-" + names.last() + ".wav") }));
+    }
+    EXPECT_EQ(names, QStringList({ "warm", "bright", "pink" }));
+
+    struct Case {
+        const char* name;
+        const char* in;
+        const char* named; // "": the nearest
+        const char* expected; // the reference it is brought to
+        const char* like; // the file that reference was measured on
+    };
+    const Case cases[] = {
+        { "pink to warm", "pink.wav", "warm", "warm", "warm.wav" },
+        { "bright to pink", "bright.wav", "pink", "pink", "pink.wav" },
+        { "shaped like warm finds warm", "like-warm.wav", "", "warm", "warm.wav" },
+        { "shaped like bright finds bright", "like-bright.wav", "", "bright", "bright.wav" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString in = path(c.in), out = path("out.wav");
+        const ToolRun run = tulv({ "convert", in, out, "--correct", catalog + (*c.named ? QString(":") + c.named : QString()) });
+        ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains(QString("to reference '%1'").arg(c.expected))) << run.err.toStdString();
+        EXPECT_EQ(readSound(out).frames(), readSound(in).frames());
+        const QJsonObject figures = analyze({ out, "--catalog", catalog, "--reference", c.expected });
+        const QJsonArray bands = figures.value("bands").toArray();
+        const QJsonArray target = figures.value("reference").toObject().value("levelsDb").toArray();
+        ASSERT_EQ(bands.size(), target.size());
+        for (int b = 0; b < bands.size(); ++b)
+            EXPECT_NEAR(bands[b].toObject().value("relativeDb").toDouble(), target[b].toDouble(), 1.0) << b;
+        QString deviation;
+        ASSERT_TRUE(runPeer("/usr/bin/python3", { "-c", kBandScript, "compare", out, path(c.like) }, &deviation)) << deviation.toStdString();
+        EXPECT_LT(deviation.toDouble(), 1.0) << "by FFT";
+    }
+}
+
+TEST(ToolAnalyze, CatalogAndCorrectionRefuseBeforeWritingAnything)
+{
+    QTemporaryDir dir;
+    auto path = [&dir](const char* name) { return dir.filePath(name); };
+    const QString signal = makeSignal(path("signal.wav"), 2.0);
+    ASSERT_TRUE(runPeer("sox", { "-n", "-r", "8000", "-c", "2", path("low.wav"), "synth", "1", "whitenoise" }));
+    ASSERT_TRUE(runPeer("sox", { "-n", "-r", "44100", "-c", "2", path("silent.wav"), "trim", "0", "1" }));
+    ASSERT_TRUE(writeFile(path("broken.json"), "[{\"Class\": \"SoundStatRef"));
+    SoundStatReferenceCatalog catalog;
+    SoundStatReference reference;
+    reference.initDefault("default");
+    catalog.addReference(reference);
+    reference.setName("flat");
+    reference.setLevels(std::vector<double>(10, 0.0));
+    catalog.addReference(reference);
+    const QString refs = path("refs.json");
+    ASSERT_TRUE(catalog.writeJSonFile(refs));
+    const QByteArray before = iotest::readBytes(refs);
+
+    struct Case {
+        QStringList arguments;
+        int exitCode;
+        const char* says;
+    };
+    const Case cases[] = {
+        { { "catalog", "add", refs, "flat", signal }, 1, "already has a reference 'flat' (--force" },
+        { { "catalog", "remove", refs, "flat", "nope" }, 1, "no reference 'nope' (it has: default, flat)" },
+        { { "catalog", "add", path("refs.cat"), "x", signal }, 2, ".json" },
+        { { "catalog", "add", refs, "a:b", signal }, 2, "':'" },
+        { { "catalog", "add", path("new.json"), "quiet", path("silent.wav") }, 1, "silent" },
+        { { "catalog", "list", path("broken.json") }, 1, "broken.json" },
+        { { "convert", signal, path("out.wav"), "--correct", refs + ":nope" }, 1, "(it has: default, flat)" },
+        { { "convert", signal, path("out.wav"), "--correct", path("missing.json") }, 1, "missing.json" },
+        { { "convert", path("low.wav"), path("out.wav"), "--correct", refs }, 1, "sample rate of 8000 Hz" },
+        { { "convert", path("silent.wav"), path("silent-out.wav"), "--correct", refs }, 0, "silent: nothing to correct" },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        const ToolRun run = tulv(c.arguments + QStringList{ "-q" });
+        EXPECT_EQ(run.exitCode, c.exitCode);
+        EXPECT_EQ(run.err.count('\n'), 1) << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains(c.says)) << run.err.toStdString();
+    }
+    EXPECT_FALSE(QFile::exists(path("out.wav")));
+    EXPECT_FALSE(QFile::exists(path("new.json")));
+    EXPECT_EQ(iotest::readBytes(refs), before);
+    // Replacing takes --force; removing every reference deletes the catalog.
+    EXPECT_EQ(tulv({ "catalog", "add", refs, "flat", signal, "--force", "-q" }).exitCode, 0);
+    EXPECT_EQ(tulv({ "catalog", "remove", refs, "flat", "default" }).exitCode, 0);
+    EXPECT_FALSE(QFile::exists(refs));
 }
