@@ -68,7 +68,7 @@ QString sideFile(int minutes)
 {
     const QString name = QDir::temp().filePath(QStringLiteral("tulv-split-%1min.wav").arg(minutes));
     const splitsignals::SideLayout layout = sideOf(minutes);
-    const long long bytes = 44 + 4LL * splitsignals::SideSynth(layout).truth().frames;
+    const long long bytes = 44 + 4LL * splitsignals::truthOf(layout).frames;
     if (QFileInfo(name).size() != bytes)
         splitsignals::writeSideWav(layout, name.toStdString());
     return name;
@@ -123,7 +123,7 @@ void BM_DetectorPass(benchmark::State& state)
         reader.setEndPoint(60.0);
         reader.rewind();
         testsupport::CapturingWriter minute(kRate);
-        std::unique_ptr<SoundAlgo, splitsignals::ReleaseAlgo> copy(new SoundAlgoScale(0.0));
+        testsupport::AlgoRef<SoundAlgo> copy(new SoundAlgoScale(0.0));
         copy->processAll(reader, &minute);
         std::vector<double> samples = minute.samples();
         samples.resize(size_t(2) * 60 * kRate);
@@ -170,7 +170,7 @@ void BM_SplitWav(benchmark::State& state)
             spans.emplace_back(track.begin, track.end);
         writer.setTracks(spans, -1.0, false);
         writer.open(out.filePath("side.wav"));
-        std::unique_ptr<SoundAlgoBypass, splitsignals::ReleaseAlgo> bypass(new SoundAlgoBypass);
+        testsupport::AlgoRef<SoundAlgoBypass> bypass(new SoundAlgoBypass);
         bypass->processAll(*second, &writer);
         writer.close();
         files = writer.GetWrittenFiles();

@@ -25,38 +25,29 @@ const unsigned int kRate = 44100;
 // Stereo noise of 2^15 frames whose band i (between the split frequencies)
 // holds a power of `levelsDb[i]` dB relative to the others, spread evenly
 // over its bins: random-phase sinusoids on the bins of a 2^15-point period,
-// summed by an inverse FFT (left the real part, right the imaginary one).
+// cosines on the left and the matching sines on the right, summed by the
+// library's inverse transform (which divides by N and counts each bin twice).
 std::vector<double> shapedNoise(const std::vector<double>& freqs, const std::vector<double>& levelsDb)
 {
     const size_t n = 1 << 15;
-    std::vector<std::complex<double>> x(n);
     std::vector<size_t> bandOf(n / 2), binsIn(levelsDb.size());
     for (size_t k = 1; k < n / 2; ++k) {
         bandOf[k] = size_t(std::upper_bound(freqs.begin(), freqs.end(), double(k) * kRate / n) - freqs.begin());
         ++binsIn[bandOf[k]];
     }
+    std::vector<double> spectrum(2 * n + 4, 0.0), out(2 * n);
     std::mt19937 random(7);
-    for (size_t k = 1; k < n / 2; ++k)
-        x[k] = std::polar(0.1 * std::pow(10.0, levelsDb[bandOf[k]] / 20) / std::sqrt(double(binsIn[bandOf[k]])),
-                          2 * M_PI * (random() / 4294967296.0));
-    for (size_t i = 1, j = 0; i < n; ++i) { // iterative radix-2, bit reversal first
-        size_t bit = n >> 1;
-        for (; j & bit; bit >>= 1)
-            j ^= bit;
-        j ^= bit;
-        if (i < j)
-            std::swap(x[i], x[j]);
+    for (size_t k = 1; k < n / 2; ++k) {
+        const double amplitude = 0.1 * std::pow(10.0, levelsDb[bandOf[k]] / 20) / std::sqrt(double(binsIn[bandOf[k]]));
+        const std::complex<double> x = std::polar(amplitude * double(n / 2), 2 * M_PI * (random() / 4294967296.0));
+        spectrum[2 * k] = x.real();
+        spectrum[2 * k + 1] = x.imag();
+        spectrum[n + 2 + 2 * k] = x.imag(); // −i·x: the sine
+        spectrum[n + 3 + 2 * k] = -x.real();
     }
-    for (size_t len = 2; len <= n; len <<= 1)
-        for (size_t i = 0; i < n; i += len)
-            for (size_t j = 0; j < len / 2; ++j) {
-                const std::complex<double> u = x[i + j], v = x[i + j + len / 2] * std::polar(1.0, 2 * M_PI * j / len);
-                x[i + j] = u + v;
-                x[i + j + len / 2] = u - v;
-            }
-    std::vector<double> out(2 * n);
-    for (size_t i = 0; i < n; ++i)
-        out[2 * i] = x[i].real(), out[2 * i + 1] = x[i].imag();
+    FFTARadix2 engine;
+    engine.setSize(int(n));
+    engine.inverseStereo(spectrum.data(), out.data());
     return out;
 }
 

@@ -82,18 +82,10 @@ TEST(SoundAlgoStatsLevels, SlidingRmsIsCentredOnEachFrameAcrossBlockEdges)
     }
 }
 
-TEST(SoundAlgoStatsJson, TotalsRoundTripThroughTheRegistry)
+TEST(SoundAlgoStatsJson, ObjectsOfAnotherClassOrOutputTypeAreRefused)
 {
-    AlgoRef<SoundAlgoStats> stats(new SoundAlgoStats(SoundAlgoStats::RMSAndStats, 0.02));
-    ASSERT_FALSE(runThrough(*stats, tones({ { 100.0, 0.3 } }), 0, 48000).empty());
     QJsonObject object;
-    stats->writeToJSon(object);
-    AlgoRef<SoundAlgo> rebuilt(SoundAlgo::createFromJSon(object));
-    ASSERT_NE(dynamic_cast<SoundAlgoStats*>(rebuilt.get()), nullptr);
-    QJsonObject again;
-    rebuilt->writeToJSon(again);
-    EXPECT_EQ(again, object);
-    EXPECT_EQ(again.value("SampleRate").toInt(), 48000);
+    AlgoRef<SoundAlgoStats>(new SoundAlgoStats(SoundAlgoStats::RMSAndStats, 0.02))->writeToJSon(object);
     for (const auto& [key, value] : { std::pair<QString, QJsonValue> { "Class", "RMSStepDetector" },
                                       { "OutputType", 3 }, { "WindowTime", QJsonValue() } }) {
         QJsonObject bad = object;

@@ -15,33 +15,22 @@ constexpr unsigned int kRate = 44100;
 constexpr int kW = 4411; // round(44100 × 0.1) made odd
 constexpr int kRelease = 221; // round(44100 × 0.005)
 
-// RMS of the louder channel over frames i .. i + W − 1, zeros past the end,
-// from prefix sums of squares.
-std::vector<double> windowRms(const std::vector<double>& signal, int W)
+// The first frame whose window (that frame and the kW − 1 after it, zeros
+// past the end) has (`above`) or has not an RMS of −35 dB or more in its
+// louder channel, from prefix sums of squares: prefix[2j + c] sums channel c
+// over the frames before j.
+int firstFrame(const std::vector<double>& signal, bool above)
 {
     const size_t n = frameCount(signal);
-    std::vector<long double> prefix0(n + W + 1, 0.0L), prefix1(n + W + 1, 0.0L);
-    for (size_t i = 0; i < n + W; ++i) {
-        const long double a = i < n ? signal[2 * i] : 0.0;
-        const long double b = i < n ? signal[2 * i + 1] : 0.0;
-        prefix0[i + 1] = prefix0[i] + a * a;
-        prefix1[i + 1] = prefix1[i] + b * b;
-    }
-    std::vector<double> rms(n);
+    std::vector<long double> prefix(2 * (n + kW + 1), 0.0L);
+    for (size_t i = 0; i < 2 * (n + kW); ++i)
+        prefix[i + 2] = prefix[i] + (i < 2 * n ? (long double)signal[i] * signal[i] : 0.0L);
     for (size_t i = 0; i < n; ++i) {
-        const long double s0 = prefix0[i + W] - prefix0[i];
-        const long double s1 = prefix1[i + W] - prefix1[i];
-        rms[i] = double(std::sqrt(std::max(s0, s1) / W));
-    }
-    return rms;
-}
-
-// The first frame whose window is (`above`) or is not above the threshold of −35 dB.
-int firstFrame(const std::vector<double>& rms, bool above)
-{
-    for (size_t i = 0; i < rms.size(); ++i)
-        if ((rms[i] >= std::pow(10.0, -35.0 / 20.0)) == above)
+        const long double sum
+            = std::max(prefix[2 * (i + kW)] - prefix[2 * i], prefix[2 * (i + kW) + 1] - prefix[2 * i + 1]);
+        if ((double(std::sqrt(sum / kW)) >= std::pow(10.0, -35.0 / 20.0)) == above)
             return int(i);
+    }
     return -1;
 }
 
@@ -57,7 +46,7 @@ TEST(GateRelease, ToneAtMinus30PassesThenFadesOverTheRelease)
     // A sine whose RMS is −30 dB, for one second, then silence.
     const double amplitude = std::pow(10.0, -30.0 / 20.0) * std::sqrt(2.0);
     const std::vector<double> in = sine(44100, 440.0, amplitude) + constant(22050, 0.0);
-    const int closing = firstFrame(windowRms(in, kW), false);
+    const int closing = firstFrame(in, false);
     ASSERT_GT(closing, 44100 - kW);
     ASSERT_LT(closing, 44100);
 
@@ -79,7 +68,7 @@ TEST(GateOpening, OpensAtOnceWhenSignalEntersTheWindowAndStaysShutBelowTheThresh
 {
     const double amplitude = std::pow(10.0, -20.0 / 20.0);
     const std::vector<double> in = constant(20000, 0.0) + sine(20000, 1000.0, amplitude);
-    const int opening = firstFrame(windowRms(in, kW), true);
+    const int opening = firstFrame(in, true);
     ASSERT_GT(opening, 20000 - kW);
     ASSERT_LT(opening, 20000);
     auto gate = makeGate();

@@ -42,19 +42,15 @@ std::vector<std::shared_ptr<Filter>> designedFilters(bool includeStiff = true)
 {
     BiquadEqBuilder peak(BandEq, 1000.0, 1.9, 6.0);
     peak.init(44100);
-    Order1FilterBuilder first(HighPass, 300.0); // a0 ≠ 1
-    Order4FilterBuilder fourth(LowPass, 2000.0);
-    Order6FilterBuilder sixth(HighPass, 1500.0);
-    WeightingFilterBuilder weighting; // a0 ≠ 1
     std::vector<std::shared_ptr<Filter>> list = {
         peak.buildFilter(44100),
         std::make_shared<BiquadFilter>(peak.getBCoeff() * 2.0, peak.getACoeff() * 2.0), // a0 = 2
-        first.buildFilter(44100),
-        fourth.buildFilter(44100),
-        sixth.buildFilter(44100),
+        Order1FilterBuilder(HighPass, 300.0).buildFilter(44100), // a0 ≠ 1
+        Order4FilterBuilder(LowPass, 2000.0).buildFilter(44100),
+        Order6FilterBuilder(HighPass, 1500.0).buildFilter(44100),
     };
     if (includeStiff)
-        list.push_back(weighting.buildFilter(44100));
+        list.push_back(WeightingFilterBuilder().buildFilter(44100)); // a0 ≠ 1
     return list;
 }
 

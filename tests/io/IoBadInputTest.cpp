@@ -49,7 +49,7 @@ QString expectRefused(const QString& fileName, const QString& reason = QString()
 TEST(IoBadInput, EveryKindOfUnreadableFileIsRefused)
 {
     QTemporaryDir dir;
-    const Samples sound = stereoSine(4410, 44100, 440, 660, 0.5);
+    const Samples sound = sine(4410, 440, 0.5, 44100, 0.5, 660);
     QRandomGenerator random(1234);
     for (const QString ext : { "wav", "flac", "ogg", "mp3" }) {
         expectRefused(dir.filePath("absent." + ext), "no such file");
@@ -97,7 +97,7 @@ TEST(IoBadInput, TruncatedDataOpensWithTheFramesPresent)
 {
     QTemporaryDir dir;
     const unsigned int frames = 88200;
-    const Samples sound = stereoSine(frames, 44100, 440, 660, 0.5);
+    const Samples sound = sine(frames, 440, 0.5, 44100, 0.5, 660);
     auto expectSalvaged = [](const QString& name, long long present, long long missing, double tolerance) {
         SCOPED_TRACE(name.toStdString());
         std::unique_ptr<SoundReader> reader(SoundReader::getFromFilename(name));
@@ -126,7 +126,7 @@ TEST(IoBadInput, TruncatedDataOpensWithTheFramesPresent)
     // MP3 from LAME's tool at 128 kbit/s: an Info tag declares the whole
     // length; about half of the frames are missing, to within two MPEG frames.
     const unsigned int mp3Frames = 10 * 44100;
-    ASSERT_TRUE(writeFile(wav, stereoSine(mp3Frames, 44100, 440, 660, 0.5), 44100, SoundTools::Int16));
+    ASSERT_TRUE(writeFile(wav, sine(mp3Frames, 440, 0.5, 44100, 0.5, 660), 44100, SoundTools::Int16));
     const QString mp3 = dir.filePath("whole.mp3");
     ASSERT_TRUE(runTool("lame", { "--quiet", "-b", "128", wav, mp3 }));
     ASSERT_TRUE(writeBytes(dir.filePath("cut.mp3"), readBytes(mp3).left(readBytes(mp3).size() / 2)));
@@ -271,7 +271,7 @@ TEST(IoBadInput, UnwritableOutputsFailAtOpenAndLeaveNothing)
 TEST(IoBadInput, OutputAppearsWholeUnderItsNameOnlyWhenClosed)
 {
     QTemporaryDir dir;
-    const Samples sound = stereoSine(10000, 44100, 440, 660, 0.5);
+    const Samples sound = sine(10000, 440, 0.5, 44100, 0.5, 660);
     ASSERT_TRUE(SoundWriterMp3::Init()) << "the LAME library (libmp3lame) is not installed";
     for (const QString ext : { "wav", "flac", "mp3" }) {
         const QString name = dir.filePath("late." + ext);
@@ -290,7 +290,7 @@ TEST(IoBadInput, OutputAppearsWholeUnderItsNameOnlyWhenClosed)
         testsupport::FileSizeLimit limit(200000);
         SoundWriterSndfile writer(44100, 2, SoundTools::Int16, SoundWriterSndfile::Wav);
         ASSERT_EQ(writer.open(old), SoundTools::Ok);
-        EXPECT_EQ(writeAll(writer, stereoSine(441000, 44100, 440, 660, 0.5), 44100), SoundTools::Error);
+        EXPECT_EQ(writeAll(writer, sine(441000, 440, 0.5, 44100, 0.5, 660), 44100), SoundTools::Error);
         writer.close();
         EXPECT_TRUE(writer.hasFailed());
     }

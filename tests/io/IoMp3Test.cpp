@@ -42,8 +42,8 @@ TEST_F(IoMp3, RoundTripKeepsLengthAndSoundAtEachBitRate)
     QTemporaryDir dir;
     const unsigned int frames = 5 * kRate + 1001;
     // A chord per channel: more like music than one tone.
-    Samples sound = stereoSine(frames, kRate, 440, 554.4, 0.3);
-    const Samples upper = stereoSine(frames, kRate, 1318.5, 2217.5, 0.15);
+    Samples sound = sine(frames, 440, 0.3, kRate, 0.5, 554.4);
+    const Samples upper = sine(frames, 1318.5, 0.15, kRate, 0.5, 2217.5);
     for (size_t i = 0; i < sound.size(); ++i)
         sound[i] += upper[i];
     // Full scale is encoded at 95 %.
@@ -107,7 +107,7 @@ TEST_F(IoMp3, FilesFromTheLameToolRead)
 {
     QTemporaryDir dir;
     const unsigned int frames = 3 * kRate + 123;
-    const Samples sound = stereoSine(frames, kRate, 440, 660, 0.5);
+    const Samples sound = sine(frames, 440, 0.5, kRate, 0.5, 660);
     // The mono file is downmixed: the mean of both tones.
     Samples mixed(sound.size());
     for (size_t i = 0; i < sound.size(); i += 2)
@@ -152,7 +152,7 @@ TEST_F(IoMp3, FilesFromTheLameToolRead)
 TEST_F(IoMp3, LoudSamplesSaturateInsteadOfWrapping)
 {
     QTemporaryDir dir;
-    const Samples reference = stereoSine(kRate, kRate, 220, 220, 1.0);
+    const Samples reference = sine(kRate, 220, 1.0, kRate, 0.5);
     Samples sound = reference;
     for (double& x : sound)
         x *= 1.6; // beyond 32767 / 31129.6 over much of each period
@@ -195,7 +195,7 @@ TEST(IoMp3Absent, EverythingElseWorksWithoutTheEncoder)
     writer.reset();
 
     // The other formats are untouched.
-    const Samples sound = stereoSine(1000, kRate, 440, 660, 0.5);
+    const Samples sound = sine(1000, 440, 0.5, kRate, 0.5, 660);
     ASSERT_TRUE(writeFile(dir.filePath("still.flac"), sound, kRate, SoundTools::Int16));
     Samples back;
     ASSERT_TRUE(readFile(dir.filePath("still.flac"), back));

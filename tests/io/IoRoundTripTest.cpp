@@ -67,7 +67,7 @@ TEST(IoRoundTrip, EveryFormatKeepsLengthAndContentForUsAndForSox)
     // An odd length that is no multiple of any block size, and more than
     // two of the Ogg writer's 44100-frame chunks.
     const unsigned int frames = 123457;
-    const Samples sound = stereoSine(frames, 48000, 441, 1234.5, 0.5);
+    const Samples sound = sine(frames, 441, 0.5, 48000, 0.5, 1234.5);
     int i = 0;
     for (const Case& c : cases) {
         const QString name = dir.filePath(QStringLiteral("rt%1.%2").arg(i++).arg(c.ext));
@@ -108,7 +108,7 @@ TEST(IoRoundTrip, EveryFormatKeepsLengthAndContentForUsAndForSox)
 TEST(IoRoundTrip, IntegerFormatsClipInsteadOfWrapping)
 {
     QTemporaryDir dir;
-    Samples sound = stereoSine(4410, 44100, 441, 441, 1.7);
+    Samples sound = sine(4410, 441, 1.7, 44100, 0.5);
     for (SoundTools::SoundFormat format : { SoundTools::Int8, SoundTools::Int16, SoundTools::Int24, SoundTools::Float32 }) {
         const QString name = dir.filePath(QStringLiteral("clip%1.wav").arg(format));
         ASSERT_TRUE(writeFile(name, sound, 44100, format));

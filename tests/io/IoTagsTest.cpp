@@ -49,7 +49,7 @@ void writeTagged(const QString& name, const SoundIDTag& tags)
     ASSERT_TRUE(writer);
     writer->setTags(tags);
     ASSERT_EQ(writer->open(name), SoundTools::Ok);
-    ASSERT_EQ(writeAll(*writer, stereoSine(20000, 44100, 440, 660, 0.5), 44100), SoundTools::Ok);
+    ASSERT_EQ(writeAll(*writer, sine(20000, 440, 0.5, 44100, 0.5, 660), 44100), SoundTools::Ok);
     writer->close();
 }
 

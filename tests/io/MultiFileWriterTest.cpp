@@ -39,7 +39,7 @@ Region region(double from, double to, bool noise)
 // The second pass of a split: the stream, unchanged, into the writer.
 SoundTools::Status secondPass(SoundReader& reader, SoundWriterMultiFile& writer)
 {
-    std::unique_ptr<SoundAlgoBypass, splitsignals::ReleaseAlgo> bypass(new SoundAlgoBypass);
+    testsupport::AlgoRef<SoundAlgoBypass> bypass(new SoundAlgoBypass);
     const SoundTools::Status status = bypass->processAll(reader, &writer);
     writer.close();
     return status;
@@ -185,7 +185,7 @@ TEST(MultiFileFailures, FailuresAndAWriterDestroyedWithoutClose)
         reader.rewind();
         SoundWriterMultiFile writer(detector.get(), 1.0, kRate, 2, 128, SoundTools::Int16);
         ASSERT_EQ(writer.open(dir.filePath("side.wav")), SoundTools::Ok);
-        std::unique_ptr<SoundAlgoBypass, splitsignals::ReleaseAlgo> bypass(new SoundAlgoBypass);
+        testsupport::AlgoRef<SoundAlgoBypass> bypass(new SoundAlgoBypass);
         ASSERT_EQ(bypass->processAll(reader, &writer), SoundTools::Ok);
     }
     iotest::Samples samples;

@@ -277,7 +277,7 @@ TEST(Player, ThreadedPlaysIntoSoundServer)
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("three.wav"));
-    ASSERT_TRUE(iotest::writeFile(file, iotest::stereoSine(3 * kRate, kRate, 440, 550, 0.9), kRate, SoundTools::Int16));
+    ASSERT_TRUE(iotest::writeFile(file, testsupport::sine(3 * kRate, 440, 0.9, kRate, 0.5, 550), kRate, SoundTools::Int16));
     std::shared_ptr<SoundReader> reader(SoundReader::getFromFilename(file));
     ASSERT_EQ(reader->open(file), SoundTools::Ok);
     SoundPlayerQt player(reader, nullptr, true);
@@ -332,8 +332,8 @@ TEST(Player, ToolPlaysFilesOrSaysThereIsNoOutput)
     QTemporaryDir dir;
     const QString a = dir.filePath(QStringLiteral("a.wav"));
     const QString b = dir.filePath(QStringLiteral("b.flac"));
-    ASSERT_TRUE(iotest::writeFile(a, iotest::stereoSine(kRate, kRate, 440, 440, 0.5), kRate, SoundTools::Int16));
-    ASSERT_TRUE(iotest::writeFile(b, iotest::stereoSine(kRate, kRate, 660, 660, 0.5), kRate, SoundTools::Int16));
+    ASSERT_TRUE(iotest::writeFile(a, testsupport::sine(kRate, 440, 0.5, kRate, 0.5), kRate, SoundTools::Int16));
+    ASSERT_TRUE(iotest::writeFile(b, testsupport::sine(kRate, 660, 0.5, kRate, 0.5), kRate, SoundTools::Int16));
     QTemporaryDir noServer;
     struct Case {
         const char* name;

@@ -180,13 +180,14 @@ std::vector<double> runWhilePoked(SoundAlgo& algo, SoundReader& reader, const st
 }
 
 std::vector<double> sine(unsigned int frames, double frequency, double amplitude, unsigned int sampleRate,
-                         double phase)
+                         double phase, double rightFrequency)
 {
     std::vector<double> out(size_t(frames) * 2);
     const double w = 2.0 * M_PI * frequency / sampleRate;
+    const double wRight = rightFrequency > 0.0 ? 2.0 * M_PI * rightFrequency / sampleRate : w;
     for (unsigned int i = 0; i < frames; ++i) {
         out[2 * i] = amplitude * std::sin(w * i);
-        out[2 * i + 1] = amplitude * std::sin(w * i + phase);
+        out[2 * i + 1] = amplitude * std::sin(wRight * i + phase);
     }
     return out;
 }
@@ -233,6 +234,15 @@ double peakOf(const std::vector<double>& samples, size_t fromFrame, size_t toFra
     for (size_t i = fromFrame; i < end; ++i)
         peak = std::max({ peak, std::fabs(samples[2 * i]), std::fabs(samples[2 * i + 1]) });
     return peak;
+}
+
+double rmsDbOf(const std::vector<double>& samples, size_t fromFrame, size_t toFrame, unsigned int channel)
+{
+    double sum = 0.0;
+    const size_t end = std::min(toFrame, samples.size() / 2);
+    for (size_t i = fromFrame; i < end; ++i)
+        sum += samples[2 * i + channel] * samples[2 * i + channel];
+    return 10.0 * std::log10(sum / double(end - fromFrame));
 }
 
 bool sameBits(const std::vector<double>& a, const std::vector<double>& b)

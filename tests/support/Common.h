@@ -122,9 +122,10 @@ inline std::vector<double> runWithTail(SoundAlgo& algo, const std::vector<double
 std::vector<double> runWhilePoked(SoundAlgo& algo, SoundReader& reader, const std::function<void()>& poke,
                                   int pauseUs);
 
-// A sine of `amplitude` at `frequency` Hz, the right channel shifted by `phase`.
+// A sine of `amplitude` at `frequency` Hz, the right channel shifted by
+// `phase` and, when `rightFrequency` is not 0, at that frequency instead.
 std::vector<double> sine(unsigned int frames, double frequency, double amplitude, unsigned int sampleRate = 44100,
-                         double phase = 0.0);
+                         double phase = 0.0, double rightFrequency = 0.0);
 std::vector<double> constant(unsigned int frames, double value);
 std::vector<double> operator+(std::vector<double> a, const std::vector<double>& b);
 // Reproducible white noise in [−amplitude, amplitude], one channel.
@@ -134,6 +135,9 @@ std::vector<double> stereoNoise(size_t frames, unsigned int seed);
 std::vector<double> interleave(const std::vector<double>& left, const std::vector<double>& right);
 
 double peakOf(const std::vector<double>& samples, size_t fromFrame = 0, size_t toFrame = SIZE_MAX);
+// RMS in dB of one channel over frames [fromFrame, toFrame).
+double rmsDbOf(const std::vector<double>& samples, size_t fromFrame = 0, size_t toFrame = SIZE_MAX,
+               unsigned int channel = 0);
 inline size_t frameCount(const std::vector<double>& samples) { return samples.size() / 2; }
 bool sameBits(const std::vector<double>& a, const std::vector<double>& b);
 double toDb(double amplitude);

@@ -1,6 +1,7 @@
 #ifndef TULV_TESTS_SUPPORT_IOFILES_H
 #define TULV_TESTS_SUPPORT_IOFILES_H
 
+#include "tests/support/Common.h"
 #include "tulv/io/SoundReader.h"
 #include "tulv/io/SoundWriter.h"
 
@@ -15,15 +16,13 @@ namespace iotest {
 
 // Interleaved stereo samples.
 using Samples = std::vector<double>;
+using testsupport::sine;
 
 // Runs a peer tool; false (with its stderr in `error`) when it fails or
-// takes longer than 60 s. A tool that is not installed is a test failure
+// takes longer than 5 minutes. A tool that is not installed is a test failure
 // naming it, never a silent pass. sox gets -R: its dither and noise repeat.
 bool runTool(const QString& program, const QStringList& arguments, QString* output = nullptr,
              QString* error = nullptr);
-
-// A stereo sine pair: left at `leftHz`, right at `rightHz`, both at `amplitude`.
-Samples stereoSine(unsigned int frames, unsigned int rate, double leftHz, double rightHz, double amplitude);
 
 // Everything a reader delivers from its present position, through stereoRead
 // in blocks of `block` frames.
@@ -37,8 +36,8 @@ SoundTools::Status writeAll(SoundWriter& writer, const Samples& samples, unsigne
 bool writeFile(const QString& fileName, const Samples& samples, unsigned int rate, SoundTools::SoundFormat format,
                unsigned int bitRate = 128);
 
-// Largest absolute difference of two equally long signals.
-double maxDifference(const Samples& a, const Samples& b);
+// The largest |a[i] - factor * b[i]|; infinite when the lengths differ.
+double maxDifference(const Samples& a, const Samples& b, double factor = 1.0);
 // Normalised correlation of one channel (0 left, 1 right) of two signals,
 // over their common length, with `b` shifted by `lag` frames.
 double correlation(const Samples& a, const Samples& b, int channel, int lag = 0);

@@ -5,18 +5,18 @@
 #include <QJsonArray>
 #include <QJsonObject>
 
-#include <algorithm>
-#include <cmath>
-#include <cstring>
+#include <memory>
 
 namespace splitsignals {
 
-SideSynth::SideSynth(const SideLayout& layout)
+SideTruth truthOf(const SideLayout& layout)
 {
     const DemoRecordReader reader(layout);
-    mTruth.frames = int(reader.getFrameNB());
+    SideTruth truth;
+    truth.frames = int(reader.getFrameNB());
     for (const std::pair<int, int>& span : reader.spans())
-        mTruth.tracks.push_back({ span.first, span.second });
+        truth.tracks.push_back({ span.first, span.second });
+    return truth;
 }
 
 SideLayout typicalSide()
@@ -31,16 +31,10 @@ bool writeSideWav(const SideLayout& layout, const std::string& path)
     std::unique_ptr<SoundWriter> writer(SoundWriter::getFromFilename(name, layout.sampleRate, 0, SoundTools::Int16));
     if (!writer || writer->open(name) != SoundTools::Ok)
         return false;
-    std::unique_ptr<SoundAlgo, ReleaseAlgo> copy(new SoundAlgoScale(0.0));
+    testsupport::AlgoRef<SoundAlgo> copy(new SoundAlgoScale(0.0));
     const bool done = copy->processAll(reader, writer.get()) == SoundTools::Ok;
     writer->close();
     return done && !writer->hasFailed();
-}
-
-void ReleaseAlgo::operator()(SoundAlgo* algo) const
-{
-    if (algo)
-        algo->release();
 }
 
 DetectorPtr detectorFromRegions(const std::vector<RMSStepDetector::Region>& regions, unsigned int sampleRate,
@@ -76,28 +70,6 @@ DetectorPtr analyseSide(SoundReader& reader)
         return nullptr;
     SoundTrackFinder().find(*detector);
     return detector;
-}
-
-std::vector<Span> soundRuns(const RMSStepDetector& detector, double minSeconds)
-{
-    std::vector<Span> runs;
-    const std::vector<RMSStepDetector::Region> regions = detector.getRegions();
-    const double rate = detector.getSampleRate();
-    size_t i = 0;
-    while (i < regions.size()) {
-        if (regions[i].noise) {
-            ++i;
-            continue;
-        }
-        Span run { regions[i].begin, regions[i].begin };
-        while (i < regions.size() && !regions[i].noise) {
-            run.end = regions[i].begin + regions[i].length;
-            ++i;
-        }
-        if ((run.end - run.begin) / rate >= minSeconds)
-            runs.push_back(run);
-    }
-    return runs;
 }
 
 } // namespace splitsignals

@@ -6,6 +6,7 @@
 // true boundaries of every track; and the detector helpers of the split tests.
 
 #include "apps/tulv/DemoRecord.h"
+#include "tests/support/Common.h"
 #include "tulv/dynamics/RMSStepDetector.h"
 
 #include <memory>
@@ -16,7 +17,6 @@ namespace splitsignals {
 
 using SideLayout = DemoRecordReader::Layout;
 using TrackLayout = DemoRecordReader::TrackShape;
-using BurstLayout = DemoRecordReader::Burst;
 // Reads a side without holding it.
 using SideReader = DemoRecordReader;
 
@@ -32,14 +32,7 @@ struct SideTruth {
 };
 
 // The truth of a side, without rendering it.
-class SideSynth {
-public:
-    explicit SideSynth(const SideLayout& layout);
-    const SideTruth& truth() const { return mTruth; }
-
-private:
-    SideTruth mTruth;
-};
+SideTruth truthOf(const SideLayout& layout);
 
 // The demo's side: a plain track, one with a quiet passage 20 dB down, one
 // followed by a gap holding a short noise burst, and a slow fade-out.
@@ -48,11 +41,7 @@ SideLayout typicalSide();
 // Renders a side to a 16-bit WAV file through the library's writer.
 bool writeSideWav(const SideLayout& layout, const std::string& path);
 
-// Owning handle for algorithms, which are released rather than deleted.
-struct ReleaseAlgo {
-    void operator()(SoundAlgo* algo) const;
-};
-using DetectorPtr = std::unique_ptr<RMSStepDetector, ReleaseAlgo>;
+using DetectorPtr = testsupport::AlgoRef<RMSStepDetector>;
 
 // A detector holding `regions`, built through its JSON form as a host would
 // restore one.
@@ -62,10 +51,6 @@ DetectorPtr detectorFromRegions(const std::vector<RMSStepDetector::Region>& regi
 // The first pass and the region analysis of a track split as the tool runs
 // it by default: the detector over `reader`, then SoundTrackFinder.
 DetectorPtr analyseSide(SoundReader& reader);
-
-// Runs of signal regions as frame spans, in order, leaving out runs shorter
-// than `minSeconds`: the files a split would write.
-std::vector<Span> soundRuns(const RMSStepDetector& detector, double minSeconds);
 
 } // namespace splitsignals
 

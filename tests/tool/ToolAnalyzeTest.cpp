@@ -22,7 +22,7 @@ namespace {
 double ffmpegLufs(const QString& file)
 {
     QString out;
-    if (!runPeer("ffmpeg", { "-hide_banner", "-loglevel", "error", "-nostats", "-i", file, "-af",
+    if (!runTool("ffmpeg", { "-hide_banner", "-loglevel", "error", "-nostats", "-i", file, "-af",
                              "ebur128=metadata=1,ametadata=print:key=lavfi.r128.I:file=-", "-f", "null", "-" },
                  &out))
         return NAN;
@@ -61,7 +61,7 @@ TEST(ToolAnalyze, LoudnessAgreesWithFfmpeg)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const QString file = dir.filePath(QString::fromLatin1(c.name).replace(' ', '_') + ".wav");
-        ASSERT_TRUE(runPeer("sox", QStringList{ "-n", "-r", c.rate, "-c", c.channels, "-b", "24", file } + c.sox));
+        ASSERT_TRUE(runTool("sox", QStringList{ "-n", "-r", c.rate, "-c", c.channels, "-b", "24", file } + c.sox));
         // SVG: Qt's offscreen screen behind a PNG is never freed, which fails sanitized runs.
         const QString plot = file + ".svg";
         const QJsonObject figures = analyze({ file, "--plot", plot });
@@ -88,8 +88,8 @@ TEST(ToolAnalyze, UnreadableFilesAreNamedAndTheOthersMeasured)
     const QString cut = dir.filePath("cut.wav");
     QFile whole(makeSignal(dir.filePath("whole.wav"), 2.0));
     ASSERT_TRUE(whole.open(QIODevice::ReadOnly));
-    ASSERT_TRUE(writeFile(cut, whole.read(whole.size() / 2)));
-    ASSERT_TRUE(writeFile(text, "not a sound\n"));
+    ASSERT_TRUE(writeBytes(cut, whole.read(whole.size() / 2)));
+    ASSERT_TRUE(writeBytes(text, "not a sound\n"));
     const QString missing = dir.filePath("missing.flac");
     SoundStatReference flat;
     flat.initDefault("flat");
@@ -128,7 +128,7 @@ TEST(ToolAnalyze, ReplayGainTagsAndLufsTargetsAgreeWithFfmpeg)
     QTemporaryDir dir;
     // Three tracks 20 dB apart in loudness, between gaps of faint hiss.
     const QString side = dir.filePath("side.wav");
-    ASSERT_TRUE(runPeer("sox", { "-n", "-r", "44100", "-c", "2", "-b", "16", side, "synth", "12", "pinknoise", "vol", "0.3",
+    ASSERT_TRUE(runTool("sox", { "-n", "-r", "44100", "-c", "2", "-b", "16", side, "synth", "12", "pinknoise", "vol", "0.3",
                                  ":", "synth", "2", "whitenoise", "vol", "0.0005", ":", "synth", "10", "sine", "440", "vol",
                                  "0.1", ":", "synth", "2", "whitenoise", "vol", "0.0005", ":", "synth", "15", "pinknoise",
                                  "vol", "0.03" }));
@@ -146,7 +146,7 @@ TEST(ToolAnalyze, ReplayGainTagsAndLufsTargetsAgreeWithFfmpeg)
     for (const QString& file : QStringList{ dir.filePath("whole.flac"), dir.filePath("whole.mp3") } + tracks) {
         SCOPED_TRACE(file.toStdString());
         QString tags;
-        ASSERT_TRUE(runPeer("ffprobe", { "-loglevel", "error", "-show_entries", "format_tags", "-of", "default=nw=1", file }, &tags));
+        ASSERT_TRUE(runTool("ffprobe", { "-loglevel", "error", "-show_entries", "format_tags", "-of", "default=nw=1", file }, &tags));
         auto tag = [&tags](const char* key) {
             const int at = tags.indexOf(QStringLiteral("TAG:%1=").arg(key), 0, Qt::CaseInsensitive);
             return at < 0 ? QString() : tags.mid(at).section('=', 1).section('\n', 0, 0);
@@ -202,7 +202,7 @@ TEST(ToolAnalyze, CorrectionBringsBandLevelsToTheReference)
         { "pink.wav", {} }, { "warm.wav", { "bass", "+6", "treble", "-6" } }, { "bright.wav", { "bass", "-4", "treble", "+6" } }
     };
     for (const auto& [name, shelves] : sounds)
-        ASSERT_TRUE(runPeer("sox", QStringList{ "-n", "-r", "44100", "-c", "2", "-b", "24", path(name), "synth", "5", "pinknoise",
+        ASSERT_TRUE(runTool("sox", QStringList{ "-n", "-r", "44100", "-c", "2", "-b", "24", path(name), "synth", "5", "pinknoise",
                                                 "gain", "-12" } + shelves));
     const QString catalog = path("refs.json"), link = path("link.json");
     ASSERT_EQ(tulv({ "catalog", "add", catalog, "warm", path("warm.wav"), "-q" }).exitCode, 0);
@@ -219,7 +219,7 @@ TEST(ToolAnalyze, CorrectionBringsBandLevelsToTheReference)
         names << reference.value("name").toString();
         // Noise shaped like each reference.
         const QString levels = QJsonDocument(reference.value("levelsDb").toArray()).toJson(QJsonDocument::Compact);
-        ASSERT_TRUE(runPeer("/usr/bin/python3", { "-c", kBandScript, "shape", levels, dir.filePath("like-" + names.last() + ".wav") }));
+        ASSERT_TRUE(runTool("/usr/bin/python3", { "-c", kBandScript, "shape", levels, dir.filePath("like-" + names.last() + ".wav") }));
     }
     EXPECT_EQ(names, QStringList({ "warm", "bright", "pink" }));
 
@@ -242,7 +242,7 @@ TEST(ToolAnalyze, CorrectionBringsBandLevelsToTheReference)
         const ToolRun run = tulv({ "convert", in, out, "--correct", catalog + (*c.named ? QString(":") + c.named : QString()) });
         ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
         EXPECT_TRUE(run.err.contains(QString("to reference '%1'").arg(c.expected))) << run.err.toStdString();
-        EXPECT_EQ(readSound(out).frames(), readSound(in).frames());
+        EXPECT_EQ(frameCount(readSound(out)), frameCount(readSound(in)));
         const QJsonObject figures = analyze({ out, "--catalog", catalog, "--reference", c.expected });
         const QJsonArray bands = figures.value("bands").toArray();
         const QJsonArray target = figures.value("reference").toObject().value("levelsDb").toArray();
@@ -250,7 +250,7 @@ TEST(ToolAnalyze, CorrectionBringsBandLevelsToTheReference)
         for (int b = 0; b < bands.size(); ++b)
             EXPECT_NEAR(bands[b].toObject().value("relativeDb").toDouble(), target[b].toDouble(), 1.0) << b;
         QString deviation;
-        ASSERT_TRUE(runPeer("/usr/bin/python3", { "-c", kBandScript, "compare", out, path(c.like) }, &deviation)) << deviation.toStdString();
+        ASSERT_TRUE(runTool("/usr/bin/python3", { "-c", kBandScript, "compare", out, path(c.like) }, &deviation)) << deviation.toStdString();
         EXPECT_LT(deviation.toDouble(), 1.0) << "by FFT";
     }
 }
@@ -260,9 +260,9 @@ TEST(ToolAnalyze, CatalogAndCorrectionRefuseBeforeWritingAnything)
     QTemporaryDir dir;
     auto path = [&dir](const char* name) { return dir.filePath(name); };
     const QString signal = makeSignal(path("signal.wav"), 2.0);
-    ASSERT_TRUE(runPeer("sox", { "-n", "-r", "8000", "-c", "2", path("low.wav"), "synth", "1", "whitenoise" }));
-    ASSERT_TRUE(runPeer("sox", { "-n", "-r", "44100", "-c", "2", path("silent.wav"), "trim", "0", "1" }));
-    ASSERT_TRUE(writeFile(path("broken.json"), "[{\"Class\": \"SoundStatRef"));
+    ASSERT_TRUE(runTool("sox", { "-n", "-r", "8000", "-c", "2", path("low.wav"), "synth", "1", "whitenoise" }));
+    ASSERT_TRUE(runTool("sox", { "-n", "-r", "44100", "-c", "2", path("silent.wav"), "trim", "0", "1" }));
+    ASSERT_TRUE(writeBytes(path("broken.json"), "[{\"Class\": \"SoundStatRef"));
     SoundStatReferenceCatalog catalog;
     SoundStatReference reference;
     reference.initDefault("default");

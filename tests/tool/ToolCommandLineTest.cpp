@@ -70,7 +70,6 @@ TEST(ToolErrors, EveryMistakeAndFailureHasItsMessageAndExitCode)
         { { "split", "a.wav", "b.flac", "--tag", "track=3" }, "the track tag is set for each file by the split" },
         { { "split", "a.wav", "b.flac", "--min-track", "-1" }, "option '--min-track' must lie between" },
         { { "demo", "a", "b" }, "demo: takes at most one directory" },
-        { { "info", "--quiet" }, "unknown option '--quiet'" },
         { { "convert", "a.wav", "b.flac", "-qx" }, "unknown option '-x'" },
         { { "convert", "a.wav", "b.flac", "--quiet=yes" }, "option '--quiet' takes no value" },
         { { "--frob", "info" }, "unknown option '--frob'" },
@@ -87,9 +86,9 @@ TEST(ToolErrors, EveryMistakeAndFailureHasItsMessageAndExitCode)
     const QString tone = makeSignal(dir.filePath("tone.wav"), 2.0);
     ASSERT_FALSE(tone.isEmpty()) << "sox failed";
     const QString corrupt = dir.filePath("side-a.flac"), notes = dir.filePath("notes.txt");
-    ASSERT_TRUE(writeFile(corrupt, "this is not a FLAC file, just some words in it\n") && writeFile(notes, "x"));
+    ASSERT_TRUE(writeBytes(corrupt, "this is not a FLAC file, just some words in it\n") && writeBytes(notes, "x"));
     const QString mono = dir.filePath("mono.flac");
-    ASSERT_TRUE(runPeer("sox", { tone, "-c", "1", mono }));
+    ASSERT_TRUE(runTool("sox", { tone, "-c", "1", mono }));
     const QString missing = dir.filePath("missing.wav"), out = dir.filePath("out.wav");
     const QString nowhere = dir.filePath("no/such/dir/out.flac");
     const QString noSuchFile = QString("tulv: cannot open '%1': No such file or directory").arg(missing);
@@ -110,7 +109,7 @@ TEST(ToolErrors, EveryMistakeAndFailureHasItsMessageAndExitCode)
     fails({ "convert", corrupt, out }, QString("tulv: cannot open '%1': ").arg(corrupt));
     fails({ "info", notes }, QString("cannot open '%1': unknown file type '.txt'").arg(notes));
     const QString low = dir.filePath("low.wav"), lowMp3 = dir.filePath("low.mp3");
-    ASSERT_TRUE(runPeer("sox", { tone, "-r", "22050", low }));
+    ASSERT_TRUE(runTool("sox", { tone, "-r", "22050", low }));
     fails({ "convert", low, lowMp3, "--bitrate", "320" }, "MP3 at 22050 Hz has no bit rate of 320 kbit/s (the nearest is 160)");
     QFile::remove(low); // what is left at the end is checked below
     fails({ "info", dir.path() }, QString("cannot open '%1': Is a directory").arg(dir.path()));

@@ -17,27 +17,11 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 
 using namespace tooltest;
-
-namespace {
-
-struct Track {
-    double start, end; // seconds
-};
-
-std::vector<Track> jsonTracks(const QString& out)
-{
-    std::vector<Track> tracks;
-    const QJsonArray rows = QJsonDocument::fromJson(out.toUtf8()).object().value("Tracks").toArray();
-    for (const QJsonValue& row : rows)
-        tracks.push_back({ row.toObject().value("Start").toDouble(), row.toObject().value("End").toDouble() });
-    return tracks;
-}
-
-} // namespace
 
 TEST(ToolSplitSide, FilesHoldTheWholeSideBetweenTheFirstAndLastTrack)
 {
@@ -88,54 +72,48 @@ TEST(ToolSplitSide, FilesHoldTheWholeSideBetweenTheFirstAndLastTrack)
         SCOPED_TRACE(c.name);
         SideLayout layout = splitsignals::typicalSide();
         c.side(layout);
-        const splitsignals::SideTruth truth = splitsignals::SideSynth(layout).truth();
+        const splitsignals::SideTruth truth = splitsignals::truthOf(layout);
         const QString side = dir.filePath("side.wav");
         ASSERT_TRUE(splitsignals::writeSideWav(layout, side.toStdString()));
         QDir(dir.filePath("out")).removeRecursively();
         ASSERT_TRUE(QDir(dir.path()).mkdir("out"));
         const ToolRun run = tulv(QStringList { "split", side, dir.filePath("out/side.wav"), "-q", "--json" } + c.options);
         ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
-        const std::vector<Track> tracks = jsonTracks(run.out);
+        const QJsonArray tracks = QJsonDocument::fromJson(run.out.toUtf8()).object().value("Tracks").toArray();
+        auto start = [&tracks](int k) { return tracks[k].toObject().value("Start").toDouble(); };
+        auto end = [&tracks](int k) { return tracks[k].toObject().value("End").toDouble(); };
         const QStringList files = QDir(dir.filePath("out")).entryList({ "*.wav" }, QDir::Files, QDir::Name);
         const int expected = c.files < 0 ? int(truth.tracks.size()) : c.files;
         ASSERT_EQ(files.size(), expected) << run.out.toStdString();
-        ASSERT_EQ(int(tracks.size()), expected);
+        ASSERT_EQ(tracks.size(), expected);
         const double rate = layout.sampleRate;
         double worst = 0.0;
-        for (size_t k = 0; c.files < 0 && k < tracks.size(); ++k)
-            worst = std::max({ worst, std::abs(tracks[k].start - truth.tracks[k].begin / rate),
-                               std::abs(tracks[k].end - truth.tracks[k].end / rate) });
+        for (int k = 0; c.files < 0 && k < expected; ++k)
+            worst = std::max({ worst, std::abs(start(k) - truth.tracks[k].begin / rate),
+                               std::abs(end(k) - truth.tracks[k].end / rate) });
         EXPECT_EQ(worst <= 0.5, c.near) << "worst boundary error " << worst << " s " << run.out.toStdString();
-        const Sound input = readSound(side);
-        ASSERT_TRUE(input.ok);
-        std::vector<double> joined;
-        std::vector<size_t> lengths;
-        for (const QString& file : files) {
-            const Sound part = readSound(dir.filePath("out/" + file));
-            ASSERT_TRUE(part.ok) << file.toStdString();
-            joined.insert(joined.end(), part.samples.begin(), part.samples.end());
-            lengths.push_back(part.frames());
-        }
-        const size_t first = size_t(std::llround(tracks.front().start * rate));
-        const size_t last = size_t(std::llround(tracks.back().end * rate));
-        if (c.whole) {
-            ASSERT_EQ(joined.size(), 2 * (last - first));
-            EXPECT_TRUE(std::equal(joined.begin(), joined.end(), input.samples.begin() + 2 * first));
-        }
-        // Trimmed, a file is its track's sound; with the gaps all given to
-        // the next track, a file starts where the track before it ends.
-        for (size_t k = 0; k < lengths.size(); ++k) {
-            const double from = c.trimmed || k == 0 ? tracks[k].start : tracks[k - 1].end;
+        Samples joined;
+        for (int k = 0; k < expected; ++k) {
+            const Samples part = readSound(dir.filePath("out/" + files[k]));
+            joined.insert(joined.end(), part.begin(), part.end());
+            // Trimmed, a file is its track's sound; with the gaps all given
+            // to the next track, a file starts where the track before it ends.
+            const double from = c.trimmed || k == 0 ? start(k) : end(k - 1);
             if (c.trimmed || c.options.contains("--gap-offset")) {
-                EXPECT_NEAR(lengths[k] / rate, tracks[k].end - from, 1.5 / rate) << "file " << k + 1;
+                EXPECT_NEAR(frameCount(part) / rate, end(k) - from, 1.5 / rate) << "file " << k + 1;
             }
+        }
+        if (c.whole) {
+            const size_t first = size_t(std::llround(start(0) * rate));
+            ASSERT_EQ(joined.size(), 2 * (size_t(std::llround(end(expected - 1) * rate)) - first));
+            EXPECT_TRUE(std::equal(joined.begin(), joined.end(), readSound(side).begin() + 2 * first));
         }
     }
     // The cue sheet of the first row: one INDEX 01 per track, at its start
     // (minutes, seconds and 75ths).
     QFile sheet(cue);
     ASSERT_TRUE(sheet.open(QIODevice::ReadOnly));
-    const splitsignals::SideTruth truth = splitsignals::SideSynth(splitsignals::typicalSide()).truth();
+    const splitsignals::SideTruth truth = splitsignals::truthOf(splitsignals::typicalSide());
     size_t index = 0;
     const QRegularExpression entry("INDEX 01 (\\d+):(\\d\\d):(\\d\\d)");
     for (auto it = entry.globalMatch(QString::fromUtf8(sheet.readAll())); it.hasNext(); ++index) {
@@ -156,16 +134,14 @@ TEST(ToolSplitSide, NoTrackWithoutMusicFailsAndSaysWhy)
         QStringList sox; // what sox makes (the hiss ends on a few frames far quieter than the rest)
     };
     const Case cases[] = {
-        { "digital silence", { "-n", "-r", "44100", "-c", "2", "-b", "16", "IN", "trim", "0", "30" } },
-        { "dithered silence", { "-n", "-r", "44100", "-c", "2", "-b", "16", "IN", "trim", "0", "30", "dither" } },
-        { "hiss only", { "-n", "-r", "44100", "-c", "2", "-b", "16", "IN", "synth", "30", "pinknoise", "vol", "0.005" } },
+        { "digital silence", { "trim", "0", "30" } },
+        { "dithered silence", { "trim", "0", "30", "dither" } },
+        { "hiss only", { "synth", "30", "pinknoise", "vol", "0.005" } },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const QString in = dir.filePath("in.wav");
-        QStringList sox = c.sox;
-        sox.replaceInStrings(QRegularExpression("^IN$"), in);
-        ASSERT_TRUE(runPeer("sox", sox)) << "sox is needed to make the input";
+        ASSERT_TRUE(runTool("sox", QStringList { "-n", "-r", "44100", "-c", "2", "-b", "16", in } + c.sox));
         for (const bool dry : { true, false }) {
             const ToolRun run = tulv(QStringList { "split", in, dir.filePath("out.wav"), "-q" } + (dry ? QStringList { "--dry-run" } : QStringList {}));
             EXPECT_EQ(run.exitCode, 1) << (dry ? "dry run: " : "") << run.out.toStdString();
