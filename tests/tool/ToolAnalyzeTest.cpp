@@ -228,13 +228,16 @@ TEST(ToolAnalyze, CorrectionBringsBandLevelsToTheReference)
         const char* in;
         const char* named; // "": the nearest
         const char* expected; // the reference it is brought to
-        const char* like; // the file that reference was measured on
+        // The file that reference was measured on, for a check by FFT bands. Only for smooth spectra:
+        // the shaped noises step by up to 13 dB at a band edge, and the crossovers' slopes then read
+        // a neighbour's energy into a band that brick-wall FFT bands do not see.
+        const char* like;
     };
     const Case cases[] = {
         { "pink to warm", "pink.wav", "warm", "warm", "warm.wav" },
         { "bright to pink", "bright.wav", "pink", "pink", "pink.wav" },
-        { "shaped like warm finds warm", "like-warm.wav", "", "warm", "warm.wav" },
-        { "shaped like bright finds bright", "like-bright.wav", "", "bright", "bright.wav" },
+        { "shaped like warm finds warm", "like-warm.wav", "", "warm", nullptr },
+        { "shaped like bright finds bright", "like-bright.wav", "", "bright", nullptr },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -249,6 +252,8 @@ TEST(ToolAnalyze, CorrectionBringsBandLevelsToTheReference)
         ASSERT_EQ(bands.size(), target.size());
         for (int b = 0; b < bands.size(); ++b)
             EXPECT_NEAR(bands[b].toObject().value("relativeDb").toDouble(), target[b].toDouble(), 1.0) << b;
+        if (!c.like)
+            continue;
         QString deviation;
         ASSERT_TRUE(runTool("/usr/bin/python3", { "-c", kBandScript, "compare", out, path(c.like) }, &deviation)) << deviation.toStdString();
         EXPECT_LT(deviation.toDouble(), 1.0) << "by FFT";

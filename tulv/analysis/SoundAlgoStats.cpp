@@ -61,6 +61,18 @@ void SoundAlgoStats::FrequencyBuilder::buildAlgo(SoundAlgoComposite* composite, 
 
 // ---------------------------------------------------------------- measurement
 
+namespace {
+
+// The left and right of one frame, side by side in one register.
+typedef double Pair __attribute__((vector_size(16)));
+
+inline Pair load(const SoundTools::StereoFrame<double>& frame)
+{
+    return Pair { frame.left, frame.right };
+}
+
+} // namespace
+
 SoundAlgoStats::SoundAlgoStats(OutputType type, double windowTime)
     : mWindowTime(type == StatsOnly ? 0.0 : windowTime)
     , mOutputType(type)
@@ -132,20 +144,36 @@ SoundTools::Status SoundAlgoStats::process()
     const long long from = std::max<long long>(0, mSourceBegin - outFirst);
     const long long to = std::min<long long>(n, mSourceEnd - outFirst);
     if (mOutputType != RMSOnly) {
-        // Local sums, folded in once per block: the loop is two squares and
-        // two compares per frame, with nothing for the compiler to reload.
-        double leftSqr = 0.0, rightSqr = 0.0, leftMax = mLeftMax, rightMax = mRightMax;
-        for (long long k = from; k < to; ++k) {
-            const SoundTools::StereoFrame<double>& frame = in[k + delay];
-            leftMax = std::max(leftMax, std::fabs(frame.left));
-            rightMax = std::max(rightMax, std::fabs(frame.right));
-            leftSqr += frame.left * frame.left;
-            rightSqr += frame.right * frame.right;
+        // Local sums, folded in once per block. Left and right share one
+        // vector, and even and odd frames have sums of their own, so that
+        // four additions are on the way at once rather than each waiting
+        // for the one before: per frame one vector square, add, absolute
+        // value and compare.
+        Pair sumEven = { 0.0, 0.0 }, sumOdd = { 0.0, 0.0 };
+        Pair peak = { mLeftMax, mRightMax };
+        const SoundTools::StereoFrame<double>* frames = in + delay;
+        long long k = from;
+        for (; k + 1 < to; k += 2) {
+            const Pair even = load(frames[k]);
+            const Pair odd = load(frames[k + 1]);
+            sumEven += even * even;
+            sumOdd += odd * odd;
+            const Pair evenAbs = even < 0.0 ? -even : even;
+            const Pair oddAbs = odd < 0.0 ? -odd : odd;
+            peak = peak < evenAbs ? evenAbs : peak;
+            peak = peak < oddAbs ? oddAbs : peak;
         }
-        mLeftSqr += leftSqr;
-        mRightSqr += rightSqr;
-        mLeftMax = leftMax;
-        mRightMax = rightMax;
+        if (k < to) {
+            const Pair last = load(frames[k]);
+            sumEven += last * last;
+            const Pair lastAbs = last < 0.0 ? -last : last;
+            peak = peak < lastAbs ? lastAbs : peak;
+        }
+        const Pair sum = sumEven + sumOdd;
+        mLeftSqr += sum[0];
+        mRightSqr += sum[1];
+        mLeftMax = peak[0];
+        mRightMax = peak[1];
         mCount += to > from ? (unsigned long long)(to - from) : 0;
     }
 

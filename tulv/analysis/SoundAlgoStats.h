@@ -37,7 +37,7 @@ public:
 
     private:
         std::vector<SoundAlgoStats*> mStats;
-        double mWindowTime; // s; kept for the caller, the band measurements have no window
+        [[maybe_unused]] double mWindowTime; // s; kept for the caller, the band measurements have no window
     };
 
     // `windowTime` in seconds; ignored (0) for StatsOnly, and it must be above

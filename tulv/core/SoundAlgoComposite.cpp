@@ -5,6 +5,8 @@
 
 #include <QDebug>
 
+#include <omp.h>
+
 #include <algorithm>
 #include <ostream>
 
@@ -19,6 +21,16 @@ constexpr int kEqualisationPasses = 4;
 bool isComposite(SoundAlgo* algo)
 {
     return dynamic_cast<SoundAlgoComposite*>(algo) != nullptr;
+}
+
+// Whether a parallel region opened here would get more than one thread. A
+// region of one thread still synchronises at its barriers, which costs a
+// system call each (a few per region, dozens per block in a multiband tree)
+// for nothing: then the branches run one after another instead, with the
+// same results, since no branch reads what another writes.
+bool branchesRunInParallel(int branches)
+{
+    return branches > 1 && omp_get_max_threads() > 1 && omp_get_active_level() < omp_get_max_active_levels();
 }
 
 bool isBypass(SoundAlgo* algo)
@@ -525,13 +537,14 @@ SoundTools::Status SoundAlgoComposite::process()
     if (mBranches.empty())
         return SoundTools::Ok;
     int result = 0;
-    if (mBranches.size() == 1) {
-        result = processOneLoop(0);
+    const int count = static_cast<int>(mBranches.size());
+    if (!branchesRunInParallel(count)) {
+        for (int b = 0; b < count; ++b)
+            result |= processOneLoop(static_cast<unsigned int>(b));
     } else {
         // Branches share only input buffers, which no member writes, so they
         // run on separate threads without locks; a branch's members run in
         // order on one thread.
-        const int count = static_cast<int>(mBranches.size());
 #pragma omp parallel
         {
             TULV_PARALLEL_ENTER();

@@ -29,6 +29,15 @@ public:
     virtual void filter(StereoFrame<double>* in, StereoFrame<double>* out, unsigned int count);
     virtual void setGain(double linearGain);
 
+    // Runs `first` and `second` over the same input in one pass, `first`
+    // into `outFirst` and `second` into `outSecond`, with the very bits of
+    // filter() called on each. Fourth-order pairs (a crossover's low and
+    // high pass) share the pass, so their recursions overlap in the
+    // processor; other pairs are filtered one after the other. One of the
+    // outputs may be `in`.
+    static void filterPair(Filter& first, Filter& second, StereoFrame<double>* in, StereoFrame<double>* outFirst,
+                           StereoFrame<double>* outSecond, unsigned int count);
+
     double getGain() const { return gain; }
     // The last input frame filtered.
     StereoFrame<double> getLastInput() const { return xHist[0]; }

@@ -57,6 +57,9 @@ protected:
     mutable QReadWriteLock filterLock { QReadWriteLock::Recursive };
 
 private:
+    // A crossover runs its two filters in one pass.
+    friend class SoundAlgoFilterCrossover;
+
     // The sample rate filters are designed for; written by the processing
     // thread at initProcess and read by a setter on another thread.
     std::atomic<unsigned int> mDesignRate { 0 };
