@@ -143,7 +143,10 @@ SoundTools::Status SoundAlgoFilter::process()
     // (the player's clip filter at the end, say) follow one by one.
     mSections.clear();
     for (const auto& f : filters) {
-        if (!f || typeid(*f) != typeid(SoundTools::BiquadFilter))
+        if (!f)
+            break;
+        const SoundTools::Filter& filter = *f;
+        if (typeid(filter) != typeid(SoundTools::BiquadFilter))
             break;
         mSections.push_back(static_cast<SoundTools::BiquadFilter*>(f.get()));
     }

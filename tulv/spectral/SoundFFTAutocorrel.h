@@ -42,7 +42,7 @@ protected:
 
 private:
     double phase = 0.0;
-    int unused;
+    [[maybe_unused]] int unused; // kept as given; the processing has no use for it
 };
 
 #endif
