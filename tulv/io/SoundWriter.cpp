@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <type_traits>
 
 SoundTools::Status SoundWriter::writeBuffer(std::shared_ptr<SoundBuffer> buffer, unsigned int tail)
 {
@@ -68,6 +70,34 @@ void SoundWriter::convertSamples(const double* in, size_t samples, unsigned int 
     // half a step and twice the rounding noise).
     const double steps = Integer ? std::ldexp(1.0, mIntegerBits - 1) : 0.0;
     const double top = Integer ? 1.0 - 1.0 / steps : 0.0;
+    if (Integer && !Dither) {
+        // Nearly every block lies within full scale. Counting the samples
+        // beyond it on their bits (|v| > 1.0, infinities and NaNs have the
+        // larger magnitude bits) and then converting without a branch both
+        // vectorise, where the checked loop below costs about 1 ns a sample.
+        // The samples come out the same.
+        constexpr quint64 kMagnitude = 0x7fffffffffffffffull;
+        constexpr quint64 kAboveOne = kMagnitude - 0x3ff0000000000000ull; // bit 63 set once past 1.0
+        quint64 outside = 0;
+#pragma omp simd reduction(+ : outside)
+        for (size_t i = 0; i < samples; ++i) {
+            quint64 bits;
+            std::memcpy(&bits, in + i, sizeof bits);
+            outside += ((bits & kMagnitude) + kAboveOne) >> 63;
+        }
+        if (outside == 0) {
+#pragma omp simd
+            for (size_t i = 0; i < samples; ++i) {
+                const double v = roundToStep(std::min(top, in[i]) * steps) * outScale;
+                // Through int, which the vector units convert to directly.
+                if constexpr (std::is_integral_v<Out>)
+                    out[i] = static_cast<Out>(static_cast<int>(v));
+                else
+                    out[i] = static_cast<Out>(v);
+            }
+            return;
+        }
+    }
     quint32 noiseState = mNoise;
     auto noise = [&noiseState]() {
         noiseState ^= noiseState << 13;
