@@ -171,23 +171,6 @@ qint64 chainedOggStream(const QString& fileName, int& rate, int& channels, long 
     }
 }
 
-// The bits of an integer PCM encoding, 0 for any other.
-int pcmBits(int format)
-{
-    switch (format & SF_FORMAT_SUBMASK) {
-    case SF_FORMAT_PCM_S8:
-    case SF_FORMAT_PCM_U8:
-        return 8;
-    case SF_FORMAT_PCM_16:
-        return 16;
-    case SF_FORMAT_PCM_24:
-        return 24;
-    case SF_FORMAT_PCM_32:
-        return 32;
-    default:
-        return 0;
-    }
-}
 
 // `frames` of `channels` interleaved integers to stereo doubles, full scale
 // `scale` (2^15 for short, 2^31 for int, as libsndfile's own conversion to
@@ -371,6 +354,23 @@ void SoundReaderSndfile::rewind()
     if (mFilePosition < 0) {
         setError(QString::fromLocal8Bit(sf_strerror(mHandle)), mFileName.toUtf8().constData());
         mFilePosition = mFrames;
+    }
+}
+
+int SoundReaderSndfile::pcmBits(int format)
+{
+    switch (format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+        return 8;
+    case SF_FORMAT_PCM_16:
+        return 16;
+    case SF_FORMAT_PCM_24:
+        return 24;
+    case SF_FORMAT_PCM_32:
+        return 32;
+    default:
+        return 0;
     }
 }
 

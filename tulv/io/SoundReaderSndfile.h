@@ -28,6 +28,9 @@ public:
     SoundTools::SoundFormat getInputFormat() const override;
     bool getTags(SoundIDTag& tags) override;
     unsigned int getFileChannelNum() const override { return static_cast<unsigned int>(mChannels); }
+    // The bits of a libsndfile integer PCM format code, 0 for any other
+    // encoding; the sndfile writer sizes its integers by it too.
+    static int pcmBits(int sndfileFormat);
 
 protected:
     unsigned int read(unsigned int count, double* dest) override;

@@ -1,5 +1,6 @@
 #include "tulv/io/SoundWriterSndfile.h"
 
+#include "tulv/io/SoundReaderSndfile.h"
 #include "tulv/io/SoundTags.h"
 
 #include <QFile>
@@ -65,23 +66,6 @@ int formatCode(SoundTools::SoundFormat format, SoundWriterSndfile::FileType type
     }
 }
 
-int integerBits(int code)
-{
-    switch (code & SF_FORMAT_SUBMASK) {
-    case SF_FORMAT_PCM_S8:
-    case SF_FORMAT_PCM_U8:
-        return 8;
-    case SF_FORMAT_PCM_16:
-        return 16;
-    case SF_FORMAT_PCM_24:
-        return 24;
-    case SF_FORMAT_PCM_32:
-        return 32;
-    default:
-        return 0;
-    }
-}
-
 // A RIFF header counts bytes in 32 bits. Past that, only RF64 holds the
 // sound; under it, the plain header (a 16-bit stereo file in 44 bytes) is
 // what the widest range of software reads.
@@ -135,7 +119,7 @@ SoundWriterSndfile::SoundWriterSndfile(unsigned int sampleRate, unsigned int cha
 {
     // libsndfile stores shorts and ints as they are (shifted down to the
     // file's width): the samples go to it already rounded.
-    setIntegerOutput(integerBits(mFormat), true);
+    setIntegerOutput(SoundReaderSndfile::pcmBits(mFormat), true);
 }
 
 SoundWriterSndfile::~SoundWriterSndfile()
