@@ -17,17 +17,6 @@ namespace {
 
 constexpr unsigned int kRate = 44100;
 
-double wave(int index, int channel)
-{
-    return std::sin(0.01 * index * (channel + 1)) + ((index * 7919) % 13) / 1024.0;
-}
-
-bool isPlainBypass(SoundAlgo* algo)
-{
-    auto* bypass = dynamic_cast<SoundAlgoBypass*>(algo);
-    return bypass && bypass->getInOverlap(kRate) + bypass->getDelay(kRate) + bypass->getOutOverlap(kRate) == 0;
-}
-
 // A parallel composite of one GeometryCopy per branch, summed by an adder:
 // the output must be Σ gain_b · x(t − D), D the largest branch delay.
 struct BranchLayout {
@@ -36,7 +25,16 @@ struct BranchLayout {
     bool nested = false; // the members sit in a composite of their own
 };
 
-AlgoRef<SoundAlgoComposite> summedBranches(const std::vector<BranchLayout>& layouts)
+Geometry geometry(unsigned int in, unsigned int delay, unsigned int out)
+{
+    // Inside a chain nothing pads the look-ahead for it at the end of the
+    // stream: the flush must cover both what it reads ahead and what it
+    // holds back.
+    return Geometry { in, delay, out, in + out };
+}
+
+// Checks a summed-branches run against the sum computed directly.
+void expectAlignedSum(const std::vector<BranchLayout>& layouts, unsigned int frames, unsigned int block)
 {
     auto* parallel = new SoundAlgoComposite(QStringLiteral("parallel"));
     for (size_t b = 0; b < layouts.size(); ++b) {
@@ -53,21 +51,6 @@ AlgoRef<SoundAlgoComposite> summedBranches(const std::vector<BranchLayout>& layo
     AlgoRef<SoundAlgoComposite> graph(new SoundAlgoComposite(QStringLiteral("graph")));
     graph->pushAlgo(parallel);
     graph->pushAlgo(new SoundAlgoAdd(int(layouts.size())));
-    return graph;
-}
-
-Geometry geometry(unsigned int in, unsigned int delay, unsigned int out)
-{
-    // Inside a chain nothing pads the look-ahead for it at the end of the
-    // stream: the flush must cover both what it reads ahead and what it
-    // holds back.
-    return Geometry { in, delay, out, in + out };
-}
-
-// Checks a summed-branches run against the sum computed directly.
-void expectAlignedSum(const std::vector<BranchLayout>& layouts, unsigned int frames, unsigned int block)
-{
-    DefaultBlockSize size(block);
     unsigned int delay = 0;
     for (const auto& layout : layouts) {
         unsigned int branchDelay = 0;
@@ -75,19 +58,15 @@ void expectAlignedSum(const std::vector<BranchLayout>& layouts, unsigned int fra
             branchDelay += g.delay;
         delay = std::max(delay, branchDelay);
     }
-    GeneratorReader reader(frames, kRate, wave);
-    auto graph = summedBranches(layouts);
-    const RunResult run = runGraph(*graph, reader);
-    ASSERT_EQ(run.status, SoundTools::Ok) << "block " << block;
-    ASSERT_GE(run.frames(), size_t(frames) + delay) << "block " << block;
-    for (size_t t = 0; t < run.frames(); ++t)
-        for (unsigned int c = 0; c < 2; ++c) {
-            const long long source = (long long)t - delay;
-            double want = 0;
-            for (const auto& layout : layouts)
-                want += source >= 0 && source < frames ? layout.gain * wave(int(source), int(c)) : 0.0;
-            ASSERT_NEAR(run.at(t, c), want, 1e-12) << "frame " << t << " channel " << c << " block " << block;
-        }
+    const std::vector<double> in = stereoNoise(frames, frames + block), out = runThrough(*graph, in, block, kRate, true);
+    ASSERT_GE(out.size(), in.size() + 2 * delay) << "block " << block;
+    for (size_t i = 0; i < out.size(); ++i) {
+        const size_t source = i - 2 * delay; // wraps to past the end before the delay
+        double want = 0;
+        for (const auto& layout : layouts)
+            want += source < in.size() ? layout.gain * in[source] : 0.0;
+        ASSERT_NEAR(out[i], want, 1e-12) << "frame " << i / 2 << " channel " << i % 2 << " block " << block;
+    }
 }
 
 } // namespace
@@ -106,7 +85,8 @@ TEST(CompositeBuilding, ACompositeNeverHeadsABranchAndALockedOneRefusesChanges)
     ASSERT_EQ(outer->branches().size(), 1u);
     const auto& branch = outer->branches()[0];
     EXPECT_EQ(branch, (std::vector<SoundAlgo*> { abs, branch[1], front, scale }));
-    EXPECT_TRUE(isPlainBypass(branch[1]));
+    auto* bypass = dynamic_cast<SoundAlgoBypass*>(branch[1]);
+    EXPECT_TRUE(bypass && bypass->getInOverlap(kRate) + bypass->getDelay(kRate) + bypass->getOutOverlap(kRate) == 0);
 
     AlgoRef<OpenComposite> locked(new OpenComposite);
     locked->setReadOnly();
@@ -118,10 +98,8 @@ TEST(CompositeBuilding, ACompositeNeverHeadsABranchAndALockedOneRefusesChanges)
     locked->pushBranch(members);
     EXPECT_TRUE(locked->isEmpty());
     EXPECT_EQ(refused->getRefCount(), 1);
-}
 
-TEST(CompositeGeometry, PreferredBlockIsThePowerOfTwoAboveEveryMember)
-{
+    // The preferred block is the power of two above every member's.
     DefaultBlockSize size(1024);
     AlgoRef<SoundAlgoComposite> graph(new SoundAlgoComposite);
     graph->pushAlgo(new SoundAlgoScale(0.0));
@@ -186,10 +164,8 @@ TEST(CompositeStreams, SeparateInputBranchesReadTheirOwnInputs)
 {
     // Three streams; branch 0 reads the first, branch 1 (a subtractor) the
     // next two: out = f0 + 0.1 · (f1 − f2).
-    const unsigned int frames = 3000;
-    const std::vector<FanOut::Line> lines { { 1.0, 0.0 }, { 2.0, 0.5 }, { -1.0, 0.25 } };
     AlgoRef<SoundAlgoComposite> graph(new SoundAlgoComposite);
-    graph->pushAlgo(new FanOut(lines));
+    graph->pushAlgo(new FanOut({ { 1.0, 0.0 }, { 2.0, 0.5 }, { -1.0, 0.25 } }));
     auto* parallel = new SoundAlgoComposite(QStringLiteral("separate"), false);
     parallel->pushAlgo(new SoundAlgoScale(0.0));
     parallel->addNewBranch();
@@ -197,20 +173,10 @@ TEST(CompositeStreams, SeparateInputBranchesReadTheirOwnInputs)
     parallel->pushAlgo(new SoundAlgoScale(-20.0));
     graph->pushAlgo(parallel);
     graph->pushAlgo(new SoundAlgoAdd);
-    EXPECT_EQ(parallel->getInputNumber(), 3u);
-    EXPECT_EQ(parallel->getOutputNumber(), 2u);
-
-    GeneratorReader reader(frames, kRate, wave);
-    const RunResult run = runGraph(*graph, reader);
-    ASSERT_EQ(run.status, SoundTools::Ok);
-    ASSERT_EQ(run.frames(), frames);
-    for (size_t t = 0; t < frames; ++t)
-        for (int c = 0; c < 2; ++c) {
-            const double x = wave(int(t), c);
-            const double f1 = 2.0 * x + 0.5;
-            const double f2 = -x + 0.25;
-            ASSERT_NEAR(run.at(t, unsigned(c)), x + 0.1 * (f1 - f2), 1e-14) << "frame " << t;
-        }
+    const std::vector<double> in = stereoNoise(3000, 4), out = runWithTail(*graph, in);
+    ASSERT_EQ(out.size(), in.size());
+    for (size_t i = 0; i < in.size(); ++i)
+        ASSERT_NEAR(out[i], in[i] + 0.1 * ((2.0 * in[i] + 0.5) - (-in[i] + 0.25)), 1e-14) << "sample " << i;
 }
 
 TEST(CompositeStatus, BranchResultsCombine)
@@ -237,7 +203,7 @@ TEST(CompositeStatus, BranchResultsCombine)
         AlgoRef<SoundAlgoComposite> graph(new SoundAlgoComposite);
         graph->pushAlgo(parallel);
         graph->pushAlgo(new SoundAlgoAdd(int(c.first.size())));
-        GeneratorReader reader(100, kRate, wave);
+        GeneratorReader reader(100);
         SoundAlgo::LoopContext context;
         ASSERT_EQ(graph->initProcessLoop(reader, context), SoundTools::Ok);
         reader.stereoRead(context.inBuffer, 0);
@@ -266,8 +232,7 @@ TEST(CompositeOwnership, MembersGoExactlyOnceAndSharedOnesSurvive)
         graph->pushAlgo(inner);
         graph->pushAlgo(new SoundAlgoAdd(3));
         // A run adds equalising bypasses, owned like any member.
-        GeneratorReader reader(50, kRate, wave);
-        ASSERT_EQ(runGraph(*graph, reader).status, SoundTools::Ok);
+        runWithTail(*graph, stereoNoise(50, 1));
         EXPECT_EQ(destroyed, 0);
     }
     EXPECT_EQ(destroyed, 3);
@@ -289,44 +254,33 @@ TEST(CompositeThreaded, BranchesAndAddersAreBitIdenticalOnOneAndTwoThreads)
         weights[i] = 0.3 + 0.7 / (i + 1);
         slope += weights[i] * eight.back().gain;
     }
-    const unsigned int frames = 200000;
-    const int savedThreads = omp_get_max_threads();
+    const std::vector<double> in = stereoNoise(200000, 2);
     std::vector<std::vector<double>> outputs;
-    {
-        DefaultBlockSize size(65536);
-        for (int threads : { 1, 2 }) {
-            runWithDeadline(
-                [&] {
-                    omp_set_num_threads(threads);
-                    AlgoRef<SoundAlgoComposite> graph(new SoundAlgoComposite);
-                    auto* parallel = new SoundAlgoComposite;
-                    for (int b = 0; b < 2; ++b) {
-                        if (b > 0)
-                            parallel->addNewBranch();
-                        parallel->pushAlgo(new GeometryCopy(geometry(b ? 0 : 64, b ? 5 : 0, 0), b ? 0.3 : -1.7));
-                        parallel->pushAlgo(new FanOut(eight));
-                        parallel->pushAlgo(new SoundAlgoAdd(8, true, weights));
-                    }
-                    graph->pushAlgo(parallel);
-                    graph->pushAlgo(new SoundAlgoSub);
-                    GeneratorReader reader(frames, kRate, wave);
-                    const RunResult run = runGraph(*graph, reader);
-                    EXPECT_EQ(run.status, SoundTools::Ok);
-                    outputs.push_back(run.samples);
-                },
-                60);
-        }
-    }
-    omp_set_num_threads(savedThreads);
+    for (int threads : { 1, 2 })
+        runWithDeadline(
+            [&] {
+                // The thread count dies with the thread runWithDeadline starts.
+                omp_set_num_threads(threads);
+                AlgoRef<SoundAlgoComposite> graph(new SoundAlgoComposite);
+                auto* parallel = new SoundAlgoComposite;
+                for (int b = 0; b < 2; ++b) {
+                    if (b > 0)
+                        parallel->addNewBranch();
+                    parallel->pushAlgo(new GeometryCopy(geometry(b ? 0 : 64, b ? 5 : 0, 0), b ? 0.3 : -1.7));
+                    parallel->pushAlgo(new FanOut(eight));
+                    parallel->pushAlgo(new SoundAlgoAdd(8, true, weights));
+                }
+                graph->pushAlgo(parallel);
+                graph->pushAlgo(new SoundAlgoSub);
+                outputs.push_back(runThrough(*graph, in, 65536, kRate, true));
+            },
+            60);
     ASSERT_EQ(outputs.size(), 2u);
-    ASSERT_GE(outputs[0].size(), 2u * (frames + 5));
+    ASSERT_GE(outputs[0].size(), in.size() + 10);
     EXPECT_TRUE(outputs[0] == outputs[1]);
     // Aligned on the later branch, the offsets cancel: (−1.7 − 0.3) · slope · x(t − 5).
     double worst = 0;
-    for (unsigned int t = 0; t < frames + 5; ++t)
-        for (unsigned int c = 0; c < 2; ++c) {
-            const double x = t < 5 ? 0.0 : wave(int(t - 5), int(c));
-            worst = std::max(worst, std::fabs(outputs[0][2 * t + c] + 2.0 * slope * x));
-        }
+    for (size_t i = 0; i < in.size() + 10; ++i)
+        worst = std::max(worst, std::fabs(outputs[0][i] + 2.0 * slope * (i < 10 ? 0.0 : in[i - 10])));
     EXPECT_LT(worst, 1e-12);
 }

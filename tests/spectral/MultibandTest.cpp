@@ -3,8 +3,8 @@
 // that band, the automatic gain brings every band to its target and follows
 // a player's level commands, and lists that cannot make a tree are refused.
 #include "tests/support/Common.h"
+#include "tests/support/MemoryIO.h"
 #include "tests/support/SplitSignals.h"
-#include "tests/support/GraphAlgos.h"
 #include "tulv/core/SoundAlgoElementary.h"
 #include "tulv/spectral/SoundAlgoFFTMultibandAmplifier.h"
 #include "tulv/spectral/SoundAlgoFilterMultibandAmplifier.h"

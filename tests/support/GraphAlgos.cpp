@@ -1,8 +1,5 @@
 #include "tests/support/GraphAlgos.h"
 
-#include <gtest/gtest.h>
-
-
 namespace testsupport {
 
 FanOut::FanOut(std::vector<Line> lines)
@@ -63,15 +60,6 @@ SoundTools::Status GeometryCopy::process()
         target[1] = mGain * source[1];
     }
     return SoundTools::Ok;
-}
-
-RunResult runGraph(SoundAlgo& algo, SoundReader& reader)
-{
-    CapturingWriter writer(reader.getSampleRate());
-    RunResult result;
-    result.status = algo.processAll(reader, &writer);
-    result.samples = writer.samples();
-    return result;
 }
 
 } // namespace testsupport

@@ -82,21 +82,11 @@ public:
     {
     }
     const std::vector<std::vector<SoundAlgo*>>& branches() const { return mBranches; }
-    using SoundAlgoComposite::pushBranchUnlocked;
     using SoundAlgoComposite::setReadOnly;
 
 protected:
     ~OpenComposite() override = default;
 };
-
-// Runs `algo` over `reader` into a capturing writer and returns what came out.
-struct RunResult {
-    SoundTools::Status status;
-    std::vector<double> samples; // interleaved stereo
-    size_t frames() const { return samples.size() / 2; }
-    double at(size_t frame, unsigned int channel) const { return samples[2 * frame + channel]; }
-};
-RunResult runGraph(SoundAlgo& algo, SoundReader& reader);
 
 } // namespace testsupport
 
