@@ -8,20 +8,10 @@
 
 #include <cmath>
 #include <functional>
-#include <sstream>
 
 using namespace testsupport;
 
 namespace {
-
-std::string describe(const Geometry& g, unsigned int block, unsigned int frames, int start)
-{
-    std::ostringstream text;
-    text << "in overlap " << g.inOverlap << ", delay " << g.delay << ", out overlap " << g.outOverlap
-         << ", sample shift " << g.sampleShift << ", block " << block << ", stream " << frames << ", start "
-         << start;
-    return text.str();
-}
 
 // Runs one configuration and checks the written stream against the source
 // delayed by the algorithm. Returns false (with a failure recorded) on the
@@ -32,17 +22,20 @@ bool checkConservation(const Geometry& g, unsigned int block, unsigned int frame
                        const std::function<SoundAlgo*()>& make = {}, double tolerance = 0.0)
 {
     DefaultBlockSize size(block);
-    const std::string where = describe(g, block, frames, start);
+    const auto fail = [&](const std::string& what) {
+        ADD_FAILURE() << what << ": in overlap " << g.inOverlap << ", delay " << g.delay << ", out overlap "
+                      << g.outOverlap << ", sample shift " << g.sampleShift << ", block " << block << ", stream "
+                      << frames << ", start " << start;
+        return false;
+    };
     GeneratorReader reader(frames + static_cast<unsigned int>(start));
     reader.seek(start);
     CapturingWriter writer;
     AlgoRef<SoundAlgo> algo(make ? make() : new GeometryCopy(g));
 
     SoundAlgo::LoopContext context;
-    if (algo->initProcessLoop(reader, context) != SoundTools::Ok) {
-        ADD_FAILURE() << "init failed: " << where;
-        return false;
-    }
+    if (algo->initProcessLoop(reader, context) != SoundTools::Ok)
+        return fail("init failed");
     auto capacities = [&algo] {
         return std::make_pair(algo->getInBuffer(0)->getFrameNBAllocated(),
                               algo->getOutBuffer(0)->getFrameNBAllocated());
@@ -53,46 +46,29 @@ bool checkConservation(const Geometry& g, unsigned int block, unsigned int frame
     while ((status = algo->singleProcessLoop(reader, context, &writer)) == SoundTools::Ok) {
         // Constant memory: a block in the middle of the stream never grows a
         // buffer (the zero padding of the very end may).
-        if (!reader.atEnd() && capacities() != initial) {
-            ADD_FAILURE() << "buffers grew in block " << blocks << ": " << where;
-            return false;
-        }
-        if (++blocks > int(frames) + 10) {
-            ADD_FAILURE() << "loop does not end: " << where;
-            return false;
-        }
+        if (!reader.atEnd() && capacities() != initial)
+            return fail("buffers grew in block " + std::to_string(blocks));
+        if (++blocks > int(frames) + 10)
+            return fail("loop does not end");
     }
     algo->endProcessLoop(context);
-    if (status != SoundTools::EndOfStream || context.status != SoundTools::Ok) {
-        ADD_FAILURE() << "run ended with " << status << "/" << context.status << ": " << where;
-        return false;
-    }
+    if (status != SoundTools::EndOfStream || context.status != SoundTools::Ok)
+        return fail("run ended with " + std::to_string(status) + "/" + std::to_string(context.status));
 
     // The expected output: `delay` zero frames, then the source, then silence.
     const size_t expected = size_t(frames) + g.delay;
-    if (writer.frames() < expected) {
-        ADD_FAILURE() << "lost " << expected - writer.frames() << " frames at the tail: " << where;
-        return false;
-    }
-    for (size_t i = 0; i < writer.frames(); ++i) {
-        for (unsigned int c = 0; c < 2; ++c) {
-            const long long source = (long long)i - g.delay;
-            const double want = source >= 0 && source < frames ? rampValue(int(source) + start, int(c)) : 0.0;
-            if (!(std::abs(writer.at(i, c) - want) <= tolerance)) {
-                ADD_FAILURE() << "frame " << i << " channel " << c << " is " << writer.at(i, c) << ", expected "
-                              << want << ": " << where;
-                return false;
-            }
-        }
+    if (writer.frames() < expected)
+        return fail("lost " + std::to_string(expected - writer.frames()) + " frames at the tail");
+    for (size_t i = 0; i < 2 * writer.frames(); ++i) {
+        const long long source = (long long)i / 2 - g.delay;
+        const double want = source >= 0 && source < frames ? rampValue(int(source) + start, int(i % 2)) : 0.0;
+        if (!(std::abs(writer.at(i / 2, i % 2) - want) <= tolerance))
+            return fail("sample " + std::to_string(i) + " is " + std::to_string(writer.at(i / 2, i % 2)));
     }
     // The silence after the stream is only what the flush pushed through
     // (none at all for a pure copy).
     const size_t extra = writer.frames() - expected;
-    if (extra > size_t(g.sampleShift) + g.inOverlap + g.delay) {
-        ADD_FAILURE() << extra << " extra frames written: " << where;
-        return false;
-    }
-    return true;
+    return extra <= size_t(g.sampleShift) + g.inOverlap + g.delay || fail(std::to_string(extra) + " extra frames");
 }
 
 } // namespace
@@ -148,10 +124,9 @@ TEST(ProcessLoop, EveryFrameComesOutOnceInPlaceOverTheGeometryGrid)
                                 return chain;
                             };
                             const Geometry g { overlap ? n / 2 : n, 0, 0, n + 7 };
-                            SCOPED_TRACE(testing::Message() << "transform " << n << (overlap ? " overlap" : "")
-                                                            << (around == 1 ? " with statistics" : "")
-                                                            << (around == 2 ? " then a look-ahead" : "")
-                                                            << (around == 3 ? " with nested statistics" : ""));
+                            // Around: 1 statistics, 2 a look-ahead after, 3 statistics nested.
+                            SCOPED_TRACE(testing::Message() << "transform " << n << " overlap " << overlap
+                                                            << " around " << around);
                             ++configurations;
                             if (!checkConservation(g, block, frames, start, make, 1e-9))
                                 return;
