@@ -2,7 +2,7 @@
 // run by hand over the whole stream, block-size independence, the split's
 // complement, the parametric setters, and a player thread changing filters
 // while the processing thread runs.
-#include "tests/support/FilterReference.h"
+#include "tests/support/Common.h"
 #include "tests/support/MemoryIO.h"
 #include "tulv/core/SoundAlgoComposite.h"
 #include "tulv/core/SoundAlgoElementary.h"
@@ -17,7 +17,7 @@
 #include <cmath>
 
 using namespace SoundTools;
-using namespace filtertest;
+using namespace testsupport;
 using testsupport::GeneratorReader;
 
 namespace {

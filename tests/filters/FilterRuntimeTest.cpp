@@ -1,7 +1,7 @@
 // Run-time filters: the recursion against the difference equation, block
 // independence, the unrolled orders and the fused biquad cascade bit for bit,
 // and the clip filter's ramp and fade.
-#include "tests/support/FilterReference.h"
+#include "tests/support/Common.h"
 #include "tulv/filters/BiquadEqBuilder.h"
 #include "tulv/filters/OrderFilterBuilders.h"
 
@@ -18,7 +18,7 @@ namespace {
 
 Frames noiseFrames(size_t count, unsigned int seed)
 {
-    const std::vector<double> s = filtertest::stereoNoise(count, seed);
+    const std::vector<double> s = testsupport::stereoNoise(count, seed);
     return Frames(reinterpret_cast<const StereoFrame<double>*>(s.data()),
                   reinterpret_cast<const StereoFrame<double>*>(s.data()) + count);
 }
