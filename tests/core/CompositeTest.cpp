@@ -112,29 +112,7 @@ TEST(CompositeBuilding, ACompositeNeverHeadsABranchAndALockedOneRefusesChanges)
 
 TEST(CompositeStreams, BranchesOfDifferentGeometriesStaySampleAligned)
 {
-    const std::vector<std::vector<BranchLayout>> graphs {
-        // different delays
-        { { { geometry(0, 0, 0) }, 0.5 }, { { geometry(0, 441, 0) }, 1.0 } },
-        // input overlaps 0, between, largest
-        { { { geometry(441, 0, 0) }, 1.0 }, { { geometry(100, 0, 0) }, -0.25 }, { { geometry(0, 0, 0) }, 2.0 } },
-        // delays, input and output overlaps inside longer chains
-        { { { geometry(3, 5, 0), geometry(17, 0, 4), geometry(0, 0, 0) }, 1.0 },
-          { { geometry(0, 0, 9), geometry(2, 12, 0) }, 0.75 } },
-        // branch ends holding back different numbers of frames
-        { { { geometry(0, 0, 4) }, 1.0 }, { { geometry(0, 0, 0) }, 1.0 } },
-        { { { geometry(5, 0, 3) }, 1.0 }, { { geometry(0, 7, 0), geometry(2, 0, 6) }, -1.0 }, { { geometry(0, 0, 0) }, 0.5 } },
-        // a branch that is a composite of its own
-        { { { geometry(11, 2, 0), geometry(0, 0, 5) }, 1.0, true }, { { geometry(0, 9, 0) }, 0.5 } },
-    };
-    for (size_t g = 0; g < graphs.size(); ++g)
-        for (unsigned int block : { 7u, 64u, 1024u })
-            for (unsigned int frames : { 1u, 300u, 4000u }) {
-                SCOPED_TRACE("graph " + std::to_string(g) + ", " + std::to_string(frames) + " frames");
-                expectAlignedSum(graphs[g], frames, block);
-                if (HasFatalFailure())
-                    return;
-            }
-    // And a fixed pseudo-random walk through branch shapes, reproducible.
+    // A fixed pseudo-random walk through branch shapes, reproducible.
     unsigned int seed = 12345;
     auto next = [&seed](unsigned int modulo) {
         seed = seed * 1103515245u + 12345u;
