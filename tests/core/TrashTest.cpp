@@ -7,31 +7,31 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QUrl>
 
 #include <gtest/gtest.h>
+
+#include <tuple>
+#include <vector>
 
 namespace {
 
 class TemporaryHome {
 public:
     TemporaryHome()
-        : mHome(qgetenv("HOME"))
-        , mData(qgetenv("XDG_DATA_HOME"))
-        , mHadData(qEnvironmentVariableIsSet("XDG_DATA_HOME"))
     {
+        for (const char* name : { "HOME", "XDG_DATA_HOME" })
+            mSaved.emplace_back(name, qEnvironmentVariableIsSet(name), qgetenv(name));
         qputenv("HOME", QFile::encodeName(place(QString())));
         qputenv("XDG_DATA_HOME", QFile::encodeName(place(QStringLiteral(".local/share"))));
         QDir().mkpath(place(QStringLiteral(".local/share")));
     }
     ~TemporaryHome()
     {
-        qputenv("HOME", mHome);
-        if (mHadData)
-            qputenv("XDG_DATA_HOME", mData);
-        else
-            qunsetenv("XDG_DATA_HOME");
+        for (const auto& [name, wasSet, value] : mSaved)
+            wasSet ? qputenv(name, value) : qunsetenv(name);
     }
     QString trash(const QString& relative) const { return place(QStringLiteral(".local/share/Trash/") + relative); }
     QString place(const QString& relative) const { return mDir.filePath(QStringLiteral("home/") + relative); }
@@ -40,23 +40,15 @@ public:
     // unless the record is well formed and dated.
     QString recordedPath(const QString& name) const
     {
-        const QList<QByteArray> lines
-            = iotest::readBytes(trash(QStringLiteral("info/") + name + QStringLiteral(".trashinfo"))).split('\n');
-        bool dated = false;
-        QString path;
-        for (const QByteArray& line : lines) {
-            if (line.startsWith("Path="))
-                path = QUrl::fromPercentEncoding(line.mid(5).trimmed());
-            dated = dated || line.startsWith("DeletionDate=");
-        }
-        return lines[0].trimmed() == "[Trash Info]" && dated ? path : QString();
+        const QString info = QString::fromUtf8(iotest::readBytes(trash(QStringLiteral("info/%1.trashinfo").arg(name))));
+        const QRegularExpressionMatch path = QRegularExpression(QStringLiteral("\nPath=(.*)\n")).match(info);
+        const bool wellFormed = info.startsWith(QStringLiteral("[Trash Info]\n")) && info.contains(QStringLiteral("\nDeletionDate="));
+        return wellFormed ? QUrl::fromPercentEncoding(path.captured(1).toUtf8()) : QString();
     }
 
 private:
     QTemporaryDir mDir;
-    QByteArray mHome;
-    QByteArray mData;
-    bool mHadData;
+    std::vector<std::tuple<const char*, bool, QByteArray>> mSaved;
 };
 
 } // namespace
