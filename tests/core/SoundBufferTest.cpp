@@ -54,7 +54,7 @@ TEST(SoundBufferWindow, KeepMarginRotateAndTheInitialDelay)
     }
 }
 
-TEST(SoundBufferStorage, GrowingShrinkingAndArithmetic)
+TEST(SoundBufferStorage, GrowingShrinkingArithmeticAndAccess)
 {
     auto cleared = numbered(4, 0);
     cleared->setFrameNB(8);
@@ -73,10 +73,8 @@ TEST(SoundBufferStorage, GrowingShrinkingAndArithmetic)
     arithmetic->addBuffer(-1.0);
     EXPECT_EQ(arithmetic->getFrame(0)[0], 1.0);
     EXPECT_EQ(arithmetic->getFrame(2)[0], 5.0);
-}
 
-TEST(SoundBufferAccess, OutOfRangeReportsAndReturnsNull)
-{
+    // Out of range: reported, and null.
     auto buffer = numbered(4, 10);
     testsupport::DebugCapture quiet;
     EXPECT_EQ(buffer->getFrame(9), nullptr);

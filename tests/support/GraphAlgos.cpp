@@ -2,11 +2,6 @@
 
 namespace testsupport {
 
-FanOut::FanOut(std::vector<Line> lines)
-    : mLines(std::move(lines))
-{
-}
-
 SoundTools::Status FanOut::process()
 {
     const unsigned int n = getOutFrameNb();

@@ -22,7 +22,10 @@ public:
         double gain;
         double offset;
     };
-    explicit FanOut(std::vector<Line> lines);
+    explicit FanOut(std::vector<Line> lines)
+        : mLines(std::move(lines))
+    {
+    }
     SoundTools::Status process() override;
 
 protected:
