@@ -69,12 +69,12 @@ TEST(AlgoJsonRegistry, BuildsRegisteredClassesAndReportsTheOthers)
 
     MessageLog log;
     EXPECT_EQ(SoundAlgo::createFromJSon(object(QStringLiteral("SoundAlgoFFTStats"))), nullptr);
-    EXPECT_EQ(SoundDebuggableClass::getError(), QStringLiteral("SoundAlgo::createFromJSon : Unknown class SoundAlgoFFTStats"));
+    EXPECT_EQ(SoundDebuggableClass::getError(), "SoundAlgo::createFromJSon : Unknown class SoundAlgoFFTStats");
     EXPECT_TRUE(log.has(QStringLiteral("W:Unknown class SoundAlgoFFTStats")));
     QJsonObject unusable;
     unusable.insert(QStringLiteral("Class"), QStringLiteral("TestCopyAlgo"));
     EXPECT_EQ(SoundAlgo::createFromJSon(unusable), nullptr);
-    EXPECT_EQ(SoundDebuggableClass::getError(), QStringLiteral("SoundAlgo::createFromJSon : Unable to build TestCopyAlgo"));
+    EXPECT_EQ(SoundDebuggableClass::getError(), "SoundAlgo::createFromJSon : Unable to build TestCopyAlgo");
 
     // A later builder replaces an earlier one without deleting it; null is ignored.
     static CopyBuilder second;
@@ -146,13 +146,14 @@ TEST(JsonFiles, DocumentsRoundTripAndFailuresKeepWhatWasThere)
     ASSERT_TRUE(iotest::writeBytes(broken, "{\"Class\": \"Test\""));
     EXPECT_TRUE(Utilities::readJSONFromFile(broken, true).isNull());
     ASSERT_EQ(log.lines().size(), 1);
-    EXPECT_TRUE(log.lines()[0].startsWith(QStringLiteral("C:JSON read error offset 16 : "))) << log.lines()[0].toStdString();
+    EXPECT_TRUE(log.lines()[0].startsWith("C:JSON read error offset 16 : ")) << log.lines()[0].toStdString();
 
     const QString nowhere = dir.filePath(QStringLiteral("no/such/dir/file.json"));
     EXPECT_FALSE(Utilities::writeJSONToFile(QJsonDocument(QJsonObject()), nowhere, true));
     EXPECT_TRUE(log.has(QStringLiteral("C:JSON write error ; unable to open file ") + nowhere));
     EXPECT_FALSE(QFile::exists(nowhere));
-    EXPECT_FALSE(Utilities::writeJSONToFile(QJsonDocument(QJsonObject()), dir.path(), false)) << "a directory in the way";
+    // A directory in the way.
+    EXPECT_FALSE(Utilities::writeJSONToFile(QJsonDocument(QJsonObject()), dir.path(), false));
 
     // A failed save keeps the previous file.
     const QString target = dir.filePath(QStringLiteral("catalog.json"));
@@ -172,7 +173,7 @@ TEST(JsonFiles, DocumentsRoundTripAndFailuresKeepWhatWasThere)
     EXPECT_TRUE(log.has(QStringLiteral("C:JSON write error")));
     EXPECT_EQ(iotest::readBytes(target), before);
     // Nothing half-written is left beside it.
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), (QStringList { QStringLiteral("broken.json"), QStringLiteral("catalog.json") }));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), (QStringList { "broken.json", "catalog.json" }));
 
     // A later save with room replaces the file whole.
     ASSERT_TRUE(Utilities::writeJSONToFile(document, target, true));

@@ -58,7 +58,7 @@ void expectAlignedSum(const std::vector<BranchLayout>& layouts, unsigned int fra
             branchDelay += g.delay;
         delay = std::max(delay, branchDelay);
     }
-    const std::vector<double> in = stereoNoise(frames, frames + block), out = runThrough(*graph, in, block, kRate, true);
+    const std::vector<double> in = stereoNoise(frames, block), out = runThrough(*graph, in, block, kRate, true);
     ASSERT_GE(out.size(), in.size() + 2 * delay) << "block " << block;
     for (size_t i = 0; i < out.size(); ++i) {
         const size_t source = i - 2 * delay; // wraps to past the end before the delay

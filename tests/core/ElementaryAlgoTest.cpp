@@ -36,7 +36,7 @@ AlgoRef<SoundAlgoComposite> chain(std::vector<FanOut::Line> lines, std::vector<S
 }
 
 // Builds an algorithm and reads back the geometry it declares.
-template <class T, class... Args> SoundAlgo* declaring(Geometry& g, Args... args)
+template <class T, class... Args> SoundAlgo* declare(Geometry& g, Args... args)
 {
     auto* algo = new T(args...);
     g = { 0, algo->getDelay(kRate), algo->getOutOverlap(kRate), algo->getSampleShift(kRate) };
@@ -55,31 +55,30 @@ TEST(ElementaryAlgos, EachComputesItsFormulaOnAStream)
     struct Case {
         const char* name;
         Lines lines; // empty: the algorithm reads the stream itself
-        std::function<SoundAlgo*()> make;
+        SoundAlgo* algo; // used once
         std::function<double(X)> expected;
         double tolerance;
         int port = -1; // an output of the algorithm other than the first
     };
     const Case cases[] = {
-        { "scale -20 dB", {}, [] { return new SoundAlgoScale(-20.0); }, [](X x) { return 0.1 * x[0]; }, 1e-15 },
-        { "scale 0 dB", {}, [] { return new SoundAlgoScale(0.0); }, [](X x) { return x[0]; }, 0 },
-        { "scale 6 dB", {}, [] { return new SoundAlgoScale(6.0); }, [](X x) { return 1.9952623149688795 * x[0]; }, 1e-15 },
-        { "abs", {}, [] { return new SoundAlgoAbs(); }, [](X x) { return std::fabs(x[0]); }, 0 },
-        { "abs added", {}, [] { return new SoundAlgoAbs(true, 1.0); }, [](X x) { return x[0] + std::fabs(x[0]); }, 0 },
-        { "add", two, [] { return new SoundAlgoAdd(); }, [](X x) { return x[0] + x[1]; }, 0 },
-        { "weighted add", two, [] { return new SoundAlgoAdd(2, true, kWeights); }, [](X x) { return 0.5 * x[0] + 2.0 * x[1]; }, 0 },
+        { "scale -20 dB", {}, new SoundAlgoScale(-20.0), [](X x) { return 0.1 * x[0]; }, 1e-15 },
+        { "scale 0 dB", {}, new SoundAlgoScale(0.0), [](X x) { return x[0]; }, 0 },
+        { "abs", {}, new SoundAlgoAbs(), [](X x) { return std::fabs(x[0]); }, 0 },
+        { "abs added", {}, new SoundAlgoAbs(true, 1.0), [](X x) { return x[0] + std::fabs(x[0]); }, 0 },
+        { "add", two, new SoundAlgoAdd(), [](X x) { return x[0] + x[1]; }, 0 },
+        { "weighted add", two, new SoundAlgoAdd(2, true, kWeights), [](X x) { return 0.5 * x[0] + 2.0 * x[1]; }, 0 },
         // Output 0 of an adder is the sum; the others pass its inputs on.
-        { "add of 3", three, [] { return new SoundAlgoAdd(3, false, nullptr); }, [](X x) { return x[0] + x[1] + x[2]; }, 0, 0 },
-        { "add passes input 2 on", three, [] { return new SoundAlgoAdd(3, false, nullptr); }, [](X x) { return x[2]; }, 0, 2 },
-        { "add sqr", two, [] { return new SoundAlgoAddSqr(); }, [](X x) { return std::sqrt(x[0] * x[0] + x[1] * x[1]); }, 1e-15 },
-        { "sub", two, [] { return new SoundAlgoSub(); }, [](X x) { return x[0] - x[1]; }, 0 },
-        { "sub of 3", three, [] { return new SoundAlgoSub(3, true); }, [](X x) { return x[0] - x[1] - x[2]; }, 0 },
-        { "select", two, [] { return new SoundAlgoSelectChannel(1, 2); }, [](X x) { return x[1]; }, 0 },
+        { "add of 3", three, new SoundAlgoAdd(3, false, nullptr), [](X x) { return x[0] + x[1] + x[2]; }, 0, 0 },
+        { "add passes input 2 on", three, new SoundAlgoAdd(3, false, nullptr), [](X x) { return x[2]; }, 0, 2 },
+        { "add sqr", two, new SoundAlgoAddSqr(), [](X x) { return std::sqrt(x[0] * x[0] + x[1] * x[1]); }, 1e-15 },
+        { "sub", two, new SoundAlgoSub(), [](X x) { return x[0] - x[1]; }, 0 },
+        { "sub of 3", three, new SoundAlgoSub(3, true), [](X x) { return x[0] - x[1] - x[2]; }, 0 },
+        { "select", two, new SoundAlgoSelectChannel(1, 2), [](X x) { return x[1]; }, 0 },
     };
     const std::vector<double> in = signedRamp();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        std::vector<SoundAlgo*> algos { c.make() };
+        std::vector<SoundAlgo*> algos { c.algo };
         if (c.port >= 0)
             algos.push_back(new SoundAlgoSelectChannel(c.port, int(c.lines.size())));
         AlgoRef<SoundAlgo> graph(c.lines.empty() ? algos[0] : chain(c.lines, algos).release());
@@ -102,11 +101,11 @@ TEST(ElementaryAlgos, DelaysAndBypassesShiftByExactlyTheirDelay)
         Geometry declared; // in overlap (given to the bypass), delay, out overlap, sample shift
     };
     const Case cases[] = {
-        { "true delay", [](Geometry& g) { return declaring<SoundAlgoDelay>(g, 0.01, false); }, { 0, 441, 0, 0 } },
-        { "delay as overlap", [](Geometry& g) { return declaring<SoundAlgoDelay>(g, 0.01, true); }, { 0, 0, 441, 441 } },
+        { "true delay", [](Geometry& g) { return declare<SoundAlgoDelay>(g, 0.01, false); }, { 0, 441, 0, 0 } },
+        { "delay as overlap", [](Geometry& g) { return declare<SoundAlgoDelay>(g, 0.01, true); }, { 0, 0, 441, 441 } },
         // The held-back output frames keep their place in time.
-        { "bypass", [](Geometry& g) { return declaring<SoundAlgoBypass>(g, 5, 7, 3); }, { 5, 7, 3, 8 } },
-        { "plain bypass", [](Geometry& g) { return declaring<SoundAlgoBypass>(g); }, { 0, 0, 0, 0 } },
+        { "bypass", [](Geometry& g) { return declare<SoundAlgoBypass>(g, 5, 7, 3); }, { 5, 7, 3, 8 } },
+        { "plain bypass", [](Geometry& g) { return declare<SoundAlgoBypass>(g); }, { 0, 0, 0, 0 } },
     };
     const std::vector<double> in = signedRamp();
     for (const Case& c : cases)

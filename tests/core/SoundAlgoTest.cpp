@@ -37,7 +37,8 @@ private:
 struct SignalLog {
     explicit SignalLog(SoundAlgo* algo)
     {
-        QObject::connect(algo, &SoundAlgo::notifyBegin, [this](unsigned int n) { events.push_back("begin " + std::to_string(n)); });
+        QObject::connect(algo, &SoundAlgo::notifyBegin,
+                         [this](unsigned int n) { events.push_back("begin " + std::to_string(n)); });
         QObject::connect(algo, &SoundAlgo::notifyInProgress, [this](unsigned int done, unsigned int total) {
             events.push_back("progress " + std::to_string(done) + "/" + std::to_string(total));
         });

@@ -42,7 +42,7 @@ public:
     {
         const QString info = QString::fromUtf8(iotest::readBytes(trash(QStringLiteral("info/%1.trashinfo").arg(name))));
         const QRegularExpressionMatch path = QRegularExpression(QStringLiteral("\nPath=(.*)\n")).match(info);
-        const bool wellFormed = info.startsWith(QStringLiteral("[Trash Info]\n")) && info.contains(QStringLiteral("\nDeletionDate="));
+        const bool wellFormed = info.startsWith("[Trash Info]\n") && info.contains("\nDeletionDate=");
         return wellFormed ? QUrl::fromPercentEncoding(path.captured(1).toUtf8()) : QString();
     }
 
@@ -64,7 +64,7 @@ TEST(Trash, FilesAndFoldersMoveIntoTheTrashWithTheirOriginalPaths)
     for (int i = 0; i < 12; ++i)
         folder += QStringLiteral("/a rather long folder name number %1").arg(i);
     ASSERT_TRUE(QDir().mkpath(folder));
-    for (const QString& path : { home.place(QStringLiteral("take 1 (café).wav")), folder + QStringLiteral("/track 01.flac") }) {
+    for (const QString& path : { home.place("take 1 (café).wav"), folder + "/track 01.flac" }) {
         SCOPED_TRACE(path.toStdString());
         const QString name = QFileInfo(path).fileName();
         ASSERT_TRUE(iotest::writeBytes(path, "RIFF...."));

@@ -123,14 +123,14 @@ TEST(SoundAlgoFilterSplit, BandAndComplementAddUpToTheInputTimesTheOutputGain)
     const std::vector<double> in = stereoNoise(6000, 7);
     const double g = std::pow(10.0, -4.0 / 20.0);
     std::vector<double> out[3]; // the band, the rest, and their sum
-    for (int which = 0; which < 3; ++which) {
+    for (int w = 0; w < 3; ++w) {
         AlgoRef<SoundAlgoComposite> graph(new SoundAlgoComposite(QStringLiteral("probe")));
         auto* split = new SoundAlgoFilterSplit(std::make_shared<Order4FilterBuilder>(LowPass, 800.0));
         split->setOutputGain(-4.0);
         graph->pushAlgo(split);
-        graph->pushAlgo(which < 2 ? static_cast<SoundAlgo*>(new SoundAlgoSelectChannel(which, 2)) : new SoundAlgoAdd(2));
-        out[which] = runThrough(*graph, in);
-        ASSERT_GE(out[which].size(), in.size());
+        graph->pushAlgo(w < 2 ? static_cast<SoundAlgo*>(new SoundAlgoSelectChannel(w, 2)) : new SoundAlgoAdd(2));
+        out[w] = runThrough(*graph, in);
+        ASSERT_GE(out[w].size(), in.size());
     }
     for (size_t i = 0; i < in.size(); ++i)
         ASSERT_NEAR(out[2][i], g * in[i], 1e-15) << "sample " << i;

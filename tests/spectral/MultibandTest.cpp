@@ -18,6 +18,7 @@
 #include <functional>
 
 using namespace testsupport;
+using splitsignals::detectorFromRegions;
 
 namespace {
 
@@ -168,12 +169,12 @@ TEST(MultibandAmplifier, EveryBandReachesItsTargetAndFollowsTheLevelCommands)
     for (const FftCase& c : fftCases) {
         SCOPED_TRACE(c.name);
         double gainDb[2];
-        for (int amplified : { 0, 1 }) {
+        for (int on : { 0, 1 }) {
             AlgoRef<SoundAlgoComposite> fft(new SoundAlgoComposite);
-            fft->pushAlgo(new SoundAlgoFFTMultibandAmplifier({ 500 }, -20.0 * amplified, 0.005, 0.2, nullptr, 4096, c.sum));
+            fft->pushAlgo(new SoundAlgoFFTMultibandAmplifier({ 500 }, -20.0 * on, 0.005, 0.2, nullptr, 4096, c.sum));
             if (!c.sum)
                 fft->pushAlgo(new SoundAlgoSelectChannel(c.port, 2));
-            gainDb[amplified] = toneGainDb(*fft, c.hz);
+            gainDb[on] = toneGainDb(*fft, c.hz);
         }
         const bool blocked = c.splitDb < -100;
         EXPECT_TRUE(blocked ? gainDb[0] < -60.0 && gainDb[1] < -80.0 : std::fabs(gainDb[0] - c.splitDb) < 0.3)
@@ -184,7 +185,7 @@ TEST(MultibandAmplifier, EveryBandReachesItsTargetAndFollowsTheLevelCommands)
     // Following a detector: two regions of a 1 kHz tone, 10 dB apart, each
     // brought to the target.
     const std::vector<RegionLayout> layout = { { 3.0, -30.0 }, { 3.0, -40.0 } };
-    Amplifier following(amplifier(-20.0, splitsignals::detectorFromRegions(regionsOf(layout, kRate), kRate).release(), {}));
+    Amplifier following(amplifier(-20.0, detectorFromRegions(regionsOf(layout, kRate), kRate).release(), {}));
     const std::vector<double> out = runThrough(*following, recordingOf(layout, kRate));
     ASSERT_EQ(out.size(), 2u * 6 * kRate);
     for (size_t second : { 2, 5 })
@@ -201,15 +202,15 @@ TEST(MultibandAmplifierThreaded, BitIdenticalOnOneAndTwoThreadsAndSafeWhileAPlay
         testsupport::runWithDeadline(
             [&] {
                 omp_set_num_threads(threads);
-                Amplifier amp(amplifier(-20.0, splitsignals::detectorFromRegions(regionsOf(layout, kRate), kRate).release(), { -1, 0, 1, 2 },
-                                        { 150, 1200, 5000 }));
+                Amplifier amp(amplifier(-20.0, detectorFromRegions(regionsOf(layout, kRate), kRate).release(),
+                                        { -1, 0, 1, 2 }, { 150, 1200, 5000 }));
                 outputs.push_back(runThrough(*amp, in, 1000));
             },
             120);
     ASSERT_EQ(outputs[0].size(), in.size());
     EXPECT_TRUE(outputs[0] == outputs[1]);
 
-    Amplifier amp(amplifier(-20.0, splitsignals::detectorFromRegions(regionsOf(layout, kRate), kRate).release(), {}));
+    Amplifier amp(amplifier(-20.0, detectorFromRegions(regionsOf(layout, kRate), kRate).release(), {}));
     int pokes = 0;
     testsupport::VectorReader reader(in, kRate);
     const auto poke = [&] {
