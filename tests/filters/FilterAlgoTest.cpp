@@ -59,7 +59,7 @@ TEST(SoundAlgoFilter, NineBandCascadeEqualsItsFiltersOverTheWholeStreamForAnyBlo
     }
 }
 
-TEST(SoundAlgoFilter, MixedOrdersOutputGainFromTheNextRunOnAndReadyFilters)
+TEST(SoundAlgoFilter, MixedOrdersOutputGainReadyFiltersAndTheParametricSetters)
 {
     const std::vector<double> in = stereoNoise(5000, 3);
     std::vector<std::shared_ptr<FilterBuilder>> builders = {
@@ -85,11 +85,8 @@ TEST(SoundAlgoFilter, MixedOrdersOutputGainFromTheNextRunOnAndReadyFilters)
     ready->clearFilters();
     EXPECT_FALSE(ready->hasFilters());
     EXPECT_TRUE(sameBits(runThrough(*ready, in), in)); // without filters the sound passes unchanged
-}
 
-TEST(SoundAlgoFilterBiquad, SettersRebuildTheirSectionKeepTheOutputGainAndIgnoreOthers)
-{
-    const std::vector<double> in = stereoNoise(4000, 5);
+    // The parametric setters rebuild their section, keep the output gain and ignore others.
     AlgoRef<SoundAlgoFilterBiquad> eq(new SoundAlgoFilterBiquad(BandEq, 1000.0, 1.0, 0.0));
     eq->pushFilter(BandEq, 5000.0, 1.0, 0.0);
     // Before any run: only the builder changes.

@@ -143,7 +143,7 @@ TEST(BiquadCascade, SeveralSectionsPerPassGiveTheBitsOfOneSectionAfterAnother)
         }
 }
 
-TEST(BiquadClipFilter, GainRampsOverTheRampLengthUnlessCancelledOrClipped)
+TEST(BiquadClipFilter, GainRampsUnlessCancelledOrClippedAndAClipFadesTheFramesBeforeIt)
 {
     BiquadClipFilter f = identityClip();
     f.setGain(2.0);
@@ -176,10 +176,8 @@ TEST(BiquadClipFilter, GainRampsOverTheRampLengthUnlessCancelledOrClipped)
     EXPECT_NEAR(firstOut[0].left, 1.6 * (1.0 + 0.5 / 440000.0), 1e-12);
     EXPECT_FALSE(h.isRamping());
     EXPECT_NEAR(h.getGain(), 1.0 + 0.5 / 440000.0, 1e-15);
-}
 
-TEST(BiquadClipFilter, ClippingFrameFadesAtMostTwoThousandFramesBeforeIt)
-{
+    // A clipping frame fades at most two thousand frames before it.
     struct Case {
         size_t clipAt;
         double before, peak; // the level before the clip and at it

@@ -206,10 +206,8 @@ TEST(FFTStatistics, BinPowersAndBandLevels)
         size_t loudBin;
     };
     const Case cases[] = {
-        { "cosine on a bin", tone, 0, k },
-        { "cosine moved up two bins", tone, 2, k + 2 },
-        { "cosine moved down three bins", tone, -3, k - 3 },
-        { "silence", std::vector<double>(n * blocks, 0.0), 0, 0 },
+        { "cosine on a bin", tone, 0, k },             { "cosine moved up two bins", tone, 2, k + 2 },
+        { "cosine moved down three bins", tone, -3, k - 3 }, { "silence", std::vector<double>(n * blocks), 0, 0 },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
