@@ -12,10 +12,11 @@ namespace {
 using Frame = SoundTools::StereoFrame<double>;
 typedef double Pair __attribute__((vector_size(16)));
 
-// Frames per decision whether the true-peak meter needs them: a loud block
-// takes its quieter frames along, and every return after skipped blocks costs
-// the interpolator's memory in frames of context.
-constexpr size_t kPeakBlockFrames = 16;
+// Frames per decision whether the true-peak meter needs them: each decision
+// weighs the block and the memory before it, and a loud block takes its
+// quieter frames along. On brown noise near full scale 8 measures 38% of the
+// frames against 44% for 16; on music, under 1%.
+constexpr size_t kPeakBlockFrames = 8;
 // The longest interpolator memory looked for, in frames: a response still
 // ringing after that is not the short filter the bounds assume.
 constexpr unsigned int kMaxPeakMemory = 64;
@@ -139,7 +140,6 @@ public:
         , mChannels(channels)
         , mBounds(interpolator)
         , mBack(interpolator.memory > 0 ? interpolator.memory - 1 : 0)
-        , mBlock(std::max(kPeakBlockFrames, mBack))
         , mTail(mBack, Frame { 0.0, 0.0 })
         , mContext(mBack)
         , mMono(channels == 1 ? 1024 : 0)
@@ -156,22 +156,30 @@ public:
             measure(in, 0, count);
             return;
         }
+        // A quiet stretch no longer than the memory is measured through: it
+        // costs less than the context a new start would need.
         double known = std::max(mPeak, floor);
-        size_t runStart = SIZE_MAX;
-        for (size_t at = 0; at < count; at += mBlock) {
-            if (mayRise(in, at, std::min(at + mBlock, count), known)) {
-                runStart = std::min(runStart, at);
+        size_t runStart = SIZE_MAX, runEnd = 0;
+        for (size_t at = 0; at < count; at += kPeakBlockFrames) {
+            const size_t end = std::min(at + kPeakBlockFrames, count);
+            if (!mayRise(in, at, end, known))
                 continue;
-            }
-            if (runStart != SIZE_MAX) {
-                measure(in, runStart, at);
+            if (runStart != SIZE_MAX && at - runEnd > mBack) {
+                measure(in, runStart, runEnd);
                 known = std::max(known, mPeak);
                 runStart = SIZE_MAX;
             }
-            mLive = false;
+            if (runStart == SIZE_MAX) {
+                // The meter's memory is real up to the end of the last run
+                // measured, or of the call before.
+                mLive = mLive && at == runEnd;
+                runStart = at;
+            }
+            runEnd = end;
         }
         if (runStart != SIZE_MAX)
-            measure(in, runStart, count);
+            measure(in, runStart, runEnd);
+        mLive = mLive && runEnd == count;
         if (count >= mBack) {
             std::copy(in + count - mBack, in + count, mTail.begin());
         } else {
@@ -232,7 +240,6 @@ private:
     Interpolator mBounds;
     // Frames before the first of a block that its oversampled values weigh.
     size_t mBack;
-    size_t mBlock;
     // The mBack frames of the source before the current call, oldest first.
     std::vector<Frame> mTail;
     std::vector<Frame> mContext;
