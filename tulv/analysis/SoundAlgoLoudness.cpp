@@ -217,7 +217,7 @@ private:
 
     void measure(const Frame* in, size_t from, size_t to)
     {
-        if (!mLive) {
+        if (!mLive && mBack > 0) {
             const Frame* context = in + from - mBack;
             if (from < mBack) {
                 std::copy(mTail.begin() + long(from), mTail.end(), mContext.begin());
