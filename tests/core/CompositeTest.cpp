@@ -37,27 +37,23 @@ Geometry geometry(unsigned int in, unsigned int delay, unsigned int out)
 void expectAlignedSum(const std::vector<BranchLayout>& layouts, unsigned int frames, unsigned int block)
 {
     auto* parallel = new SoundAlgoComposite(QStringLiteral("parallel"));
+    unsigned int delay = 0;
     for (size_t b = 0; b < layouts.size(); ++b) {
         if (b > 0)
             parallel->addNewBranch();
-        SoundAlgoComposite* target = parallel;
-        if (layouts[b].nested)
-            target = new SoundAlgoComposite(QStringLiteral("nested %1").arg(b));
-        for (size_t m = 0; m < layouts[b].members.size(); ++m)
+        auto* target = layouts[b].nested ? new SoundAlgoComposite(QStringLiteral("nested %1").arg(b)) : parallel;
+        unsigned int branchDelay = 0;
+        for (size_t m = 0; m < layouts[b].members.size(); ++m) {
             target->pushAlgo(new GeometryCopy(layouts[b].members[m], m == 0 ? layouts[b].gain : 1.0));
+            branchDelay += layouts[b].members[m].delay;
+        }
+        delay = std::max(delay, branchDelay);
         if (target != parallel)
             parallel->pushAlgo(target);
     }
     AlgoRef<SoundAlgoComposite> graph(new SoundAlgoComposite(QStringLiteral("graph")));
     graph->pushAlgo(parallel);
     graph->pushAlgo(new SoundAlgoAdd(int(layouts.size())));
-    unsigned int delay = 0;
-    for (const auto& layout : layouts) {
-        unsigned int branchDelay = 0;
-        for (const auto& g : layout.members)
-            branchDelay += g.delay;
-        delay = std::max(delay, branchDelay);
-    }
     const std::vector<double> in = stereoNoise(frames, block), out = runThrough(*graph, in, block, kRate, true);
     ASSERT_GE(out.size(), in.size() + 2 * delay) << "block " << block;
     for (size_t i = 0; i < out.size(); ++i) {

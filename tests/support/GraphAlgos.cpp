@@ -20,13 +20,6 @@ SoundTools::Status FanOut::process()
     return SoundTools::Ok;
 }
 
-GeometryCopy::GeometryCopy(Geometry geometry, double gain, QString id)
-    : SoundAlgo(std::move(id))
-    , mGeometry(geometry)
-    , mGain(gain)
-{
-}
-
 GeometryCopy::~GeometryCopy()
 {
     if (mCounter)

@@ -49,7 +49,12 @@ struct Geometry {
 // of a block are the ones completed by the block before.
 class GeometryCopy : public SoundAlgo {
 public:
-    explicit GeometryCopy(Geometry geometry, double gain = 1.0, QString id = QString());
+    explicit GeometryCopy(Geometry geometry, double gain = 1.0, QString id = QString())
+        : SoundAlgo(std::move(id))
+        , mGeometry(geometry)
+        , mGain(gain)
+    {
+    }
     SoundTools::Status process() override;
 
     // Counts destructions, for ownership tests.
