@@ -113,11 +113,8 @@ TEST(FFTEqualiser, IsALinearConvolutionWithItsOddLengthDesign)
     const std::vector<double> left = noise(3000, 1), right = noise(3000, 2);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        auto* eq = new SoundAlgoEqFFT(c.type, c.f1, c.f2, c.size);
-        SoundAlgoFFTFilter* filter = eq->getFilter();
-        filter->addRef();
-        const std::vector<double> out = run(eq, interleave(left, right)), taps = filter->getTaps();
-        filter->release();
+        AlgoRef<SoundAlgoEqFFT> eq(new SoundAlgoEqFFT(c.type, c.f1, c.f2, c.size));
+        const std::vector<double> out = runWithTail(*eq, interleave(left, right)), taps = eq->getFilter()->getTaps();
         ASSERT_EQ(taps.size(), c.taps);
         EXPECT_NEAR(filtertest::firMagnitude(taps, c.passHz / 44100), 1.0, c.passTolerance);
         EXPECT_LT(filtertest::firMagnitude(taps, c.stopHz / 44100), 0.02);
