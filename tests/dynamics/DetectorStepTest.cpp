@@ -1,6 +1,7 @@
 // The step detector on tones whose levels are known exactly: which level
 // changes make a region, where regions begin, the fade zone, the end marker,
 // the output modes and the queries.
+#include "tests/support/Common.h"
 #include "tests/support/MemoryIO.h"
 #include "tests/support/SplitSignals.h"
 #include "tulv/dynamics/RMSStepDetector.h"
@@ -11,6 +12,7 @@
 #include <vector>
 
 using splitsignals::DetectorPtr;
+using testsupport::RegionLayout;
 using Region = RMSStepDetector::Region;
 
 namespace {
@@ -19,35 +21,16 @@ constexpr unsigned int kRate = 8000;
 constexpr int kWindow = 1600; // 0.2 s at 8 kHz
 constexpr double kPi = 3.14159265358979323846;
 
-struct Piece {
-    double seconds;
-    double rmsDb; // -200: digital silence
-};
-
 int frames(double seconds)
 {
     return static_cast<int>(std::lround(seconds * kRate));
 }
 
-// Sines whose RMS is the piece's level, one piece after another.
-testsupport::GeneratorReader tones(const std::vector<Piece>& pieces)
+// Tones whose RMS is each piece's level, one piece after another; -INFINITY
+// is digital silence.
+testsupport::GeneratorReader tones(const std::vector<RegionLayout>& pieces)
 {
-    auto ends = std::make_shared<std::vector<int>>();
-    auto amplitudes = std::make_shared<std::vector<double>>();
-    int end = 0;
-    for (const Piece& piece : pieces) {
-        end += frames(piece.seconds);
-        ends->push_back(end);
-        amplitudes->push_back(piece.rmsDb <= -200 ? 0.0 : std::sqrt(2.0) * std::pow(10.0, piece.rmsDb / 20.0));
-    }
-    auto function = [ends, amplitudes](int index, int channel) {
-        size_t k = 0;
-        while (k + 1 < ends->size() && index >= (*ends)[k])
-            ++k;
-        const double phase = 2.0 * kPi * 441.0 * index / kRate + (channel ? 0.3 : 0.0);
-        return (*amplitudes)[k] * std::sin(phase);
-    };
-    return testsupport::GeneratorReader(static_cast<unsigned int>(end), kRate, function);
+    return testsupport::VectorReader(testsupport::recordingOf(pieces, kRate), kRate);
 }
 
 DetectorPtr run(testsupport::GeneratorReader reader, RMSStepDetector::OutputMode mode = RMSStepDetector::NoOutput,
@@ -56,20 +39,6 @@ DetectorPtr run(testsupport::GeneratorReader reader, RMSStepDetector::OutputMode
     DetectorPtr detector(new RMSStepDetector(-40.0, 0.2, 1.0, mode, false));
     EXPECT_EQ(detector->processAll(reader, writer), SoundTools::Ok);
     return detector;
-}
-
-// The regions before the end marker.
-std::vector<Region> content(const RMSStepDetector& detector)
-{
-    std::vector<Region> regions = detector.getRegions();
-    if (!regions.empty() && regions.back().level0 == 0.0 && regions.back().level1 == 0.0)
-        regions.pop_back();
-    return regions;
-}
-
-double db(double power)
-{
-    return 10.0 * std::log10(power);
 }
 
 // The region that holds the frame at `seconds`; a default region if none.
@@ -90,7 +59,7 @@ TEST(DetectorSteps, SmallStepsNeedALongRegionBeforeThemLargeOnesLess)
     // 2 s; a rise in the last 10 s (the fade zone) still starts a region.
     struct Case {
         const char* name;
-        std::vector<Piece> pieces;
+        std::vector<RegionLayout> pieces;
         double secondBegins; // -1: one region only
     };
     const Case cases[] = {
@@ -102,17 +71,17 @@ TEST(DetectorSteps, SmallStepsNeedALongRegionBeforeThemLargeOnesLess)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        DetectorPtr detector = run(tones(c.pieces));
-        const std::vector<Region> regions = content(*detector);
-        ASSERT_EQ(regions.size(), c.secondBegins < 0 ? 1u : 2u);
+        // The regions and the end marker.
+        const std::vector<Region> regions = run(tones(c.pieces))->getRegions();
+        ASSERT_EQ(regions.size(), c.secondBegins < 0 ? 2u : 3u);
         if (c.secondBegins < 0)
             continue;
         EXPECT_NEAR(regions[1].begin, frames(c.secondBegins), kWindow);
         // Consecutive regions tile the stream; a long region has its own level.
         EXPECT_EQ(regions[0].begin + regions[0].length, regions[1].begin);
         if (c.secondBegins >= 10.0) {
-            EXPECT_NEAR(db(regions[0].level0), c.pieces[0].rmsDb, 0.1);
-            EXPECT_NEAR(db(regions[1].level0), c.pieces.back().rmsDb, 0.1);
+            EXPECT_NEAR(testsupport::toDb(std::sqrt(regions[0].level0)), c.pieces[0].rmsDb, 0.1);
+            EXPECT_NEAR(testsupport::toDb(std::sqrt(regions[1].level0)), c.pieces.back().rmsDb, 0.1);
         }
     }
 }
@@ -176,7 +145,7 @@ TEST(DetectorSteps, QuietStretchesStandOnTheirOwnFromWhereTheyBegin)
         { "the track before it", tones({ { 15.0, -14.0 }, { 5.0, -70.0 } }), 14.0, 0.0, kWindow, 14.8, false },
         // 0.3 s of zeros, more than a window, within the first block: the
         // first region begins where the window first holds sound.
-        { "leading silence", tones({ { 0.3, -300.0 }, { 5.0, -20.0 } }), 0.15, 0.3 - 0.2 + 1.0 / kRate, 0, 0.2, false },
+        { "leading silence", tones({ { 0.3, -INFINITY }, { 5.0, -20.0 } }), 0.15, 0.3 - 0.2 + 1.0 / kRate, 0, 0.2, false },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -235,11 +204,14 @@ TEST(DetectorEnd, TheLastRegionIsASilentMarkerAtTheAbsoluteEndPosition)
 
 TEST(DetectorOutput, WindowPowerRegionLevelAndPassThrough)
 {
-    const double meanSquare = std::pow(10.0, -20.0 / 10.0); // of a sine at -20 dB RMS
+    // A sine at -20 dB RMS whose periods do not fit the window, so that
+    // every window differs a little from the one before.
+    const double meanSquare = std::pow(10.0, -20.0 / 10.0);
+    const auto tone = [](int i, int c) { return 0.1 * std::sqrt(2.0) * std::sin(2.0 * kPi * 441.0 * i / kRate + c); };
     testsupport::CapturingWriter power(kRate), level(kRate), copy(kRate);
-    run(tones({ { 4.0, -20.0 } }), RMSStepDetector::WindowPower, &power);
-    run(tones({ { 4.0, -20.0 } }), RMSStepDetector::RegionLevel, &level);
-    run(tones({ { 4.0, -20.0 } }), RMSStepDetector::PassThrough, &copy);
+    for (const auto& [mode, writer] : { std::pair { RMSStepDetector::WindowPower, &power },
+                                        { RMSStepDetector::RegionLevel, &level }, { RMSStepDetector::PassThrough, &copy } })
+        run(testsupport::GeneratorReader(unsigned(frames(4.0)), kRate, tone), mode, writer);
     ASSERT_GE(std::min({ power.frames(), level.frames(), copy.frames() }), size_t(frames(4.0)));
     int changes = 0;
     for (size_t i = 1; i < size_t(frames(3.0)); ++i) {
@@ -251,7 +223,7 @@ TEST(DetectorOutput, WindowPowerRegionLevelAndPassThrough)
             ASSERT_NEAR(level.at(i, 1), std::sqrt(meanSquare), std::sqrt(meanSquare) * 0.01) << "frame " << i;
         }
         // Pass-through: the tone itself.
-        ASSERT_DOUBLE_EQ(copy.at(i, 0), std::sqrt(2.0 * meanSquare) * std::sin(2.0 * kPi * 441.0 * double(i) / kRate));
+        ASSERT_EQ(copy.at(i, 0), tone(int(i), 0));
     }
     EXPECT_NEAR(changes, frames(3.0) / kWindow, 2);
 }
