@@ -114,7 +114,8 @@ TEST(DetectorJson, ADamagedDocumentIsRefusedWholeNamingTheFirstFault)
             continue;
         }
         EXPECT_FALSE(restored) << "a damaged list was taken, " << (restored ? restored->size(false) : 0) << " regions";
-        EXPECT_TRUE(SoundDebuggableClass::getError().contains(c.error)) << SoundDebuggableClass::getError().toStdString();
+        const QString error = SoundDebuggableClass::getError();
+        EXPECT_TRUE(error.contains(c.error)) << error.toStdString();
     }
 }
 
