@@ -71,10 +71,9 @@ TEST(DetectorJson, ADamagedDocumentIsRefusedWholeNamingTheFirstFault)
         int region; // -1: a key of the detector itself
         const char* key;
         QJsonValue value;
-        const char* error; // null: the document loads
+        const char* error;
     };
     const Case cases[] = {
-        { "as written", -1, "SampleRate", 44100.0, nullptr },
         { "missing field", 1, "MeanSmpl", QJsonValue::Undefined, "region 2 of 3: MeanSmpl is missing" },
         { "mistyped field", 1, "MeanSmpl", "many", "region 2 of 3: MeanSmpl must be a whole number" },
         { "fraction", 2, "SampleNb", 0.5, "region 3 of 3: SampleNb must be a whole number" },
@@ -107,12 +106,6 @@ TEST(DetectorJson, ADamagedDocumentIsRefusedWholeNamingTheFirstFault)
         }
         SoundDebuggableClass::setError("none", nullptr);
         DetectorPtr restored(RMSStepDetector::createFromJSon(throughText(object)));
-        if (!c.error) {
-            ASSERT_TRUE(restored) << SoundDebuggableClass::getError().toStdString();
-            EXPECT_EQ(restored->size(false), 3);
-            EXPECT_EQ(restored->getFullLength(), 150u);
-            continue;
-        }
         EXPECT_FALSE(restored) << "a damaged list was taken, " << (restored ? restored->size(false) : 0) << " regions";
         const QString error = SoundDebuggableClass::getError();
         EXPECT_TRUE(error.contains(c.error)) << error.toStdString();
