@@ -167,13 +167,8 @@ TEST(SoundStatFileDisk, FilesAndCatalogsRoundTripAndDamagedOnesAreRefusedUntouch
     catalog.addReference(reference("default", {}));
     catalog.addReference(SoundStatReference::fromStatFile("take", take));
     ASSERT_TRUE(catalog.writeJSonFile(path("refs.txt")));
-    QJsonArray array;
-    for (const SoundStatReference& r : catalog.getReferenceList()) {
-        QJsonObject object;
-        r.writeToJSon(object);
-        array.append(object);
-    }
-    ASSERT_TRUE(Utilities::writeJSONToFile(QJsonDocument(array), path("refs.bin"), true));
+    const QByteArray ssf = bytes(path("take.ssf")), json = bytes(path("refs.json"));
+    ASSERT_TRUE(Utilities::writeJSONToFile(QJsonDocument::fromJson(json), path("refs.bin"), true));
     for (const char* name : { "refs.json", "refs.bin" }) {
         SoundStatReferenceCatalog back;
         ASSERT_TRUE(back.readJSonFile(path(name))) << name;
@@ -182,8 +177,7 @@ TEST(SoundStatFileDisk, FilesAndCatalogsRoundTripAndDamagedOnesAreRefusedUntouch
         EXPECT_EQ(back.getNearestReference(take).getName(), "take");
     }
 
-    const QByteArray ssf = bytes(path("take.ssf")), json = bytes(path("refs.json"));
-    QJsonArray oneBad = array;
+    QJsonArray oneBad = QJsonDocument::fromJson(json).array();
     oneBad.append(QJsonObject { { "Class", "SoundStatReference" } });
     struct Case {
         const char* name;
