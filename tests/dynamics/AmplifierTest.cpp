@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 using namespace testsupport;
@@ -35,20 +36,17 @@ std::vector<double> gains(const std::vector<double>& in, const std::vector<doubl
 AlgoRef<SoundAlgoRMSAmplifier> amplifier(double target, RMSStepDetector* detector, double maxRamp = 3.0,
                                          int smoothing = 0, double range = 30.0, double maxGain = 20.0)
 {
-    AlgoRef<SoundAlgoRMSAmplifier> result(
-        new SoundAlgoRMSAmplifier(target, detector, maxRamp, smoothing, range, maxGain));
+    AlgoRef<SoundAlgoRMSAmplifier> amp(new SoundAlgoRMSAmplifier(target, detector, maxRamp, smoothing, range, maxGain));
     if (detector)
         detector->release(); // the amplifier holds its own reference
-    return result;
+    return amp;
 }
 
 // Ramp length for an amplitude ratio, from the scale: 1 s up to 1 dB, the
 // maximum ramp time from 5 dB, linear in the ratio between.
 int expectedRampFrames(double changeDb, double maxRamp)
 {
-    const double q = fromDb(std::fabs(changeDb));
-    double x = (q - fromDb(1.0)) / (fromDb(5.0) - fromDb(1.0));
-    x = std::min(std::max(x, 0.0), 1.0);
+    const double x = std::clamp((fromDb(std::fabs(changeDb)) - fromDb(1.0)) / (fromDb(5.0) - fromDb(1.0)), 0.0, 1.0);
     return int(std::floor((x * (maxRamp - 1.0) + 1.0) * kRate + 0.5));
 }
 

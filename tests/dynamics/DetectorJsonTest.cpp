@@ -11,9 +11,7 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cmath>
-#include <thread>
 
 using splitsignals::DetectorPtr;
 using Region = RMSStepDetector::Region;
@@ -120,28 +118,17 @@ TEST(DetectorLocking, ThreadedReadersSeeWholeRegionsWhileTheDetectorRuns)
     splitsignals::SideLayout layout = splitsignals::typicalSide();
     layout.sampleRate = 8000;
     splitsignals::SideReader reader(layout);
-    std::atomic<bool> done { false };
     int reads = 0;
     bool ordered = true;
-    testsupport::runWithDeadline(
-        [&] {
-            std::thread run([&] {
-                EXPECT_EQ(detector->processAll(reader, nullptr), SoundTools::Ok);
-                done = true;
-            });
-            while (!done) {
-                int previous = -1;
-                for (int i = 0, n = detector->size(false); i < n; ++i) {
-                    const Region region = detector->getRegion(i, false);
-                    ordered = ordered && region.begin >= previous && region.length >= 0;
-                    previous = region.begin;
-                }
-                ++reads;
-                std::this_thread::yield();
-            }
-            run.join();
-        },
-        60);
+    testsupport::runWhilePoked(*detector, reader, [&] {
+        int previous = -1;
+        for (int i = 0, n = detector->size(false); i < n; ++i) {
+            const Region region = detector->getRegion(i, false);
+            ordered = ordered && region.begin >= previous && region.length >= 0;
+            previous = region.begin;
+        }
+        ++reads;
+    }, 0);
     EXPECT_TRUE(ordered);
     EXPECT_GT(reads, 0);
     EXPECT_GT(detector->size(false), 1);
