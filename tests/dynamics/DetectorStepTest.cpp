@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
 #include <vector>
 
 using splitsignals::DetectorPtr;
@@ -57,11 +58,8 @@ TEST(DetectorSteps, SmallStepsNeedALongRegionBeforeThemLargeOnesLess)
 {
     // Under 1 dB never; 1.5 dB once the region has lasted 10 s; 6 dB after
     // 2 s; a rise in the last 10 s (the fade zone) still starts a region.
-    struct Case {
-        const char* name;
-        std::vector<RegionLayout> pieces;
-        double secondBegins; // -1: one region only
-    };
+    // The second region's start, -1 for one region only.
+    using Case = std::tuple<const char*, std::vector<RegionLayout>, double>;
     const Case cases[] = {
         { "0.9 dB", { { 12.0, -20.0 }, { 12.0, -19.1 }, { 12.0, -20.0 } }, -1 },
         { "1.5 dB after 5 s", { { 5.0, -20.0 }, { 20.0, -18.5 } }, -1 },
@@ -69,19 +67,25 @@ TEST(DetectorSteps, SmallStepsNeedALongRegionBeforeThemLargeOnesLess)
         { "6 dB after 2.5 s", { { 2.5, -20.0 }, { 6.0, -14.0 }, { 15.0, -14.0 } }, 2.5 },
         { "rise in the fade zone", { { 15.0, -20.0 }, { 5.0, -14.0 } }, 15.0 },
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        // The regions and the end marker.
-        const std::vector<Region> regions = run(tones(c.pieces))->getRegions();
-        ASSERT_EQ(regions.size(), c.secondBegins < 0 ? 2u : 3u);
-        if (c.secondBegins < 0)
-            continue;
-        EXPECT_NEAR(regions[1].begin, frames(c.secondBegins), kWindow);
-        // Consecutive regions tile the stream; a long region has its own level.
+    for (const auto& [name, pieces, secondBegins] : cases) {
+        SCOPED_TRACE(name);
+        DetectorPtr detector = run(tones(pieces));
+        const std::vector<Region> regions = detector->getRegions();
+        ASSERT_EQ(regions.size(), secondBegins < 0 ? 2u : 3u);
+        // Consecutive regions tile the stream, up to a silent marker one
+        // frame long at the absolute end.
         EXPECT_EQ(regions[0].begin + regions[0].length, regions[1].begin);
-        if (c.secondBegins >= 10.0) {
-            EXPECT_NEAR(testsupport::toDb(std::sqrt(regions[0].level0)), c.pieces[0].rmsDb, 0.1);
-            EXPECT_NEAR(testsupport::toDb(std::sqrt(regions[1].level0)), c.pieces.back().rmsDb, 0.1);
+        const Region& marker = regions.back();
+        EXPECT_EQ(std::tuple(marker.begin, marker.length, marker.level0, marker.noise),
+                  std::tuple(int(tones(pieces).getFrameNB()), 1, 0.0, true));
+        EXPECT_EQ(detector->getFullLength(), tones(pieces).getFrameNB());
+        if (secondBegins < 0)
+            continue;
+        EXPECT_NEAR(regions[1].begin, frames(secondBegins), kWindow);
+        // A long region has its own level.
+        if (secondBegins >= 10.0) {
+            EXPECT_NEAR(testsupport::toDb(std::sqrt(regions[0].level0)), pieces[0].rmsDb, 0.1);
+            EXPECT_NEAR(testsupport::toDb(std::sqrt(regions[1].level0)), pieces.back().rmsDb, 0.1);
         }
     }
 }
@@ -178,19 +182,10 @@ TEST(DetectorFadeZone, AFadeInTheMiddleIsASlopeAndAtTheEndOneRegion)
     EXPECT_GE(regions[1].begin + regions[1].length, frames(22.5));
 }
 
-TEST(DetectorEnd, TheLastRegionIsASilentMarkerAtTheAbsoluteEndPosition)
+TEST(DetectorEnd, TheBackupHoldsTheRunAndPositionsAreThoseOfTheStream)
 {
-    DetectorPtr detector = run(tones({ { 5.0, -20.0 } }));
-    const std::vector<Region> regions = detector->getRegions();
-    ASSERT_EQ(regions.size(), 2u);
-    EXPECT_EQ(regions.back().begin, frames(5.0));
-    EXPECT_EQ(regions.back().length, 1);
-    EXPECT_EQ(regions.back().level0, 0.0);
-    EXPECT_TRUE(regions.back().noise);
-    EXPECT_EQ(detector->getFullLength(), unsigned(frames(5.0)));
-    EXPECT_EQ(regions[0].begin + regions[0].length, regions[1].begin);
     // The backup holds the regions of the run.
-    EXPECT_EQ(detector->size(true), 2);
+    EXPECT_EQ(run(tones({ { 5.0, -20.0 } }))->size(true), 2);
     // A reader that starts 2 s in: positions stay those of the stream.
     testsupport::GeneratorReader later(static_cast<unsigned int>(frames(7.0)), kRate,
                                        [](int i, int c) { return 0.1 * std::sin(0.3 * i + c); });

@@ -23,14 +23,6 @@ DetectorPtr detect(const SideLayout& layout)
     return detector->processAll(reader, nullptr) == SoundTools::Ok ? std::move(detector) : nullptr;
 }
 
-SideLayout withTracks(std::vector<TrackLayout> tracks, std::vector<double> gaps = {})
-{
-    SideLayout side;
-    side.tracks = std::move(tracks);
-    side.gapSeconds = std::move(gaps);
-    return side;
-}
-
 } // namespace
 
 TEST(SplitSide, EveryTrackFoundWithinHalfASecond)
@@ -95,20 +87,22 @@ TEST(SplitSide, EveryTrackFoundWithinHalfASecond)
           } },
         { "clean gaps 68 dB below the music",
           [](SideLayout& side) {
-              side = withTracks({ { 8.0, -6.0 }, { 8.0, -6.0 } });
+              side = SideLayout();
+              side.tracks = { { 8.0, -6.0 }, { 8.0, -6.0 } };
               side.surfaceNoiseDb = -74.0;
               side.clicksPerSecond = 0.0;
           } },
         { "clean gaps 68 dB below the music, at 8 kHz",
           [](SideLayout& side) {
-              side = withTracks({ { 8.0, -6.0 }, { 8.0, -6.0 } });
+              side = SideLayout();
+              side.tracks = { { 8.0, -6.0 }, { 8.0, -6.0 } };
               side.sampleRate = 8000;
               side.surfaceNoiseDb = -74.0;
               side.clicksPerSecond = 0.0;
           } },
         { "45-minute side at 22.05 kHz",
           [](SideLayout& side) {
-              side = withTracks({});
+              side = SideLayout();
               side.sampleRate = 22050;
               side.seed = 7;
               const double seconds[] = { 285, 340, 195, 230, 310, 260, 250, 270, 280, 270, 190 };
@@ -149,23 +143,14 @@ TEST(SplitSide, EveryTrackFoundWithinHalfASecond)
 
 TEST(SplitSide, NoTrackWithoutMusic)
 {
-    struct Case {
-        const char* name;
-        double noiseDb;
-        double clicksPerSecond;
-    };
-    const Case cases[] = {
-        { "digital silence", -400.0, 0.0 },
-        { "dither at 16 bits", -101.0, 0.0 },
-        { "surface noise with crackle", -50.0, 4.0 },
-        { "loud noise", -20.0, 0.0 },
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, noiseDb, clicksPerSecond] :
+         { std::tuple { "digital silence", -400.0, 0.0 }, { "dither at 16 bits", -101.0, 0.0 },
+           { "surface noise with crackle", -50.0, 4.0 }, { "loud noise", -20.0, 0.0 } }) {
+        SCOPED_TRACE(name);
         SideLayout side;
         side.leadInSeconds = 60.0;
-        side.surfaceNoiseDb = c.noiseDb;
-        side.clicksPerSecond = c.clicksPerSecond;
+        side.surfaceNoiseDb = noiseDb;
+        side.clicksPerSecond = clicksPerSecond;
         DetectorPtr detector = detect(side);
         ASSERT_TRUE(detector);
         SoundTrackFinder finder;
