@@ -15,6 +15,7 @@
 
 #include <complex>
 #include <random>
+#include <tuple>
 
 using namespace testsupport;
 
@@ -179,38 +180,34 @@ TEST(SoundStatFileDisk, FilesAndCatalogsRoundTripAndDamagedOnesAreRefusedUntouch
 
     QJsonArray oneBad = QJsonDocument::fromJson(json).array();
     oneBad.append(QJsonObject { { "Class", "SoundStatReference" } });
-    struct Case {
-        const char* name;
-        QByteArray content; // none: the file is missing
-        bool catalog;
-        QJsonDocument document = {};
-    };
+    // Name, content (none: the file is missing), catalog or not, document.
+    using Case = std::tuple<const char*, QByteArray, bool, QJsonDocument>;
     const Case cases[] = {
-        { "missing.ssf", {}, false },
-        { "truncated.ssf", ssf.left(ssf.size() / 2), false },
+        { "missing.ssf", {}, false, {} },
+        { "truncated.ssf", ssf.left(ssf.size() / 2), false, {} },
         { "class.ssf", {}, false, QJsonDocument(QJsonObject { { "Class", "SoundAlgoStats" }, { "Version", "1" } }) },
         { "version.ssf", {}, false, QJsonDocument(QJsonObject { { "Class", "SoundStatFile" }, { "Version", "2" } }) },
-        { "missing.json", {}, true },
-        { "truncated.json", json.left(json.size() - 20), true },
-        { "empty.json", "[]", true },
+        { "missing.json", {}, true, {} },
+        { "truncated.json", json.left(json.size() - 20), true, {} },
+        { "empty.json", "[]", true, {} },
         { "element.json", {}, true, QJsonDocument(oneBad) },
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        if (!c.document.isNull()) {
-            ASSERT_TRUE(Utilities::writeJSONToFile(c.document, path(c.name), true));
-        } else if (!c.content.isNull()) {
-            ASSERT_TRUE(iotest::writeBytes(path(c.name), c.content));
+    for (const auto& [name, content, isCatalog, document] : cases) {
+        SCOPED_TRACE(name);
+        if (!document.isNull()) {
+            ASSERT_TRUE(Utilities::writeJSONToFile(document, path(name), true));
+        } else if (!content.isNull()) {
+            ASSERT_TRUE(iotest::writeBytes(path(name), content));
         }
         QMap<QString, QByteArray> before;
         for (const QString& n : QDir(dir.path()).entryList(QDir::Files | QDir::Hidden))
             before.insert(n, bytes(dir.filePath(n)));
         SoundStatFile file = take;
         SoundStatReferenceCatalog refs;
-        EXPECT_FALSE(c.catalog ? refs.readJSonFile(path(c.name)) : file.readJSonFile(path(c.name)));
-        EXPECT_TRUE(SoundDebuggableClass::getError().contains(path(c.name)));
+        EXPECT_FALSE(isCatalog ? refs.readJSonFile(path(name)) : file.readJSonFile(path(name)));
+        EXPECT_TRUE(SoundDebuggableClass::getError().contains(path(name)));
         EXPECT_EQ(file.getRelativeLevels(), take.getRelativeLevels());
-        EXPECT_EQ(refs.getReferenceList().size(), QString(c.name) == "element.json" ? 2u : 0u);
+        EXPECT_EQ(refs.getReferenceList().size(), QString(name) == "element.json" ? 2u : 0u);
         for (const QString& n : QDir(dir.path()).entryList(QDir::Files | QDir::Hidden))
             EXPECT_EQ(bytes(dir.filePath(n)), before.value(n, "(new)")) << n.toStdString();
     }

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
 
 using splitsignals::DetectorPtr;
 using Region = RMSStepDetector::Region;
@@ -64,13 +65,8 @@ TEST(DetectorJson, ADamagedDocumentIsRefusedWholeNamingTheFirstFault)
     DetectorPtr(new RMSStepDetector)->writeToJSon(good);
     good.insert("SampleRate", 44100);
     good.insert("Regions", QJsonArray { region(0, 100), region(100, 50), region(150, 1) });
-    struct Case {
-        const char* name;
-        int region; // -1: a key of the detector itself
-        const char* key;
-        QJsonValue value;
-        const char* error;
-    };
+    // Name, region (-1: a key of the detector itself), key, value, error.
+    using Case = std::tuple<const char*, int, const char*, QJsonValue, const char*>;
     const Case cases[] = {
         { "missing field", 1, "MeanSmpl", QJsonValue::Undefined, "region 2 of 3: MeanSmpl is missing" },
         { "mistyped field", 1, "MeanSmpl", "many", "region 2 of 3: MeanSmpl must be a whole number" },
@@ -89,24 +85,24 @@ TEST(DetectorJson, ADamagedDocumentIsRefusedWholeNamingTheFirstFault)
         { "class of another", -1, "Class", "SoundAlgoStats", "Class must be" },
         { "list of numbers", -1, "Regions", 3, "Regions must be a list" },
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, index, key, value, fault] : cases) {
+        SCOPED_TRACE(name);
         QJsonObject object = good;
         // Inserting an undefined value removes the key.
-        if (c.region < 0) {
-            object.insert(c.key, c.value);
+        if (index < 0) {
+            object.insert(key, value);
         } else {
             QJsonArray regions = object.value("Regions").toArray();
-            QJsonObject item = regions.at(c.region).toObject();
-            item.insert(c.key ? c.key : "x", c.value);
-            regions.replace(c.region, c.key ? QJsonValue(item) : c.value);
+            QJsonObject item = regions.at(index).toObject();
+            item.insert(key ? key : "x", value);
+            regions.replace(index, key ? QJsonValue(item) : value);
             object.insert("Regions", regions);
         }
         SoundDebuggableClass::setError("none", nullptr);
         DetectorPtr restored(RMSStepDetector::createFromJSon(throughText(object)));
         EXPECT_FALSE(restored) << "a damaged list was taken, " << (restored ? restored->size(false) : 0) << " regions";
-        const QString error = SoundDebuggableClass::getError();
-        EXPECT_TRUE(error.contains(c.error)) << error.toStdString();
+        const QString message = SoundDebuggableClass::getError();
+        EXPECT_TRUE(message.contains(fault)) << message.toStdString();
     }
 }
 

@@ -74,11 +74,7 @@ TEST(RegionNoiseClassification, RelativeToTheLoudestWeakerChannelOrAbsoluteInRea
 
 TEST(RegionNoiseEstimate, FromTheQuietestRegionsAboveTheFloorOrMinusTheRatio)
 {
-    struct Case {
-        const char* name;
-        std::vector<Piece> pieces;
-        double snrDb, expected;
-    };
+    using Case = std::tuple<const char*, std::vector<Piece>, double, double>; // name, pieces, ratio, estimate
     const Case cases[] = {
         // One started 5-minute block: a quiet budget of 1 s is reached
         // inside the 3 s of noise at -60 dB under music at -20 dB.
@@ -91,9 +87,9 @@ TEST(RegionNoiseEstimate, FromTheQuietestRegionsAboveTheFloorOrMinusTheRatio)
         // loudest region, nothing to measure either.
         { "budget met at the loudest", { { 300, 1e-6, 1e-6 }, { 50, 1e-4, 1e-4 }, { 6000, 1e-2, 1e-2 } }, 30.0, -30.0 },
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_NEAR(detector(c.pieces)->estimateNoise(1.0, c.snrDb), c.expected, 1e-9);
+    for (const auto& [name, pieces, snrDb, expected] : cases) {
+        SCOPED_TRACE(name);
+        EXPECT_NEAR(detector(pieces)->estimateNoise(1.0, snrDb), expected, 1e-9);
     }
     // The noise floor from a ratio: the loudest weaker channel minus it.
     EXPECT_NEAR(detector({ { 10, 1e-1, 1e-2 }, { 10, 1e-3, 1e-3 } })->getNoiseFromSNR(20.0), -40.0, 1e-12);
