@@ -10,7 +10,7 @@
 
 using namespace testsupport;
 
-TEST(SoundAlgoStatsLevels, KnownSignalsGiveTheirLevelsOverExactlyTheSourceFrames)
+TEST(SoundAlgoStatsLevels, KnownSignalsGiveTheirLevelsOverExactlyTheSourceFramesAndBadSettingsAreRefused)
 {
     std::vector<double> square(2 * 44100);
     for (size_t i = 0; i < square.size(); ++i)
@@ -46,6 +46,15 @@ TEST(SoundAlgoStatsLevels, KnownSignalsGiveTheirLevelsOverExactlyTheSourceFrames
     EXPECT_EQ(rmsOnly->getCount(), 0u);
     AlgoRef<SoundAlgoStats> noWindow(new SoundAlgoStats(SoundAlgoStats::RMSOnly, 0.0));
     EXPECT_EQ(runStatus(*noWindow, square), SoundTools::Error);
+    // Objects of another class or output type are refused.
+    QJsonObject object;
+    AlgoRef<SoundAlgoStats>(new SoundAlgoStats(SoundAlgoStats::RMSAndStats, 0.02))->writeToJSon(object);
+    for (const auto& [key, value] : { std::pair<QString, QJsonValue> { "Class", "RMSStepDetector" },
+                                      { "OutputType", 3 }, { "WindowTime", QJsonValue() } }) {
+        QJsonObject bad = object;
+        bad.insert(key, value);
+        EXPECT_EQ(SoundAlgoStats::createFromJSon(bad), nullptr) << key.toStdString();
+    }
 }
 
 TEST(SoundAlgoStatsLevels, SlidingRmsIsCentredOnEachFrameAcrossBlockEdges)
@@ -66,18 +75,6 @@ TEST(SoundAlgoStatsLevels, SlidingRmsIsCentredOnEachFrameAcrossBlockEdges)
                 sum += in[2 * k + j % 2] * in[2 * k + j % 2];
             ASSERT_NEAR(out[j] * out[j], sum / (2 * half + 1), 1e-12) << "sample " << j;
         }
-    }
-}
-
-TEST(SoundAlgoStatsJson, ObjectsOfAnotherClassOrOutputTypeAreRefused)
-{
-    QJsonObject object;
-    AlgoRef<SoundAlgoStats>(new SoundAlgoStats(SoundAlgoStats::RMSAndStats, 0.02))->writeToJSon(object);
-    for (const auto& [key, value] : { std::pair<QString, QJsonValue> { "Class", "RMSStepDetector" },
-                                      { "OutputType", 3 }, { "WindowTime", QJsonValue() } }) {
-        QJsonObject bad = object;
-        bad.insert(key, value);
-        EXPECT_EQ(SoundAlgoStats::createFromJSon(bad), nullptr) << key.toStdString();
     }
 }
 

@@ -129,15 +129,9 @@ int regionsBeginningIn(const RMSStepDetector& detector, double from, double to)
 
 TEST(DetectorSteps, QuietStretchesStandOnTheirOwnFromWhereTheyBegin)
 {
-    struct Case {
-        const char* name;
-        testsupport::GeneratorReader reader;
-        double at; // the region holding this time is checked
-        double begins;
-        int tolerance; // frames
-        double endsAfter;
-        bool noise;
-    };
+    // Name, input, a time in the region checked, where that region begins (within a tolerance in frames), a time
+    // it lasts to, and whether it is noise.
+    using Case = std::tuple<const char*, testsupport::GeneratorReader, double, double, int, double, bool>;
     const Case cases[] = {
         // A region that begins 1.5 s before the sound stops: the 4 s of near
         // silence after it must not be averaged into it.
@@ -150,12 +144,12 @@ TEST(DetectorSteps, QuietStretchesStandOnTheirOwnFromWhereTheyBegin)
         // first region begins where the window first holds sound.
         { "leading silence", tones({ { 0.3, -INFINITY }, { 5, -20 } }), 0.15, 0.3 - 0.2 + 1.0 / kRate, 0, 0.2, false },
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const Region region = regionAt(*run(c.reader), c.at);
-        EXPECT_NEAR(region.begin, frames(c.begins), c.tolerance);
-        EXPECT_GE(region.begin + region.length, frames(c.endsAfter));
-        EXPECT_EQ(region.noise, c.noise);
+    for (const auto& [name, reader, at, begins, tolerance, endsAfter, noise] : cases) {
+        SCOPED_TRACE(name);
+        const Region region = regionAt(*run(reader), at);
+        EXPECT_NEAR(region.begin, frames(begins), tolerance);
+        EXPECT_GE(region.begin + region.length, frames(endsAfter));
+        EXPECT_EQ(region.noise, noise);
     }
 }
 
