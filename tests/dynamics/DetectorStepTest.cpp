@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <tuple>
 #include <vector>
@@ -118,12 +119,11 @@ testsupport::GeneratorReader clicksInAGap()
     });
 }
 
-int regionsBeginningIn(const RMSStepDetector& detector, double from, double to)
+long regionsBeginningIn(const RMSStepDetector& detector, double from, double to)
 {
-    int count = 0;
-    for (const Region& region : detector.getRegions())
-        count += region.begin >= frames(from) && region.begin < frames(to);
-    return count;
+    const std::vector<Region> regions = detector.getRegions();
+    return std::count_if(regions.begin(), regions.end(),
+                         [&](const Region& r) { return r.begin >= frames(from) && r.begin < frames(to); });
 }
 } // namespace
 

@@ -34,11 +34,6 @@ int firstFrame(const std::vector<double>& signal, bool above)
     return -1;
 }
 
-AlgoRef<SoundAlgoNoiseGate> makeGate()
-{
-    return AlgoRef<SoundAlgoNoiseGate>(new SoundAlgoNoiseGate(-35.0, 0.005, 0.1));
-}
-
 } // namespace
 
 TEST(GateTiming, OpensAtOnceWhenSignalEntersTheWindowFadesOverTheReleaseAndStaysShutBelowTheThreshold)
@@ -50,7 +45,7 @@ TEST(GateTiming, OpensAtOnceWhenSignalEntersTheWindowFadesOverTheReleaseAndStays
     ASSERT_GT(closing, 44100 - kW);
 
     for (unsigned int block : { 0u, 5000u, 9000u }) {
-        auto gate = makeGate();
+        AlgoRef<SoundAlgoNoiseGate> gate(new SoundAlgoNoiseGate(-35.0, 0.005, 0.1));
         const std::vector<double> out = runThrough(*gate, in, block, kRate);
         ASSERT_EQ(out.size(), in.size());
         for (int i = 0; i < closing; ++i)
@@ -66,7 +61,7 @@ TEST(GateTiming, OpensAtOnceWhenSignalEntersTheWindowFadesOverTheReleaseAndStays
     const std::vector<double> rise = constant(20000, 0.0) + sine(20000, 1000.0, 0.1);
     const int opening = firstFrame(rise, true);
     ASSERT_GT(opening, 20000 - kW);
-    auto gate = makeGate();
+    AlgoRef<SoundAlgoNoiseGate> gate(new SoundAlgoNoiseGate(-35.0, 0.005, 0.1));
     const std::vector<double> out = runThrough(*gate, rise, 0, kRate);
     ASSERT_EQ(out.size(), rise.size());
     // The gate was shut long before; from the opening frame on, everything
