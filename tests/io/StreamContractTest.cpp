@@ -151,4 +151,6 @@ TEST(ReaderTimes, LengthStringAndPointConversions)
     reader.setEndPoint(0.0000625); // 0.5 frames: rounds half up
     EXPECT_EQ(reader.getStartOffset(), 0);
     EXPECT_EQ(reader.getEndOffset(), 1);
+    reader.setStartPoint(0.0000625);
+    EXPECT_EQ(reader.getStartOffset(), 1);
 }
