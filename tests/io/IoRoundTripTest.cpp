@@ -188,7 +188,7 @@ TEST(IoPoints, StartAndEndPointsAndRewind)
     reader.setStartPoint(0.0);
     reader.setEndPoint(0.5);
     reader.rewind();
-    EXPECT_EQ(readAll(reader, 4096), Samples(ramp.begin(), ramp.begin() + 2 * 22050));
+    EXPECT_EQ(readAll(reader), Samples(ramp.begin(), ramp.begin() + 2 * 22050));
     auto buffer = SoundBuffer::createNew(44100);
     buffer->alloc(4096, 2, 1, 1);
     EXPECT_EQ(reader.stereoRead(buffer, 0), 0u);

@@ -103,44 +103,15 @@ double maxDifference(const Samples& a, const Samples& b, double factor)
     return worst;
 }
 
-double correlation(const Samples& a, const Samples& b, int channel, int lag)
+double correlation(const Samples& a, const Samples& b, int channel)
 {
-    const long long frames = static_cast<long long>(std::min(a.size(), b.size()) / 2);
     double ab = 0, aa = 0, bb = 0;
-    for (long long i = 0; i < frames; ++i) {
-        const long long j = i + lag;
-        if (j < 0 || j >= frames)
-            continue;
-        const double x = a[2 * i + channel];
-        const double y = b[2 * j + channel];
-        ab += x * y;
-        aa += x * x;
-        bb += y * y;
+    for (size_t i = size_t(channel); i < std::min(a.size(), b.size()); i += 2) {
+        ab += a[i] * b[i];
+        aa += a[i] * a[i];
+        bb += b[i] * b[i];
     }
     return aa > 0 && bb > 0 ? ab / std::sqrt(aa * bb) : 0.0;
-}
-
-double errorToSignalDb(const Samples& reference, const Samples& test)
-{
-    const size_t n = std::min(reference.size(), test.size());
-    double signal = 0, error = 0;
-    for (size_t i = 0; i < n; ++i) {
-        signal += reference[i] * reference[i];
-        error += (reference[i] - test[i]) * (reference[i] - test[i]);
-    }
-    return 10.0 * std::log10((error + 1e-30) / (signal + 1e-30));
-}
-
-bool soxInfo(const QString& fileName, long long* frames, unsigned int* rate)
-{
-    QString out;
-    if (!runTool(QStringLiteral("soxi"), {QStringLiteral("-s"), fileName}, &out))
-        return false;
-    *frames = out.trimmed().toLongLong();
-    if (!runTool(QStringLiteral("soxi"), {QStringLiteral("-r"), fileName}, &out))
-        return false;
-    *rate = out.trimmed().toUInt();
-    return true;
 }
 
 bool writeBytes(const QString& fileName, const QByteArray& bytes)
