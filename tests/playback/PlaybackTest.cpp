@@ -42,17 +42,17 @@ qint16 expectedPcm(double x)
     return static_cast<qint16>(std::clamp(std::trunc(x * 32768.0), -32768.0, 32767.0));
 }
 
-SoundAlgoFilter* bandFilter(double hz, double gainDb)
+SoundAlgo* bandFilter(double hz, double gainDb)
 {
     return new SoundAlgoFilter(std::make_shared<SoundTools::BiquadEqBuilder>(SoundTools::BandEq, hz, 1.0, gainDb));
 }
 
-std::vector<double> offline(SoundAlgo* algo, SoundReader& reader)
+std::vector<double> songOf(unsigned int frames)
 {
-    testsupport::CapturingWriter writer(kRate);
-    algo->processAll(reader, &writer);
-    algo->release();
-    return writer.samples();
+    std::vector<double> song(2 * size_t(frames));
+    for (size_t i = 0; i < song.size(); ++i)
+        song[i] = pcmSteps(int(i / 2), int(i % 2));
+    return song;
 }
 
 struct Levels : SoundAlgoDevice::RMSLevelCallback {
@@ -98,17 +98,12 @@ TEST(Device, ThreadedStreamsWhatOfflineProcessingGives)
         // runs over the songs as one stream.
         std::vector<double> stream;
         for (unsigned int frames : c.songs) {
-            GeneratorReader reader(frames, kRate, pcmSteps);
-            reader.open(QString());
-            const std::vector<double> song =
-                offline(c.filters ? static_cast<SoundAlgo*>(bandFilter(1000, 6)) : new SoundAlgoBypass(), reader);
+            testsupport::AlgoRef<SoundAlgo> algo(c.filters ? bandFilter(1000, 6) : new SoundAlgoBypass());
+            const std::vector<double> song = testsupport::runWithTail(*algo, songOf(frames));
             stream.insert(stream.end(), song.begin(), song.end());
         }
-        if (c.filters) {
-            testsupport::VectorReader processed(stream, kRate);
-            processed.open(QString());
-            stream = offline(bandFilter(200, -4), processed);
-        }
+        if (c.filters)
+            stream = testsupport::runWithTail(*testsupport::AlgoRef<SoundAlgo>(bandFilter(200, -4)), stream);
         std::vector<qint16> expected;
         for (double x : stream)
             expected.push_back(expectedPcm(x));
@@ -209,19 +204,17 @@ TEST(Device, ThreadedDetectorBehindQueueAnalysesWholeStream)
     auto level = [](int i, int) { return (i / (3 * 44100)) % 2 ? 0.5 * std::sin(i * 0.05) : 0.05 * std::sin(i * 0.07); };
     GeneratorReader source(kRate * 40, kRate, level);
     source.open(QString());
-    RMSStepDetector* reference = new RMSStepDetector();
+    testsupport::AlgoRef<RMSStepDetector> reference(new RMSStepDetector());
     reference->processAll(source, nullptr);
     source.rewind();
     SoundReaderBuffer queue(kRate, 3);
     queue.open(QString());
     auto producer = std::async(std::launch::async, [&] {
         SoundWriterBuffer writer(&queue);
-        SoundAlgoBypass* bypass = new SoundAlgoBypass();
-        bypass->processAll(source, &writer);
-        bypass->release();
+        testsupport::AlgoRef<SoundAlgoBypass>(new SoundAlgoBypass())->processAll(source, &writer);
         queue.finished();
     });
-    RMSStepDetector* detector = new RMSStepDetector();
+    testsupport::AlgoRef<RMSStepDetector> detector(new RMSStepDetector());
     testsupport::runWithDeadline([&] { detector->processAll(queue, nullptr); }, 60);
     testsupport::runWithDeadline([&] { producer.wait(); }, 60);
     // The regions before the last ten seconds match; near the end a reader of
@@ -235,8 +228,6 @@ TEST(Device, ThreadedDetectorBehindQueueAnalysesWholeStream)
         EXPECT_EQ(got[i].length, want[i].length);
     }
     EXPECT_GT(got.back().begin + got.back().length, int(kRate * 37));
-    reference->release();
-    detector->release();
 }
 
 TEST(Player, EqualiserBandsPresetsAndOutputGain)
@@ -275,11 +266,8 @@ TEST(Player, ThreadedPlaysIntoSoundServer)
     char name[] = "tulv_tests_playback";
     char* argv[] = { name, nullptr };
     QCoreApplication app(argc, argv);
-    QTemporaryDir dir;
-    const QString file = dir.filePath(QStringLiteral("three.wav"));
-    ASSERT_TRUE(iotest::writeFile(file, testsupport::sine(3 * kRate, 440, 0.9, kRate, 0.5, 550), kRate, SoundTools::Int16));
-    std::shared_ptr<SoundReader> reader(SoundReader::getFromFilename(file));
-    ASSERT_EQ(reader->open(file), SoundTools::Ok);
+    auto reader = std::make_shared<testsupport::VectorReader>(testsupport::sine(3 * kRate, 440, 0.9, kRate, 0.5, 550));
+    reader->open(QString());
     SoundPlayerQt player(reader, nullptr, true);
     player.switchEq(true);
     player.switchBassBoost(true);
