@@ -11,17 +11,6 @@ using testsupport::GeneratorReader;
 using testsupport::rampBlock;
 using testsupport::rampValue;
 
-namespace {
-
-std::shared_ptr<SoundBuffer> stereoBlock(unsigned int capacity, unsigned int rate = 44100)
-{
-    auto buffer = SoundBuffer::createNew(rate);
-    buffer->alloc(capacity, 2, 1, 1);
-    return buffer;
-}
-
-} // namespace
-
 TEST(StereoRead, KeepsTheMarginAndPadsTheEndWithSilence)
 {
     // At the real end of the source the kept margin is followed by at least
@@ -41,7 +30,8 @@ TEST(StereoRead, KeepsTheMarginAndPadsTheEndWithSilence)
     for (const Case& c : cases) {
         SCOPED_TRACE("source " + std::to_string(c.source) + ", margin " + std::to_string(c.margin));
         GeneratorReader reader(c.source);
-        auto buffer = stereoBlock(c.capacity);
+        auto buffer = SoundBuffer::createNew(44100);
+        buffer->alloc(c.capacity, 2, 1, 1);
         for (unsigned int expected : c.reads)
             EXPECT_EQ(reader.stereoRead(buffer, c.margin), expected);
         EXPECT_TRUE(reader.atEnd());
@@ -59,7 +49,8 @@ TEST(StereoRead, KeepsTheMarginAndPadsTheEndWithSilence)
 TEST(StereoRead, TooSmallABufferIsRefusedWithoutMovingTheReader)
 {
     GeneratorReader reader(100);
-    auto buffer = stereoBlock(8);
+    auto buffer = SoundBuffer::createNew(44100);
+    buffer->alloc(8, 2, 1, 1);
     reader.stereoRead(buffer, 0);
     const int offset = reader.getOffset();
     EXPECT_EQ(reader.stereoRead(buffer, 8), 0u);

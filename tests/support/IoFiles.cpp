@@ -2,6 +2,7 @@
 
 #include "tulv/core/SoundBuffer.h"
 
+#include <QDataStream>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
@@ -128,26 +129,20 @@ QByteArray readBytes(const QString& fileName)
 
 bool writeSparseWav(const QString& fileName, quint32 frames, quint32 rate)
 {
-    QByteArray h;
-    auto put = [&h](quint32 v, int bytes) {
-        for (int i = 0; i < bytes; ++i)
-            h.append(char((v >> (8 * i)) & 0xFF));
-    };
-    const quint32 padded = frames + (frames & 1);
-    h.append("RIFF", 4);
-    put(36 + padded, 4);
-    h.append("WAVEfmt ", 8);
-    put(16, 4);
-    put(1, 2); // PCM
-    put(1, 2); // mono
-    put(rate, 4);
-    put(rate, 4); // bytes per second
-    put(1, 2); // block align
-    put(8, 2); // bits
-    h.append("data", 4);
-    put(frames, 4);
     QFile file(fileName);
-    return file.open(QIODevice::WriteOnly) && file.write(h) == 44 && file.resize(44 + qint64(padded));
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    QDataStream out(&file);
+    out.setByteOrder(QDataStream::LittleEndian);
+    const quint32 padded = frames + (frames & 1);
+    out.writeRawData("RIFF", 4);
+    out << quint32(36 + padded);
+    out.writeRawData("WAVEfmt ", 8);
+    // PCM, mono, the rate, a byte a frame in bytes per second and block align, 8 bits.
+    out << quint32(16) << quint16(1) << quint16(1) << rate << rate << quint16(1) << quint16(8);
+    out.writeRawData("data", 4);
+    out << frames;
+    return out.status() == QDataStream::Ok && file.resize(44 + qint64(padded));
 }
 
 } // namespace iotest
