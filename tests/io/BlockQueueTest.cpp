@@ -1,3 +1,4 @@
+#include "tests/support/Common.h"
 #include "tests/support/MemoryIO.h"
 
 #include "tulv/io/SoundReaderBuffer.h"
@@ -89,12 +90,8 @@ TEST(BlockQueue, ThreadedStressKeepsEveryFrameInOrder)
             std::this_thread::sleep_for(std::chrono::milliseconds(c.interruptAfterMs));
             queue.interrupt();
         }
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        if (producer.wait_until(deadline) != std::future_status::ready
-            || consumer.wait_until(deadline) != std::future_status::ready) {
-            queue.interrupt();
-            FAIL() << "producer or consumer still blocked after 60 s";
-        }
+        testsupport::runWithDeadline([&] { producer.wait(); }, 60);
+        testsupport::runWithDeadline([&] { consumer.wait(); }, 60);
         const bool pushedAll = producer.get();
         const long long got = consumer.get();
         EXPECT_EQ(pushedAll, c.interruptAfterMs < 0);
