@@ -22,14 +22,12 @@ using namespace iotest;
 namespace {
 
 // Opens through the factory and expects a refusal that names the file and
-// contains `reason`; the reader must be closed afterwards. Returns the error.
-QString expectRefused(const QString& fileName, const QString& reason = QString())
+// contains `reason`; the reader must be closed afterwards.
+void expectRefused(const QString& fileName, const QString& reason = QString())
 {
     SCOPED_TRACE(fileName.toStdString());
     std::unique_ptr<SoundReader> reader(SoundReader::getFromFilename(fileName));
-    EXPECT_TRUE(reader);
-    if (!reader)
-        return QString();
+    ASSERT_TRUE(reader);
     SoundDebuggableClass::setError(QStringLiteral("stale"), "before");
     EXPECT_EQ(reader->open(fileName), SoundTools::Error);
     const QString error = SoundDebuggableClass::getError();
@@ -41,7 +39,6 @@ QString expectRefused(const QString& fileName, const QString& reason = QString()
     buffer->alloc(256, 2, 1, 1);
     EXPECT_EQ(reader->stereoRead(buffer, 0), 0u);
     reader->close();
-    return error;
 }
 
 } // namespace
@@ -65,14 +62,14 @@ TEST(IoBadInput, EveryKindOfUnreadableFileIsRefused)
             ASSERT_TRUE(writeBytes(name, bytes));
             expectRefused(name);
         }
-        if (ext == "mp3")
-            continue;
         // Cut inside the header: the first 30 bytes hold no complete header
-        // in any of the three containers.
+        // in any of the containers.
         const QString full = dir.filePath("full." + ext);
         ASSERT_TRUE(writeFile(full, sound, 44100, SoundTools::Int16));
         ASSERT_TRUE(writeBytes(dir.filePath("cut." + ext), readBytes(full).left(30)));
         expectRefused(dir.filePath("cut." + ext));
+        if (ext == "mp3")
+            continue;
         // The same content under an .mp3 name: the error names what it is.
         const QString disguised = dir.filePath(ext + "-inside.mp3");
         ASSERT_TRUE(QFile::copy(full, disguised));
@@ -85,9 +82,6 @@ TEST(IoBadInput, EveryKindOfUnreadableFileIsRefused)
     mpegWav.replace(44, mpegWav.size() - 44, QByteArray(mpegWav.size() - 44, '\0'));
     ASSERT_TRUE(writeBytes(dir.filePath("mpeg.wav"), mpegWav));
     expectRefused(dir.filePath("mpeg.wav"), "declares MPEG audio");
-    ASSERT_TRUE(runTool("lame", { "--quiet", dir.filePath("full.wav"), dir.filePath("full.mp3") }));
-    ASSERT_TRUE(writeBytes(dir.filePath("cut.mp3"), readBytes(dir.filePath("full.mp3")).left(3)));
-    expectRefused(dir.filePath("cut.mp3"));
 }
 
 // A truncated file opens with the frames present and says how many the
