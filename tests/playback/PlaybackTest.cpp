@@ -15,6 +15,7 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <future>
@@ -60,9 +61,11 @@ struct Levels : SoundAlgoDevice::RMSLevelCallback {
     {
         std::lock_guard<std::mutex> lock(mutex);
         left.push_back(l);
+        count = left.size();
     }
     std::mutex mutex;
     std::vector<double> left;
+    std::atomic<size_t> count { 0 };
 };
 
 // The equaliser of a player, without device or audio output.
@@ -135,27 +138,17 @@ TEST(Device, ThreadedStreamsWhatOfflineProcessingGives)
         std::vector<qint16> got;
         std::vector<char> chunk(4 * 1000);
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        // The level thread runs behind the reads, and a value computed while
-        // it lags is dropped: read like a host that plays in time, letting it
-        // catch up with every window of 2205 frames read so far.
-        const auto levelsCaughtUp = [&](size_t count) {
-            while (std::chrono::steady_clock::now() < deadline) {
-                {
-                    std::lock_guard<std::mutex> lock(levels.mutex);
-                    if (levels.left.size() >= count)
-                        return;
-                }
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            }
-        };
         while (got.size() < expected.size() && std::chrono::steady_clock::now() < deadline) {
             const qint64 n = device->read(chunk.data(), qint64(chunk.size()));
             if (n <= 0 && finished)
                 break;
             for (qint64 i = 0; i + 1 < n; i += 2)
                 got.push_back(qFromLittleEndian<qint16>(chunk.data() + i));
-            if (c.levels)
-                levelsCaughtUp(got.size() / 2 / 2205);
+            // The level thread runs behind the reads, and a value computed
+            // while it lags is dropped: read like a host that plays in time,
+            // letting it catch up with every window of 2205 frames read so far.
+            while (c.levels && levels.count < got.size() / 2 / 2205 && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         ASSERT_EQ(got.size(), expected.size());
         for (size_t i = 0; i < got.size(); ++i)
@@ -173,10 +166,7 @@ TEST(Device, ThreadedStreamsWhatOfflineProcessingGives)
             std::lock_guard<std::mutex> lock(levels.mutex);
             ASSERT_GE(levels.left.size(), 4u);
             EXPECT_EQ(std::vector<double>(levels.left.begin(), levels.left.begin() + 3), std::vector<double>(3, 0.0));
-            double sum = 0.0;
-            for (int i = 0; i < 2205; ++i)
-                sum += std::pow(pcmSteps(i, 0), 2);
-            EXPECT_NEAR(levels.left[3], std::sqrt(sum / 2205), 1e-12);
+            EXPECT_NEAR(testsupport::toDb(levels.left[3]), testsupport::rmsDbOf(songOf(2205)), 1e-10);
         }
         device->stop();
     }
