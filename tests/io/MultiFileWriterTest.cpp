@@ -102,10 +102,12 @@ TEST(MultiFileRuns, LeadingDigitalSilenceIsLeftOutButCounted)
     });
     testsupport::DebugCapture log(true);
     {
+        // Destroyed without a close, which the destructor makes.
         SoundWriterMultiFile writer(detector.get(), 1.0, kRate, 2, 128, SoundTools::Float32);
         ASSERT_EQ(writer.open(dir.filePath("take.wav")), SoundTools::Ok);
-        EXPECT_EQ(secondPass(reader, writer), SoundTools::Ok);
+        ASSERT_EQ(testsupport::AlgoRef<SoundAlgoBypass>(new SoundAlgoBypass)->processAll(reader, &writer), SoundTools::Ok);
     }
+    EXPECT_EQ(detector->getRefCount(), 1) << "the writer held the detector while it lived";
     iotest::Samples samples;
     ASSERT_TRUE(iotest::readFile(dir.filePath("001-take.wav"), samples));
     ASSERT_EQ(samples.size(), size_t(2 * (3 * kRate - 1000)));
@@ -153,30 +155,17 @@ TEST(MultiFileRuns, AShortRunMakesNoFileAndEveryFileIsNumberedInItsTitleAndTrack
         ASSERT_NEAR(samples[i], marker(int(i / 2 + 7.5 * kRate), int(i % 2)), 2.0 / 8388608) << i;
 }
 
-TEST(MultiFileFailures, FailuresAndAWriterDestroyedWithoutClose)
+TEST(MultiFileFailures, AFileThatCannotBeMadeOrTooManyChannels)
 {
     QTemporaryDir dir;
     DetectorPtr detector = detectorOf({ { 2, -20 } });
     testsupport::GeneratorReader reader(2 * kRate, kRate, marker);
-    {
-        SoundWriterMultiFile writer(detector.get(), 1.0, kRate, 2, 128, SoundTools::Int16);
-        ASSERT_EQ(writer.open(dir.filePath("missing/side.wav")), SoundTools::Ok);
-        EXPECT_EQ(secondPass(reader, writer), SoundTools::Error) << "a file that cannot be created";
-        EXPECT_EQ(writer.GetWrittenFiles(), 0);
-        EXPECT_TRUE(QDir(dir.path()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
-        // Tracks are mono or stereo files.
-        SoundWriterMultiFile wide(detector.get(), 1.0, kRate, 3, 128, SoundTools::Int16);
-        EXPECT_EQ(wide.open(dir.filePath("side.wav")), SoundTools::Error);
-    }
-    {
-        reader.rewind();
-        SoundWriterMultiFile writer(detector.get(), 1.0, kRate, 2, 128, SoundTools::Int16);
-        ASSERT_EQ(writer.open(dir.filePath("side.wav")), SoundTools::Ok);
-        testsupport::AlgoRef<SoundAlgoBypass> bypass(new SoundAlgoBypass);
-        ASSERT_EQ(bypass->processAll(reader, &writer), SoundTools::Ok);
-    }
-    iotest::Samples samples;
-    ASSERT_TRUE(iotest::readFile(dir.filePath("001-side.wav"), samples)) << "finished by the destructor";
-    EXPECT_EQ(samples.size(), size_t(4 * kRate));
-    EXPECT_EQ(detector->getRefCount(), 1) << "the writers held the detector while they lived";
+    SoundWriterMultiFile writer(detector.get(), 1.0, kRate, 2, 128, SoundTools::Int16);
+    ASSERT_EQ(writer.open(dir.filePath("missing/side.wav")), SoundTools::Ok);
+    EXPECT_EQ(secondPass(reader, writer), SoundTools::Error) << "a file that cannot be created";
+    EXPECT_EQ(writer.GetWrittenFiles(), 0);
+    EXPECT_TRUE(QDir(dir.path()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+    // Tracks are mono or stereo files.
+    SoundWriterMultiFile wide(detector.get(), 1.0, kRate, 3, 128, SoundTools::Int16);
+    EXPECT_EQ(wide.open(dir.filePath("side.wav")), SoundTools::Error);
 }
