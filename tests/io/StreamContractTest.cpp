@@ -11,7 +11,7 @@ using testsupport::GeneratorReader;
 using testsupport::rampBlock;
 using testsupport::rampValue;
 
-TEST(StereoRead, KeepsTheMarginAndPadsTheEndWithSilence)
+TEST(StereoRead, KeepsTheMarginPadsTheEndWithSilenceAndRefusesTooSmallABuffer)
 {
     // At the real end of the source the kept margin is followed by at least
     // a margin of zeros that flushes it through; a source shorter than the
@@ -44,10 +44,7 @@ TEST(StereoRead, KeepsTheMarginAndPadsTheEndWithSilence)
         for (int i = c.origin; i <= buffer->getEnd(); ++i)
             ASSERT_EQ(buffer->getFrame(i)[1], i < int(c.source) ? rampValue(i, 1) : 0.0) << "frame " << i;
     }
-}
-
-TEST(StereoRead, TooSmallABufferIsRefusedWithoutMovingTheReader)
-{
+    // A buffer too small for its margin is refused without moving the reader.
     GeneratorReader reader(100);
     auto buffer = SoundBuffer::createNew(44100);
     buffer->alloc(8, 2, 1, 1);
