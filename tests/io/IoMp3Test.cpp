@@ -15,6 +15,7 @@
 #include <cmath>
 #include <functional>
 #include <memory>
+#include <tuple>
 
 using namespace iotest;
 using testsupport::fromDb;
@@ -46,15 +47,10 @@ TEST_F(IoMp3, RoundTripKeepsLengthAndSoundAtEachBitRate)
     // Level: full scale is encoded at 95 %, and LAME itself comes out about
     // 5 % quieter at 128 kbit/s than at 320 on this chord (its own
     // command-line tool does the same).
-    struct Case {
-        unsigned int bitRate;
-        double maxShapeErrorDb;
-        double minGain;
-    };
-    for (const Case c : { Case { 128, -40.0, 0.9 }, Case { 320, -50.0, 0.98 } }) {
-        SCOPED_TRACE(c.bitRate);
-        const QString name = dir.filePath(QStringLiteral("rt%1.mp3").arg(c.bitRate));
-        ASSERT_TRUE(writeFile(name, sound, kRate, SoundTools::Int16, c.bitRate));
+    for (const auto& [bitRate, maxShapeErrorDb, minGain] : { std::tuple(128u, -40.0, 0.9), std::tuple(320u, -50.0, 0.98) }) {
+        SCOPED_TRACE(bitRate);
+        const QString name = dir.filePath(QStringLiteral("rt%1.mp3").arg(bitRate));
+        ASSERT_TRUE(writeFile(name, sound, kRate, SoundTools::Int16, bitRate));
         SoundReaderMp3 reader;
         ASSERT_EQ(reader.open(name), SoundTools::Ok);
         EXPECT_EQ(reader.getSampleRate(), kRate);
@@ -66,9 +62,9 @@ TEST_F(IoMp3, RoundTripKeepsLengthAndSoundAtEachBitRate)
         for (int channel : { 0, 1 }) {
             SCOPED_TRACE(channel);
             const double r = correlation(sound, back, channel);
-            EXPECT_LT(10 * std::log10(1 - r * r + 1e-30), c.maxShapeErrorDb);
+            EXPECT_LT(10 * std::log10(1 - r * r + 1e-30), maxShapeErrorDb);
             const double gain = fromDb(rmsDbOf(back, 0, SIZE_MAX, channel) - rmsDbOf(sound, 0, SIZE_MAX, channel)) / 0.95;
-            EXPECT_GT(gain, c.minGain);
+            EXPECT_GT(gain, minGain);
             EXPECT_LT(gain, 1.01);
         }
         // Seeking is sample-exact: the frames from a start point are those of
@@ -84,7 +80,7 @@ TEST_F(IoMp3, RoundTripKeepsLengthAndSoundAtEachBitRate)
         }
         // And sox, decoding on its own, finds the same rate and, at most a
         // frame of the codec away, the same length.
-        const QString decoded = dir.filePath(QStringLiteral("sox%1.wav").arg(c.bitRate));
+        const QString decoded = dir.filePath(QStringLiteral("sox%1.wav").arg(bitRate));
         ASSERT_TRUE(runTool("sox", { name, decoded })) << "sox cannot decode our MP3";
         Samples bySox;
         unsigned int soxRate = 0;
