@@ -96,9 +96,8 @@ TEST(IoTags, TextYearTrackAndCoverSurviveEveryContainer)
         if (ext != "mp3") {
             EXPECT_FALSE(found);
         }
-        EXPECT_EQ(none.title, "");
-        EXPECT_EQ(none.year, "0");
-        EXPECT_EQ(none.track, "0");
+        EXPECT_EQ((std::vector<std::string> { none.title, none.year, none.track }),
+                  (std::vector<std::string> { "", "0", "0" }));
         EXPECT_TRUE(none.coverData.isEmpty());
     }
 
@@ -118,9 +117,7 @@ TEST(IoTags, TextYearTrackAndCoverSurviveEveryContainer)
     odd.track = "12b";
     writeTagged(dir.filePath("odd.flac"), odd);
     const SoundIDTag back = readFileTags(dir.filePath("odd.flac"));
-    EXPECT_EQ(back.title, "t");
-    EXPECT_EQ(back.year, "0");
-    EXPECT_EQ(back.track, "0");
+    EXPECT_EQ((std::vector<std::string> { back.title, back.year, back.track }), (std::vector<std::string> { "t", "0", "0" }));
 
     // A FLAC picture block holds 16 MiB: a larger cover is left out, and
     // the file stays one that flac itself accepts.
