@@ -29,7 +29,8 @@ long long consume(SoundReaderBuffer& q, long long want)
         buf->alloc(1 + rng() % 3000, 2, 1, 1);
         const unsigned int n = q.stereoRead(buf, 0);
         for (unsigned int i = 0; i < n; ++i, ++got)
-            if (buf->getRelFrame(int(i))[0] != rampValue(int(got), 0) || buf->getRelFrame(int(i))[1] != rampValue(int(got), 1))
+            if (buf->getRelFrame(int(i))[0] != rampValue(int(got), 0)
+                || buf->getRelFrame(int(i))[1] != rampValue(int(got), 1))
                 return got;
         if (n == 0 && q.getStatus() == SoundTools::Stopped)
             break;
@@ -124,9 +125,9 @@ TEST(BlockQueue, ThreadedStatesAndFullQueue)
     EXPECT_EQ(queue.getStatus(), SoundTools::Waiting);
     EXPECT_EQ(queue.getFrameNB(), 300u) << "a block without frames was queued, or a restart lost blocks";
     auto fourth = std::async(std::launch::async, [&] { return queue.pushBuffer(rampBlock(300, 100)); });
-    EXPECT_EQ(fourth.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout) << "a full queue took a block";
+    EXPECT_EQ(fourth.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout) << "a full queue took it";
     queue.interrupt();
-    ASSERT_EQ(fourth.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "interrupt left the push blocked";
+    ASSERT_EQ(fourth.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "interrupt left it blocked";
     EXPECT_EQ(fourth.get(), SoundTools::Stopped);
     queue.restart();
     EXPECT_EQ(queue.getStatus(), SoundTools::Stopped) << "a stopped queue must stay stopped until closed";

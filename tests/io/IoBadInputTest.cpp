@@ -94,7 +94,7 @@ TEST(IoBadInput, TruncatedDataOpensWithTheFramesPresent)
     QTemporaryDir dir;
     const unsigned int frames = 88200;
     const Samples sound = sine(frames, 440, 0.5, 44100, 0.5, 660);
-    for (const auto& [ext, tolerance] : { std::pair("wav", 0.0), std::pair("flac", 0.0), std::pair("mp3", 2 * 1152.0) }) {
+    for (const auto& [ext, tolerance] : { std::pair("wav", 0.0), std::pair("flac", 0.0), std::pair("mp3", 2304.0) }) {
         SCOPED_TRACE(ext);
         const QString whole = dir.filePath(QStringLiteral("whole.") + ext);
         const QString cut = dir.filePath(QStringLiteral("cut.") + ext);
@@ -188,7 +188,7 @@ TEST(IoBadInput, JoinedRecordingsAreReadWholeOrRefusedAtTheJoin)
     const Case cases[] = {
         { "mp3, mono after stereo", "mp3", 44100, 1, nullptr },
         { "mp3, 22050 Hz after 44100 Hz", "mp3", 22050, 1, "changes from 44100 Hz to 22050 Hz at 00:00:01" },
-        { "ogg, 22050 Hz after 44100 Hz", "ogg", 22050, 1, "second Ogg stream (22050 Hz, mono) begins at 00:00:01.000" },
+        { "ogg, 22050 Hz after 44100", "ogg", 22050, 1, "second Ogg stream (22050 Hz, mono) begins at 00:00:01.000" },
         { "ogg, same format", "ogg", 44100, 2, "second Ogg stream (44100 Hz, 2 channels) begins at 00:00:01.000" },
     };
     QTemporaryDir dir;

@@ -63,8 +63,8 @@ TEST(IoRoundTrip, EveryFormatKeepsLengthAndContentForUsAndForSox)
         // rate and channels given.
         const bool raw = QString(c.ext) == "raw";
         const QString bySox = name + ".wav";
-        const QStringList input = raw ? QStringList { "-t", "f32", "-r", "48000", "-c", "2", name } : QStringList { name };
-        ASSERT_TRUE(runTool("sox", input + QStringList { "-b", "32", "-e", "floating-point", bySox }));
+        const QStringList in = raw ? QStringList { "-t", "f32", "-r", "48000", "-c", "2", name } : QStringList { name };
+        ASSERT_TRUE(runTool("sox", in + QStringList { "-b", "32", "-e", "floating-point", bySox }));
         Samples fromSox;
         unsigned int soxRate = 0;
         ASSERT_TRUE(readFile(bySox, fromSox, &soxRate));
@@ -97,7 +97,8 @@ TEST(IoRoundTrip, SoxFilesReadAsStereo)
     // Written to a pipe, sox cannot fill in the length: a WAV keeps a
     // placeholder far beyond the data, a FLAC declares none. Neither is a
     // truncated file.
-    const QStringList tones = { "sine", "300", "sine", "500", "sine", "700", "sine", "900", "sine", "1100", "sine", "1300" };
+    const QStringList tones
+        = { "sine", "300", "sine", "500", "sine", "700", "sine", "900", "sine", "1100", "sine", "1300" };
     const struct {
         QString name;
         QStringList format;
@@ -112,9 +113,10 @@ TEST(IoRoundTrip, SoxFilesReadAsStereo)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name.toStdString());
         const QString file = dir.filePath(c.name);
+        const QString out = c.piped ? "-t " + c.name.section('.', -1) + " -" : file;
         const QStringList make = QStringList { "-n", "-r", "44100", "-c", QString::number(c.channels) } + c.format
-                                 + QStringList { c.piped ? "-t " + c.name.section('.', -1) + " -" : file, "synth", "1.5" }
-                                 + tones.mid(0, 2 * c.channels) + QStringList { "vol", "0.4" };
+                                 + QStringList { out, "synth", "1.5" } + tones.mid(0, 2 * c.channels)
+                                 + QStringList { "vol", "0.4" };
         ASSERT_TRUE(c.piped ? runTool("bash", { "-c", "sox -R " + make.join(' ') + " | cat > '" + file + "'" })
                             : runTool("sox", make));
         SoundReaderSndfile reader;

@@ -12,6 +12,7 @@
 #include <memory>
 
 using namespace iotest;
+using Fields = std::vector<std::string>;
 
 namespace {
 
@@ -81,7 +82,7 @@ TEST(IoTags, TextYearTrackAndCoverSurviveEveryContainer)
         const SoundIDTag back = readTags(name, &found);
         EXPECT_TRUE(found);
         const auto fields = [](const SoundIDTag& t) {
-            return std::vector<std::string> { t.title, t.artist, t.album, t.year, t.comment, t.track, t.genre, t.coverMimeType };
+            return Fields { t.title, t.artist, t.album, t.year, t.comment, t.track, t.genre, t.coverMimeType };
         };
         EXPECT_EQ(fields(back), fields(tags));
         EXPECT_EQ(back.properties, tags.properties);
@@ -96,8 +97,7 @@ TEST(IoTags, TextYearTrackAndCoverSurviveEveryContainer)
         if (ext != "mp3") {
             EXPECT_FALSE(found);
         }
-        EXPECT_EQ((std::vector<std::string> { none.title, none.year, none.track }),
-                  (std::vector<std::string> { "", "0", "0" }));
+        EXPECT_EQ((Fields { none.title, none.year, none.track }), (Fields { "", "0", "0" }));
         EXPECT_TRUE(none.coverData.isEmpty());
     }
 
@@ -117,7 +117,7 @@ TEST(IoTags, TextYearTrackAndCoverSurviveEveryContainer)
     odd.track = "12b";
     writeTagged(dir.filePath("odd.flac"), odd);
     const SoundIDTag back = readFileTags(dir.filePath("odd.flac"));
-    EXPECT_EQ((std::vector<std::string> { back.title, back.year, back.track }), (std::vector<std::string> { "t", "0", "0" }));
+    EXPECT_EQ((Fields { back.title, back.year, back.track }), (Fields { "t", "0", "0" }));
 
     // A FLAC picture block holds 16 MiB: a larger cover is left out, and
     // the file stays one that flac itself accepts.
@@ -174,6 +174,6 @@ TEST(IoTags, PeersAgreeOnEveryProperty)
         EXPECT_EQ(back.title, "T");
         EXPECT_EQ(back.year, "2019");
         EXPECT_EQ(back.track, "5");
-        EXPECT_EQ(back.properties["DISCNUMBER"], std::vector<std::string>(ext == "mp3", "1/2"));
+        EXPECT_EQ(back.properties["DISCNUMBER"], Fields(ext == "mp3", "1/2"));
     }
 }

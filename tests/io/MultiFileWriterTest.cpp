@@ -104,7 +104,8 @@ TEST(MultiFileRuns, LeadingDigitalSilenceIsLeftOutButCounted)
         // Destroyed without a close, which the destructor makes.
         SoundWriterMultiFile writer(detector.get(), 1.0, kRate, 2, 128, SoundTools::Float32);
         ASSERT_EQ(writer.open(dir.filePath("take.wav")), SoundTools::Ok);
-        ASSERT_EQ(testsupport::AlgoRef<SoundAlgoBypass>(new SoundAlgoBypass)->processAll(reader, &writer), SoundTools::Ok);
+        testsupport::AlgoRef<SoundAlgoBypass> bypass(new SoundAlgoBypass);
+        ASSERT_EQ(bypass->processAll(reader, &writer), SoundTools::Ok);
     }
     EXPECT_EQ(detector->getRefCount(), 1) << "the writer held the detector while it lived";
     iotest::Samples samples;

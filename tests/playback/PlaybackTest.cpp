@@ -184,8 +184,8 @@ TEST(Device, ThreadedStopReleasesBlockedProcessing)
 // not only the frames queued when its run began.
 TEST(Device, ThreadedDetectorBehindQueueAnalysesWholeStream)
 {
-    auto level = [](int i, int) { return (i / (3 * 44100)) % 2 ? 0.5 * std::sin(i * 0.05) : 0.05 * std::sin(i * 0.07); };
-    GeneratorReader source(kRate * 40, kRate, level);
+    auto wave = [](int i, int) { return (i / (3 * 44100)) % 2 ? 0.5 * std::sin(i * 0.05) : 0.05 * std::sin(i * 0.07); };
+    GeneratorReader source(kRate * 40, kRate, wave);
     source.open(QString());
     testsupport::AlgoRef<RMSStepDetector> reference(new RMSStepDetector());
     reference->processAll(source, nullptr);
@@ -315,8 +315,8 @@ TEST(Player, ToolPlaysFilesOrSaysThereIsNoOutput)
         tool.setProcessEnvironment(env);
         QElapsedTimer clock;
         clock.start();
-        tool.start(QStringLiteral(TULV_TOOL_PATH), server ? QStringList { "play", a, b, "--preset=rock", "--bass-boost" }
-                                                          : QStringList { "play", a });
+        tool.start(QStringLiteral(TULV_TOOL_PATH),
+                   server ? QStringList { "play", a, b, "--preset=rock", "--bass-boost" } : QStringList { "play", a });
         ASSERT_TRUE(tool.waitForFinished(30000)) << "tulv play did not end";
         const QString err = QString::fromLocal8Bit(tool.readAllStandardError());
         EXPECT_EQ(tool.exitCode(), server ? 0 : 1) << qPrintable(err);

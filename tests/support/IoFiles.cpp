@@ -22,7 +22,7 @@ bool runTool(const QString& program, const QStringList& arguments, QString* outp
         return false;
     }
     QProcess process;
-    process.start(program, program == QLatin1String("sox") ? QStringList { QStringLiteral("-R") } + arguments : arguments);
+    process.start(program, program == "sox" ? QStringList { "-R" } + arguments : arguments);
     if (!process.waitForStarted(10000) || !process.waitForFinished(300000)) {
         process.kill();
         process.waitForFinished(1000);
