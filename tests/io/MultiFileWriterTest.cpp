@@ -10,12 +10,10 @@
 #include "tulv/io/SoundWriterMultiFile.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <memory>
 
 using splitsignals::DetectorPtr;
