@@ -99,35 +99,31 @@ TEST_F(IoMp3, FilesFromTheLameToolRead)
     const Samples sound = sine(frames, 440, 0.5, kRate);
     const QString wav = dir.filePath("source.wav");
     ASSERT_TRUE(writeFile(wav, sound, kRate, SoundTools::Int16));
-    // Our own mono writer beside them.
-    const struct {
-        const char* name;
-        QStringList options; // empty: written by us
-        bool mono;
-    } cases[] = {
+    // The name, LAME's options (none: our own mono writer beside them), mono.
+    const std::tuple<const char*, QStringList, bool> cases[] = {
         { "cbr.mp3", { "-b", "192" }, false },
         { "vbr.mp3", { "-V", "2" }, false },
         { "mono.mp3", { "-m", "m", "-b", "96" }, true },
         { "ours-mono.mp3", {}, true },
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const QString mp3 = dir.filePath(c.name);
-        if (c.options.isEmpty()) {
+    for (const auto& [name, options, mono] : cases) {
+        SCOPED_TRACE(name);
+        const QString mp3 = dir.filePath(name);
+        if (options.isEmpty()) {
             std::unique_ptr<SoundWriter> writer(SoundWriter::getFromFilename(mp3, kRate, 96, SoundTools::Int16, 1));
             ASSERT_EQ(writer->open(mp3), SoundTools::Ok);
             ASSERT_EQ(writeAll(*writer, sound, kRate), SoundTools::Ok);
             writer->close();
         } else {
-            ASSERT_TRUE(runTool("lame", QStringList { "--quiet" } + c.options + QStringList { wav, mp3 }));
+            ASSERT_TRUE(runTool("lame", QStringList { "--quiet" } + options + QStringList { wav, mp3 }));
         }
         SoundReaderMp3 reader;
         ASSERT_EQ(reader.open(mp3), SoundTools::Ok);
         EXPECT_EQ(reader.getFrameNB(), frames);
-        EXPECT_EQ(reader.getFileChannelNum(), c.mono ? 1u : 2u);
+        EXPECT_EQ(reader.getFileChannelNum(), mono ? 1u : 2u);
         const Samples back = readAll(reader);
         ASSERT_EQ(back.size(), sound.size());
-        for (size_t i = 0; c.mono && i < back.size(); i += 2)
+        for (size_t i = 0; mono && i < back.size(); i += 2)
             ASSERT_EQ(back[i], back[i + 1]);
         for (int channel : { 0, 1 })
             EXPECT_GT(correlation(sound, back, channel), 0.995);
@@ -165,7 +161,6 @@ TEST(IoMp3Absent, EverythingElseWorksWithoutTheEncoder)
     EXPECT_EQ(SoundDebuggableClass::getError(), QStringLiteral("This version doesn't support mp3 encoding"));
     EXPECT_EQ(writer->writeBuffer(testsupport::rampBlock(0, 64), 0), SoundTools::Error);
     EXPECT_EQ(SoundDebuggableClass::getError(), "SoundWriter::WriteBuffer : Incorrect number of channels");
-    writer.reset();
 
     // The other formats are untouched.
     const Samples sound = sine(1000, 440, 0.5, kRate, 0.5, 660);
