@@ -157,9 +157,9 @@ TEST(CompositeStatus, BranchResultsCombine)
 {
     // Per branch what its member answers (Ok: it works), and the composite's answer.
     const std::vector<std::pair<std::vector<SoundTools::Status>, SoundTools::Status>> cases {
-        { { SoundTools::Error }, SoundTools::Error },       { { SoundTools::EndOfStream }, SoundTools::Stopped },
-        { { SoundTools::Waiting }, SoundTools::Stopped },   { { SoundTools::Ok, SoundTools::Error }, SoundTools::Error },
-        { { SoundTools::Ok, SoundTools::Ok }, SoundTools::Ok },
+        { { SoundTools::Error }, SoundTools::Error },     { { SoundTools::EndOfStream }, SoundTools::Stopped },
+        { { SoundTools::Waiting }, SoundTools::Stopped }, { { SoundTools::Ok, SoundTools::Ok }, SoundTools::Ok },
+        { { SoundTools::Ok, SoundTools::Error }, SoundTools::Error },
         { { SoundTools::Error, SoundTools::Ok, SoundTools::Ok }, SoundTools::Error },
     };
     for (const auto& c : cases) {
