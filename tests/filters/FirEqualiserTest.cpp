@@ -34,23 +34,16 @@ FirPtr makeFir(FilterType type, double f1, double f2 = 0.0)
     return FirPtr(new Fir(type, f1, f2));
 }
 
-struct Designed {
-    std::vector<double> taps;
-    std::vector<RemezBand> bands;
-};
-
-// Designs through a run's start, as a host would, and keeps what it made.
-Designed design(Fir& fir, unsigned int rate)
+// Designs through a run's start, as a host would, and keeps the taps and the bands it made.
+std::pair<std::vector<double>, std::vector<RemezBand>> design(Fir& fir, unsigned int rate)
 {
     GeneratorReader reader(10, rate);
     SoundAlgo::LoopContext context;
-    Designed d;
     if (fir.initProcessLoop(reader, context) != Ok)
-        return d;
-    d.taps = fir.getCoefficients();
-    d.bands = fir.getBands();
+        return {};
+    std::pair<std::vector<double>, std::vector<RemezBand>> made { fir.getCoefficients(), fir.getBands() };
     fir.endProcessLoop(context);
-    return d;
+    return made;
 }
 
 struct Case {
@@ -85,13 +78,13 @@ TEST(FirDesign, ValidBandsGiveTheOptimumOfTheirLength)
     std::vector<std::vector<double>> designed;
     for (const Case& c : kCases) {
         SCOPED_TRACE(testing::Message() << c.type << " " << c.f1 << "-" << c.f2 << " @" << c.rate);
-        const Designed d = design(*makeFir(c.type, c.f1, c.f2), c.rate);
-        ASSERT_FALSE(d.taps.empty());
-        designed.push_back(d.taps);
-        QString line = QString::number(d.taps.size());
+        const auto [taps, bands] = design(*makeFir(c.type, c.f1, c.f2), c.rate);
+        ASSERT_FALSE(taps.empty());
+        designed.push_back(taps);
+        QString line = QString::number(taps.size());
         // Every band set ascending inside half the sample rate, no band of negative width.
         double edge = 0.0, worstPass = 0.0, worstStop = 0.0;
-        for (const RemezBand& band : d.bands) {
+        for (const RemezBand& band : bands) {
             EXPECT_GE(band.low, edge);
             EXPECT_GT(band.high, band.low);
             EXPECT_LE(band.high, 0.5);
@@ -99,12 +92,12 @@ TEST(FirDesign, ValidBandsGiveTheOptimumOfTheirLength)
             for (double v : { band.low, band.high, band.desired, band.weight })
                 line += QLatin1Char(' ') + QString::number(v, 'g', 17);
             double& worst = band.desired > 0.5 ? worstPass : worstStop;
-            for (double f = band.low; f <= band.high; f += 0.025 / double(d.taps.size()))
-                worst = std::max(worst, std::fabs(filtertest::firMagnitude(d.taps, f) - band.desired));
+            for (double f = band.low; f <= band.high; f += 0.025 / double(taps.size()))
+                worst = std::max(worst, std::fabs(filtertest::firMagnitude(taps, f) - band.desired));
         }
         arguments << line;
         // The band stop 500–2000 Hz keeps a real stop band between its edges.
-        EXPECT_TRUE(c.type != BandStop || c.f1 != 500 || d.bands.size() == 3);
+        EXPECT_TRUE(c.type != BandStop || c.f1 != 500 || bands.size() == 3);
         // Kaiser's estimate of the length falls short of the ripple it aims
         // at, most for short filters (35 taps: 0.43 dB and −35 dB instead of
         // 0.25 dB and −40 dB) and for three bands; the optimum of that length
@@ -164,7 +157,7 @@ TEST(FirFiltering, OutputIsTheConvolutionTimesTheGainAndLinesUpWithAPlainBranch)
             graph->pushAlgo(parallel);
             graph->pushAlgo(new SoundAlgoSub());
             const std::vector<double> out = runWithTail(*graph, in);
-            const std::vector<double> taps = design(*makeFir(type, 1000.0), 44100).taps;
+            const std::vector<double> taps = design(*makeFir(type, 1000.0), 44100).first;
             const std::vector<double> want = testsupport::interleave(filtertest::convolve(taps, left),
                                                                      filtertest::convolve(taps, right));
             const size_t shift = taps.size() - 1; // half the taps, in interleaved samples
