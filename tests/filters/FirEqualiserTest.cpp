@@ -156,8 +156,7 @@ TEST(FirFiltering, OutputIsTheConvolutionTimesTheGainAndLinesUpWithAPlainBranch)
             parallel->pushAlgo(new SoundAlgoScale(0.0));
             graph->pushAlgo(parallel);
             graph->pushAlgo(new SoundAlgoSub());
-            const std::vector<double> out = runWithTail(*graph, in);
-            const std::vector<double> taps = design(*makeFir(type, 1000.0), 44100).first;
+            const std::vector<double> out = runWithTail(*graph, in), taps = design(*makeFir(type, 1000.0), 44100).first;
             const std::vector<double> want = testsupport::interleave(filtertest::convolve(taps, left),
                                                                      filtertest::convolve(taps, right));
             const size_t shift = taps.size() - 1; // half the taps, in interleaved samples

@@ -48,8 +48,7 @@ double crossoverTreeDb(double hz, const std::vector<double>& freqs, const std::v
 // The gain in dB of `algo` on a 0.1-amplitude tone, once settled.
 double toneGainDb(SoundAlgo& algo, double hz)
 {
-    const std::vector<double> in = sine(17640, hz, 0.1, kRate);
-    const std::vector<double> out = runThrough(algo, in);
+    const std::vector<double> in = sine(17640, hz, 0.1, kRate), out = runThrough(algo, in);
     EXPECT_EQ(out.size(), in.size());
     return rmsDbOf(out, 8820) - rmsDbOf(in, 8820);
 }

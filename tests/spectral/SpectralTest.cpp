@@ -134,8 +134,7 @@ TEST(FFTEqualiser, IsALinearConvolutionWithItsOddLengthDesign)
 TEST(FFTAutocorrelation, ChainGivesTheLaggedSumsOfEachBlock)
 {
     const unsigned int n = 256, half = n / 2;
-    const std::vector<double> in = stereoNoise(5 * half + 30, 3);
-    const std::vector<double> out = run(new SoundFFTAutocorrelChain(n), in);
+    const std::vector<double> in = stereoNoise(5 * half + 30, 3), out = run(new SoundFFTAutocorrelChain(n), in);
     ASSERT_GE(out.size(), in.size());
     double worst = 0.0;
     // Sample s is frame s / 2 of channel s % 2.
