@@ -33,20 +33,21 @@ private:
     unsigned int mFrameSize;
 };
 
-// Records the signals of a run in order, with their arguments.
+// Records the signals of a run in order: "b<frames>", "p<done>/<total>",
+// "e<status>/<frames>", separated by spaces.
 struct SignalLog {
     explicit SignalLog(SoundAlgo* algo)
     {
-        QObject::connect(algo, &SoundAlgo::notifyBegin,
-                         [this](unsigned int n) { events.push_back("begin " + std::to_string(n)); });
-        QObject::connect(algo, &SoundAlgo::notifyInProgress, [this](unsigned int done, unsigned int total) {
-            events.push_back("progress " + std::to_string(done) + "/" + std::to_string(total));
+        const auto add = [this](const std::string& event) { events += (events.empty() ? "" : " ") + event; };
+        QObject::connect(algo, &SoundAlgo::notifyBegin, [add](unsigned int n) { add("b" + std::to_string(n)); });
+        QObject::connect(algo, &SoundAlgo::notifyInProgress, [add](unsigned int done, unsigned int total) {
+            add("p" + std::to_string(done) + "/" + std::to_string(total));
         });
-        QObject::connect(algo, &SoundAlgo::notifyEnd, [this](int status, unsigned int n) {
-            events.push_back("end " + std::to_string(status) + " " + std::to_string(n));
+        QObject::connect(algo, &SoundAlgo::notifyEnd, [add](int status, unsigned int n) {
+            add("e" + std::to_string(status) + "/" + std::to_string(n));
         });
     }
-    std::vector<std::string> events;
+    std::string events;
 };
 
 } // namespace
@@ -73,30 +74,23 @@ TEST(ProcessAll, SignalsStopsAndFailuresEndTheRunAsTheySay)
         bool writer;
         SoundTools::Status status;
         size_t written;
-        std::vector<std::string> events;
+        std::string events;
         int allocFailsAt = -1; // block whose process runs out of memory
     };
+    using namespace SoundTools;
     const Case cases[] = {
-        { "whole run", 2500, 0, -1, -1, SIZE_MAX, true, SoundTools::Ok, 2500,
-          { "begin 2500", "progress 1000/2500", "progress 2000/2500", "progress 2500/2500", "end 0 2500" } },
-        { "empty source", 0, 0, -1, -1, SIZE_MAX, true, SoundTools::Ok, 0, { "begin 0", "end 0 0" } },
+        { "whole run", 2500, 0, -1, -1, SIZE_MAX, true, Ok, 2500, "b2500 p1000/2500 p2000/2500 p2500/2500 e0/2500" },
+        { "empty source", 0, 0, -1, -1, SIZE_MAX, true, Ok, 0, "b0 e0/0" },
         // One block carries the sample shift's silence out.
-        { "empty source with shift", 0, 7, -1, -1, SIZE_MAX, true, SoundTools::Ok, 7,
-          { "begin 0", "progress 0/0", "end 0 0" } },
+        { "empty source with shift", 0, 7, -1, -1, SIZE_MAX, true, Ok, 7, "b0 p0/0 e0/0" },
         // The block in progress is written whole; a stop asked before the run was cleared at its start.
-        { "stop", 10000, 0, 3, -1, SIZE_MAX, true, SoundTools::Stopped, 3000,
-          { "begin 10000", "progress 1000/10000", "progress 2000/10000", "progress 3000/10000", "end 2 3000" } },
+        { "stop", 9000, 0, 3, -1, SIZE_MAX, true, Stopped, 3000, "b9000 p1000/9000 p2000/9000 p3000/9000 e2/3000" },
         // Nothing of the failed block is written, no progress for it.
-        { "process fails", 5000, 0, -1, 2, SIZE_MAX, true, SoundTools::Error, 1000,
-          { "begin 5000", "progress 1000/5000", "end 1 2000" } },
+        { "process fails", 5000, 0, -1, 2, SIZE_MAX, true, Error, 1000, "b5000 p1000/5000 e1/2000" },
         // A buffer that cannot be had ends the run like a failure, not the process.
-        { "memory runs out", 5000, 0, -1, -1, SIZE_MAX, true, SoundTools::Error, 1000,
-          { "begin 5000", "progress 1000/5000", "end 1 2000" }, 2 },
-        { "writer fails", 5000, 0, -1, -1, 1500, true, SoundTools::Error, 1500,
-          { "begin 5000", "progress 1000/5000", "progress 2000/5000", "end 1 2000" } },
-        { "no writer", 3500, 0, -1, -1, SIZE_MAX, false, SoundTools::Ok, 0,
-          { "begin 3500", "progress 1000/3500", "progress 2000/3500", "progress 3000/3500", "progress 3500/3500",
-            "end 0 3500" } },
+        { "memory runs out", 5000, 0, -1, -1, SIZE_MAX, true, Error, 1000, "b5000 p1000/5000 e1/2000", 2 },
+        { "writer fails", 5000, 0, -1, -1, 1500, true, Error, 1500, "b5000 p1000/5000 p2000/5000 e1/2000" },
+        { "no writer", 2500, 0, -1, -1, SIZE_MAX, false, Ok, 0, "b2500 p1000/2500 p2000/2500 p2500/2500 e0/2500" },
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
