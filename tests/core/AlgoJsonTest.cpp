@@ -113,8 +113,7 @@ TEST(JsonFiles, DocumentsRoundTripAndFailuresKeepWhatWasThere)
     // is text; without, every name is.
     struct Case {
         const char* name;
-        bool binary;
-        bool text;
+        bool binary, text;
     };
     for (const Case c : { Case { "stats.json", true, true }, Case { "stats.ssf", true, false },
                           Case { "stats.JSON", true, false }, Case { "stats", true, false },

@@ -96,8 +96,8 @@ TEST(FFTEqualiser, IsALinearConvolutionWithItsOddLengthDesign)
         SoundTools::FilterType type;
         double f1, f2;
         unsigned int size, taps;
-        double passHz, stopHz; // probes: amplitude 1 and 0 expected
-        double passTolerance;  // a design cut to N/2 + 1 taps ripples more
+        // Probes where amplitude 1 and 0 are expected; a design cut to N/2 + 1 taps ripples more.
+        double passHz, stopHz, passTolerance;
     };
     const Case cases[] = {
         { "low pass 1 kHz", SoundTools::LowPass, 1000, 0, 8192, 447, 500, 2000, 0.02 },
