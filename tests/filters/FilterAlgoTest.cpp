@@ -18,7 +18,6 @@
 
 using namespace SoundTools;
 using namespace testsupport;
-using testsupport::GeneratorReader;
 
 namespace {
 

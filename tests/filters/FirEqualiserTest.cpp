@@ -14,10 +14,8 @@
 #include <omp.h>
 
 #include <cmath>
-#include <cstring>
 
 using namespace SoundTools;
-using testsupport::CapturingWriter;
 using testsupport::GeneratorReader;
 using testsupport::runWithTail;
 

@@ -1,4 +1,4 @@
-// The FFT engine against a DFT summed independently in long double, and the
+// The FFT engine against NumPy's transform of the same streams, and the
 // spectral algorithms against what they compute by definition: linear
 // convolution with their taps, the autocorrelation sums and bin powers.
 #include "tests/support/FilterReference.h"
@@ -10,8 +10,6 @@
 #include <QJsonObject>
 
 #include <cmath>
-#include <complex>
-#include <sstream>
 
 using namespace testsupport;
 
