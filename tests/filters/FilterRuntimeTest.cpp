@@ -119,21 +119,20 @@ TEST(BiquadCascade, SeveralSectionsPerPassGiveTheBitsOfOneSectionAfterAnother)
     // still be divided by it.
     for (unsigned int count = 1; count <= 11; ++count)
         for (double a0 : { 1.0, 2.0 }) {
-        std::vector<std::shared_ptr<Filter>> serial, fused;
+        std::vector<BiquadFilter> fused;
+        fused.reserve(count); // the sections' addresses must hold
         std::vector<BiquadFilter*> sections;
+        Frames expected = in;
         for (unsigned int k = 0; k < count; ++k) {
             BiquadEqBuilder b(BandEq, freqs[k], 1.9, gains[k]);
             b.init(44100);
             const double scale = k == count / 2 ? a0 : 1.0;
-            serial.push_back(std::make_shared<BiquadFilter>(b.getBCoeff() * scale, b.getACoeff() * scale));
-            fused.push_back(std::make_shared<BiquadFilter>(b.getBCoeff() * scale, b.getACoeff() * scale));
-            sections.push_back(static_cast<BiquadFilter*>(fused.back().get()));
+            BiquadFilter serial(b.getBCoeff() * scale, b.getACoeff() * scale);
+            serial.setGain(k + 1 == count ? 0.8 : 1.0);
+            fused.push_back(serial); // before it runs: no history
+            sections.push_back(&fused.back());
+            serial.filter(expected.data(), expected.data(), unsigned(expected.size()));
         }
-        serial.back()->setGain(0.8);
-        fused.back()->setGain(0.8);
-        Frames expected = in;
-        for (auto& f : serial)
-            f->filter(expected.data(), expected.data(), unsigned(expected.size()));
         // In two calls, so the state handed from one pass to the next counts too.
         Frames src = in, got(in.size());
         BiquadFilter::filterCascade(sections.data(), count, src.data(), got.data(), 1000);
