@@ -1,6 +1,6 @@
 // The Parks–McClellan FIR equaliser: valid bands (including the cases whose
-// edges used to cross), the designed response against its own bands, the
 // edges used to cross), the designed taps against SciPy's exchange, the
+// convolution against a direct one, its delay lined up with a plain branch,
 // and thread independence.
 #include "tests/support/FilterReference.h"
 #include "tests/support/IoFiles.h"
