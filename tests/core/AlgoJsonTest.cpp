@@ -37,10 +37,7 @@ struct CopyBuilder : SoundAlgo::SoundAlgoJSonBuilder {
 
 QJsonObject object(const QString& cls, double gain = 1.0)
 {
-    QJsonObject o;
-    o.insert(QStringLiteral("Class"), cls);
-    o.insert(QStringLiteral("Gain"), gain);
-    return o;
+    return QJsonObject { { QStringLiteral("Class"), cls }, { QStringLiteral("Gain"), gain } };
 }
 
 } // namespace
@@ -61,9 +58,7 @@ TEST(AlgoJsonRegistry, BuildsRegisteredClassesAndReportsTheOthers)
 
     // No usable "Class": null, and the last error is left alone.
     SoundDebuggableClass::setError(QStringLiteral("earlier"), "here");
-    QJsonObject numericClass;
-    numericClass.insert(QStringLiteral("Class"), 12);
-    for (const QJsonObject& o : { QJsonObject(), numericClass })
+    for (const QJsonObject& o : { QJsonObject(), QJsonObject { { QStringLiteral("Class"), 12 } } })
         EXPECT_EQ(SoundAlgo::createFromJSon(o), nullptr);
     EXPECT_EQ(SoundDebuggableClass::getError(), QStringLiteral("here : earlier"));
 
@@ -71,9 +66,7 @@ TEST(AlgoJsonRegistry, BuildsRegisteredClassesAndReportsTheOthers)
     EXPECT_EQ(SoundAlgo::createFromJSon(object(QStringLiteral("SoundAlgoFFTStats"))), nullptr);
     EXPECT_EQ(SoundDebuggableClass::getError(), "SoundAlgo::createFromJSon : Unknown class SoundAlgoFFTStats");
     EXPECT_TRUE(log.has(QStringLiteral("W:Unknown class SoundAlgoFFTStats")));
-    QJsonObject unusable;
-    unusable.insert(QStringLiteral("Class"), QStringLiteral("TestCopyAlgo"));
-    EXPECT_EQ(SoundAlgo::createFromJSon(unusable), nullptr);
+    EXPECT_EQ(SoundAlgo::createFromJSon(QJsonObject { { "Class", "TestCopyAlgo" } }), nullptr) << "no gain";
     EXPECT_EQ(SoundDebuggableClass::getError(), "SoundAlgo::createFromJSon : Unable to build TestCopyAlgo");
 
     // A later builder replaces an earlier one without deleting it; null is ignored.
@@ -100,14 +93,11 @@ TEST(JsonFiles, DocumentsRoundTripAndFailuresKeepWhatWasThere)
 {
     QTemporaryDir dir;
     MessageLog log;
-    QJsonObject root;
-    root.insert(QStringLiteral("Name"), QStringLiteral("Côté \"quoted\" ✓"));
     // Larger than the file size limit below.
     QJsonArray levels;
     for (int i = 0; i < 5000; ++i)
         levels.append(-100.0 + i * 1.25 + 1e-9 * i);
-    root.insert(QStringLiteral("Levels"), levels);
-    const QJsonDocument document(root);
+    const QJsonDocument document(QJsonObject { { "Name", QStringLiteral("Côté \"quoted\" ✓") }, { "Levels", levels } });
 
     // With binary asked for, only a name ending in ".json" (case-sensitive)
     // is text; without, every name is.
