@@ -85,10 +85,7 @@ private:
 // A composite whose branches and protected operations tests may look at.
 class OpenComposite : public SoundAlgoComposite {
 public:
-    explicit OpenComposite(QString id = QString(), bool shareInputs = true)
-        : SoundAlgoComposite(std::move(id), shareInputs)
-    {
-    }
+    using SoundAlgoComposite::SoundAlgoComposite;
     const std::vector<std::vector<SoundAlgo*>>& branches() const { return mBranches; }
     using SoundAlgoComposite::setReadOnly;
 
