@@ -211,7 +211,7 @@ TEST_F(ToolConvert, ProgressGoesToStderrAndCtrlCLeavesNothing)
     const QString in = makeSignal(path("long.wav"), 600.0);
     ASSERT_FALSE(in.isEmpty());
     auto writing = [this]() { return !filesIn(mDir.path(), ".*").isEmpty(); };
-    const ToolRun stopped = tulvInterrupted({ "convert", in, path("long.flac") }, writing, SIGINT);
+    const ToolRun stopped = tulv({ "convert", in, path("long.flac") }, writing, SIGINT);
     EXPECT_FALSE(stopped.crashed) << "Ctrl-C must stop the job cleanly, not kill it";
     EXPECT_EQ(stopped.exitCode, 128 + SIGINT);
     EXPECT_TRUE(stopped.err.contains(QString("interrupted; '%1' not written").arg(path("long.flac"))))

@@ -1,11 +1,10 @@
 #include "ToolRunner.h"
 
-#include <tulv/tulv.h>
-
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QThread>
 
 #include <algorithm>
@@ -15,13 +14,9 @@
 
 namespace tooltest {
 
-ToolRun tulv(const QStringList& arguments, int deadlineMs)
+ToolRun tulv(const QStringList& arguments, const std::function<bool()>& whenReady, int signal)
 {
-    return tulvInterrupted(arguments, nullptr, 0, deadlineMs);
-}
-
-ToolRun tulvInterrupted(const QStringList& arguments, const std::function<bool()>& whenReady, int signal, int deadlineMs)
-{
+    const int deadlineMs = 120000;
     QProcess process;
     process.start(QStringLiteral(TULV_TOOL_PATH), arguments);
     process.closeWriteChannel();
@@ -46,11 +41,15 @@ ToolRun tulvInterrupted(const QStringList& arguments, const std::function<bool()
     return run;
 }
 
+bool sox(const QString& line, const QString& a, const QString& b)
+{
+    return runTool("sox", line.split(' ').replaceInStrings("%1", a).replaceInStrings("%2", b));
+}
+
 QString makeSignal(const QString& path, double seconds, int bits)
 {
-    const bool ok = runTool("sox", { "-n", "-r", "44100", "-b", QString::number(bits), path, "synth", QString::number(seconds),
-                                     "sine", "440", "sine", "997", "channels", "2", "gain", "-8" });
-    return ok ? path : QString();
+    const QString effects = " synth " + QString::number(seconds) + " sine 440 sine 997 channels 2 gain -8";
+    return sox("-n -r 44100 -b %2 %1" + effects, path, QString::number(bits)) ? path : QString();
 }
 
 Samples readSound(const QString& fileName)

@@ -173,13 +173,13 @@ TEST(ToolSplit, InterruptedSplitLeavesNothingAndAKilledOneNoFinalName)
         return false;
     };
 
-    const ToolRun stopped = tulvInterrupted(arguments, writingTracks, SIGINT);
+    const ToolRun stopped = tulv(arguments, writingTracks, SIGINT);
     EXPECT_FALSE(stopped.crashed);
     EXPECT_EQ(stopped.exitCode, 128 + SIGINT);
     EXPECT_TRUE(stopped.err.contains("interrupted; no track written")) << stopped.err.toStdString();
     EXPECT_EQ(QDir(out.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList({ "long.wav" }));
 
-    const ToolRun killed = tulvInterrupted(arguments, writingTracks, SIGKILL);
+    const ToolRun killed = tulv(arguments, writingTracks, SIGKILL);
     // Whatever a killed process leaves is hidden scratch, never a track
     // name; a split that finished before the signal came leaves its tracks.
     if (killed.exitCode == 0)
