@@ -14,7 +14,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <future>
-#include <iostream>
 #include <random>
 #include <thread>
 
@@ -23,59 +22,46 @@
 namespace testsupport {
 
 DefaultBlockSize::DefaultBlockSize(unsigned int frames)
-    : mSaved(SoundBuffer::getDefaultSize())
+    : ScopeGuard([saved = SoundBuffer::getDefaultSize()] { SoundBuffer::setDefaultSize(saved); })
 {
     SoundBuffer::setDefaultSize(frames);
 }
 
-DefaultBlockSize::~DefaultBlockSize()
-{
-    SoundBuffer::setDefaultSize(mSaved);
-}
-
 DebugCapture::DebugCapture(bool verbose)
-    : mSaved(&SoundDebuggableClass::getOStream())
-    , mSavedVerbose(SoundDebuggableClass::isVerbose())
+    : mRestore([stream = &SoundDebuggableClass::getOStream(), wasVerbose = SoundDebuggableClass::isVerbose()] {
+        SoundDebuggableClass::setOStream(stream);
+        SoundDebuggableClass::setVerbose(wasVerbose);
+    })
 {
+    SoundDebuggableClass::setVerbose(verbose || SoundDebuggableClass::isVerbose());
     SoundDebuggableClass::setOStream(&mText);
-    SoundDebuggableClass::setVerbose(verbose || mSavedVerbose);
-}
-
-DebugCapture::~DebugCapture()
-{
-    SoundDebuggableClass::setOStream(mSaved);
-    SoundDebuggableClass::setVerbose(mSavedVerbose);
 }
 
 LameLibraryNames::LameLibraryNames(const QStringList& names)
-    : mSaved(SoundWriterMp3::lameLibraryNames())
+    : ScopeGuard([saved = SoundWriterMp3::lameLibraryNames()] { SoundWriterMp3::setLameLibraryNames(saved); })
 {
     if (!names.isEmpty())
         SoundWriterMp3::setLameLibraryNames(names);
 }
 
-LameLibraryNames::~LameLibraryNames()
+namespace {
+rlimit fileSizeLimit()
 {
-    SoundWriterMp3::setLameLibraryNames(mSaved);
+    rlimit limit {};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    return limit;
 }
+} // namespace
 
 FileSizeLimit::FileSizeLimit(unsigned long bytes)
+    : ScopeGuard([saved = fileSizeLimit(), handler = std::signal(SIGXFSZ, SIG_IGN)] {
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, handler);
+    })
 {
-    rlimit limit {};
-    getrlimit(RLIMIT_FSIZE, &limit);
-    mSavedLimit = limit.rlim_cur;
-    mSavedHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = fileSizeLimit();
     limit.rlim_cur = bytes;
     EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0) << "the file size limit cannot be set";
-}
-
-FileSizeLimit::~FileSizeLimit()
-{
-    rlimit limit {};
-    getrlimit(RLIMIT_FSIZE, &limit);
-    limit.rlim_cur = mSavedLimit;
-    setrlimit(RLIMIT_FSIZE, &limit);
-    std::signal(SIGXFSZ, mSavedHandler);
 }
 
 namespace {
@@ -272,20 +258,11 @@ std::vector<RMSStepDetector::Region> regionsOf(const std::vector<RegionLayout>& 
     std::vector<RMSStepDetector::Region> regions;
     int begin = 0;
     for (const RegionLayout& layout : layouts) {
-        RMSStepDetector::Region region;
-        region.begin = begin;
-        region.length = framesOf(layout.seconds, sampleRate);
-        region.level0 = region.level1 = std::pow(10.0, layout.rmsDb / 10.0);
-        region.weight = 100;
-        region.noise = layout.noise;
-        regions.push_back(region);
-        begin += region.length;
+        const double level = std::pow(10.0, layout.rmsDb / 10.0);
+        regions.push_back({ begin, framesOf(layout.seconds, sampleRate), level, level, 100, layout.noise });
+        begin += regions.back().length;
     }
-    RMSStepDetector::Region marker;
-    marker.begin = begin;
-    marker.length = 1;
-    marker.weight = 1;
-    regions.push_back(marker);
+    regions.push_back({ begin, 1, 0.0, 0.0, 1, false }); // the end marker
     return regions;
 }
 

@@ -1,7 +1,5 @@
 #include "ToolRunner.h"
 
-#include <gtest/gtest.h>
-
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -39,6 +37,13 @@ ToolRun tulv(const QStringList& arguments, const std::function<bool()>& whenRead
     run.out = QString::fromUtf8(process.readAllStandardOutput());
     run.err = QString::fromUtf8(process.readAllStandardError());
     return run;
+}
+
+testing::AssertionResult says(const ToolRun& run, int exitCode, const QString& message)
+{
+    if (run.exitCode == exitCode && run.err.contains(message))
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "exit code " << run.exitCode << ", stderr: " << run.err.toStdString();
 }
 
 bool sox(const QString& line, const QString& a, const QString& b)

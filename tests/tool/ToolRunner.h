@@ -8,6 +8,8 @@
 #include "tests/support/Common.h"
 #include "tests/support/IoFiles.h"
 
+#include <gtest/gtest.h>
+
 #include <QString>
 #include <QStringList>
 
@@ -32,6 +34,10 @@ struct ToolRun {
 // until it returns true, then `signal` is sent; a run the signal kills has
 // the exit code 128 + signal, as a shell says.
 ToolRun tulv(const QStringList& arguments, const std::function<bool()>& whenReady = nullptr, int signal = 0);
+
+// Success when the run ended with `exitCode` and its stderr holds `message`;
+// otherwise a failure that shows what it said.
+testing::AssertionResult says(const ToolRun& run, int exitCode, const QString& message);
 
 // sox with its arguments written as one line split at spaces; "%1" and "%2"
 // in it stand for `a` and `b`, which may hold spaces.
