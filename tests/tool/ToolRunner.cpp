@@ -46,6 +46,11 @@ testing::AssertionResult says(const ToolRun& run, int exitCode, const QString& m
     return testing::AssertionFailure() << "exit code " << run.exitCode << ", stderr: " << run.err.toStdString();
 }
 
+QStringList words(const QString& line)
+{
+    return line.split(' ', Qt::SkipEmptyParts);
+}
+
 bool sox(const QString& line, const QString& a, const QString& b)
 {
     return runTool("sox", line.split(' ').replaceInStrings("%1", a).replaceInStrings("%2", b));

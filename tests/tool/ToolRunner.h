@@ -39,6 +39,9 @@ ToolRun tulv(const QStringList& arguments, const std::function<bool()>& whenRead
 // otherwise a failure that shows what it said.
 testing::AssertionResult says(const ToolRun& run, int exitCode, const QString& message);
 
+// The words of `line`, split at spaces: arguments written as one line.
+QStringList words(const QString& line);
+
 // sox with its arguments written as one line split at spaces; "%1" and "%2"
 // in it stand for `a` and `b`, which may hold spaces.
 bool sox(const QString& line, const QString& a = QString(), const QString& b = QString());
