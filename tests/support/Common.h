@@ -35,10 +35,7 @@ template <class T> using AlgoRef = std::unique_ptr<T, AlgoRelease>;
 // it ends, so that a failed assertion cannot leak the change into later tests.
 class ScopeGuard {
 public:
-    explicit ScopeGuard(std::function<void()> undo)
-        : mUndo(std::move(undo))
-    {
-    }
+    explicit ScopeGuard(std::function<void()> undo) : mUndo(std::move(undo)) {}
     ~ScopeGuard() { mUndo(); }
     ScopeGuard(const ScopeGuard&) = delete;
     ScopeGuard& operator=(const ScopeGuard&) = delete;

@@ -3,15 +3,6 @@
 
 #include "ToolRunner.h"
 
-#include <gtest/gtest.h>
-
-#include <QFileInfo>
-#include <QTemporaryDir>
-
-#include <algorithm>
-#include <cmath>
-#include <functional>
-
 using namespace tooltest;
 
 namespace {
@@ -37,7 +28,6 @@ class ToolProcess : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(mDir.isValid());
         mIn = path("in.wav");
         // Two independent noises: every band has sound, a swapped channel shows.
         ASSERT_TRUE(sox("-n -r 44100 -c 2 -b 32 -e floating-point %1 synth 2 pinknoise whitenoise vol 0.3", mIn));
@@ -80,12 +70,9 @@ TEST_F(ToolProcess, AgreesWithSoxOnTheSameFilters)
 
 TEST_F(ToolProcess, EqualsTheLibraryAlgorithmLinedUpWithTheInput)
 {
-    struct Case {
-        const char* chain;
-        std::function<SoundAlgo*()> make;
-        bool linearPhase; // the library's own run lags the input by the centre tap, which the tool takes off
-    };
-    const Case cases[] = {
+    // The effects, the library's algorithm, and whether it is linear-phase: the
+    // library's own run then lags the input by the centre tap, which the tool takes off.
+    const std::tuple<const char*, std::function<SoundAlgo*()>, bool> cases[] = {
         { "bandstop 2000 5000", [] { return new SoundAlgoEqFIR(SoundTools::BandStop, 2000, 5000); }, true },
         { "bandpass 500 4000 --fft 4096", [] { return new SoundAlgoEqFFT(SoundTools::BandPass, 500, 4000, 4096); },
           true },
@@ -108,20 +95,19 @@ TEST_F(ToolProcess, EqualsTheLibraryAlgorithmLinedUpWithTheInput)
     Samples click(2 * 22050, 0.0);
     click[2 * 5000] = click[2 * 5000 + 1] = 0.5;
     ASSERT_TRUE(writeFile(path("click.wav"), click, 44100, SoundTools::Float32));
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.chain);
+    for (const auto& [chain, make, linearPhase] : cases) {
+        SCOPED_TRACE(chain);
         size_t lead = 0;
-        if (c.linearPhase) {
-            EXPECT_EQ(loudest(process(c.chain, path("click.wav"))), 5000u);
-            const AlgoRef<SoundAlgo> clicked(c.make());
+        if (linearPhase) {
+            EXPECT_EQ(loudest(process(chain, path("click.wav"))), 5000u);
+            const AlgoRef<SoundAlgo> clicked(make());
             lead = loudest(runThrough(*clicked, click)) - 5000;
         }
-        const Samples ours = process(c.chain);
-        const AlgoRef<SoundAlgo> algo(c.make());
+        const Samples ours = process(chain);
+        const AlgoRef<SoundAlgo> algo(make());
         Samples library = runThrough(*algo, readSound(mIn));
         // The tool writes float samples, as its input holds them.
-        for (double& x : library)
-            x = float(x);
+        std::transform(library.begin(), library.end(), library.begin(), [](double x) { return double(float(x)); });
         ASSERT_EQ(frameCount(ours), frameCount(library));
         const Samples lined(library.begin() + 2 * lead, library.end());
         EXPECT_EQ(maxDifference({ ours.begin(), ours.end() - 2 * lead }, lined), 0.0);

@@ -1,13 +1,8 @@
 #include "ToolRunner.h"
 
-#include <QDir>
 #include <QElapsedTimer>
-#include <QProcess>
 #include <QThread>
 
-#include <algorithm>
-#include <cmath>
-#include <csignal>
 #include <numeric>
 
 namespace tooltest {
@@ -31,12 +26,9 @@ ToolRun tulv(const QStringList& arguments, const std::function<bool()>& whenRead
         process.kill();
         process.waitForFinished(5000);
     }
-    ToolRun run;
-    run.crashed = !inTime || process.exitStatus() != QProcess::NormalExit;
-    run.exitCode = process.exitStatus() == QProcess::CrashExit && whenReady ? 128 + signal : process.exitCode();
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    return run;
+    const bool crashed = process.exitStatus() != QProcess::NormalExit;
+    return { crashed && whenReady ? 128 + signal : process.exitCode(), crashed || !inTime,
+             QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError()) };
 }
 
 testing::AssertionResult says(const ToolRun& run, int exitCode, const QString& message)

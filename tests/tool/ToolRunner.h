@@ -10,9 +10,20 @@
 
 #include <gtest/gtest.h>
 
-#include <QString>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QStringList>
+#include <QTemporaryDir>
 
+#include <algorithm>
+#include <cmath>
+#include <csignal>
 #include <cstdint>
 #include <functional>
 #include <vector>

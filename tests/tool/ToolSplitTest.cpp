@@ -8,21 +8,6 @@
 
 #include "tests/support/SplitSignals.h"
 
-#include <gtest/gtest.h>
-
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
-#include <QRegularExpression>
-#include <QTemporaryDir>
-
-#include <cmath>
-#include <csignal>
-
 using namespace tooltest;
 
 namespace {
@@ -165,10 +150,9 @@ TEST(ToolSplit, InterruptedSplitLeavesNothingAndAKilledOneNoFinalName)
     const ToolRun killed = tulv(arguments, writingTracks, SIGKILL);
     // Whatever a killed process leaves is hidden scratch, never a track
     // name; a split that finished before the signal came leaves its tracks.
-    if (killed.exitCode == 0)
-        EXPECT_EQ(filesIn(out.path(), "*-side.wav").size() + 1, filesIn(out.path()).size());
-    else
-        EXPECT_EQ(filesIn(out.path()), QStringList({ "long.wav" })) << killed.exitCode;
+    const int tracks = filesIn(out.path(), "*-side.wav").size();
+    EXPECT_EQ(filesIn(out.path()).size(), tracks + 1) << filesIn(out.path()).join(' ').toStdString();
+    EXPECT_TRUE(killed.exitCode == 0 || tracks == 0) << killed.exitCode;
 }
 
 TEST(ToolSplit, NeverWritesOverTheInputOrFilesItWasNotToldToReplace)
@@ -202,18 +186,17 @@ TEST(ToolSplit, NeverWritesOverTheInputOrFilesItWasNotToldToReplace)
 
     // Two splits into one folder at once: each that succeeds has its own
     // four tracks; one that does not says why.
-    QProcess first, second;
     const QString shared = out.filePath("shared");
-    first.start(TULV_TOOL_PATH, { "split", side, shared + "/a.wav", "-q" });
-    second.start(TULV_TOOL_PATH, { "split", side, shared + "/b.wav", "-q" });
-    ASSERT_TRUE(first.waitForFinished(120000) && second.waitForFinished(120000));
+    QProcess runs[2];
+    for (int i = 0; i < 2; ++i)
+        runs[i].start(TULV_TOOL_PATH, { "split", side, shared + (i ? "/b.wav" : "/a.wav"), "-q" });
     int succeeded = 0;
-    for (QProcess* run : { &first, &second }) {
-        const QString pattern = run == &first ? "*a.wav" : "*b.wav";
-        const bool done = run->exitCode() == 0;
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(runs[i].waitForFinished(120000));
+        const bool done = runs[i].exitCode() == 0;
         succeeded += done;
-        EXPECT_TRUE(done || run->readAllStandardError().contains("another split is writing into"));
-        EXPECT_EQ(filesIn(shared, pattern).size(), done ? 4 : 0);
+        EXPECT_TRUE(done || runs[i].readAllStandardError().contains("another split is writing into"));
+        EXPECT_EQ(filesIn(shared, i ? "*b.wav" : "*a.wav").size(), done ? 4 : 0);
     }
     EXPECT_GE(succeeded, 1);
 }
@@ -228,8 +211,6 @@ TEST(ToolSplit, EvenLoudnessBringsEveryTrackToTheTargetAndKeepsItsDynamics)
     for (int k = 0; k < 4; ++k)
         layout.tracks[k].levelDb = levels[k];
     layout.tracks[1].quietLevelDb = -38.0;
-    ASSERT_EQ(layout.tracks[1].quietAtSeconds, 20.0);
-    ASSERT_EQ(layout.tracks[3].fadeOutSeconds, 10.0);
     const QString side = dir.filePath("side.wav");
     ASSERT_TRUE(splitsignals::writeSideWav(layout, side.toStdString()));
 
