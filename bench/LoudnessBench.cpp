@@ -1,7 +1,11 @@
 // Throughput of the loudness meter over a 10-minute stereo stream at 44.1
 // kHz. Per frame libebur128 runs the K-weighting (two biquads a channel) and
 // the 4x oversampling of its true-peak detector (a 48-tap polyphase FIR a
-// channel), which is most of the cost.
+// channel), which is most of the cost. The meter oversamples only the blocks
+// where the true peak can still rise; these tones swing across their whole
+// range within the oversampler's memory, so every block is measured: the
+// worst case. Music, which stays well below its peak most of the time, skips
+// nearly all of it (`tulv analyze` measures under 1% of the demo side).
 #include "bench/BenchStreams.h"
 #include "tulv/analysis/SoundAlgoLoudness.h"
 

@@ -4,6 +4,7 @@
 #include "tulv/core/SoundAlgo.h"
 
 #include <limits>
+#include <memory>
 #include <vector>
 
 // Measures the loudness of the stream that runs through it, as EBU R 128 and
@@ -58,12 +59,19 @@ protected:
     void endProcess(int status, unsigned int frameNBProcessed) override;
 
 private:
+    class PeakMeter;
     void freeState();
+    // Hands `count` frames to the loudness meter, the left side alone for a
+    // mono measurement.
+    void feed(const SoundTools::StereoFrame<double>* frames, size_t count);
 
     unsigned int mChannels;
     // The libebur128 meter of the run (its type is an anonymous struct
-    // that cannot be declared here); null before the first run.
+    // that cannot be declared here); null before the first run. It sees
+    // every frame for the loudness and the sample peak; the true peak has a
+    // meter of its own, which sees only the frames that can raise it.
     void* mState = nullptr;
+    std::unique_ptr<PeakMeter> mPeak;
     // Left samples of one block for a mono measurement; sized at initProcess.
     std::vector<double> mMono;
     unsigned long long mCount = 0;
