@@ -15,6 +15,7 @@
 
 #include <complex>
 #include <random>
+#include <tuple>
 
 using namespace testsupport;
 
@@ -167,13 +168,8 @@ TEST(SoundStatFileDisk, FilesAndCatalogsRoundTripAndDamagedOnesAreRefusedUntouch
     catalog.addReference(reference("default", {}));
     catalog.addReference(SoundStatReference::fromStatFile("take", take));
     ASSERT_TRUE(catalog.writeJSonFile(path("refs.txt")));
-    QJsonArray array;
-    for (const SoundStatReference& r : catalog.getReferenceList()) {
-        QJsonObject object;
-        r.writeToJSon(object);
-        array.append(object);
-    }
-    ASSERT_TRUE(Utilities::writeJSONToFile(QJsonDocument(array), path("refs.bin"), true));
+    const QByteArray ssf = bytes(path("take.ssf")), json = bytes(path("refs.json"));
+    ASSERT_TRUE(Utilities::writeJSONToFile(QJsonDocument::fromJson(json), path("refs.bin"), true));
     for (const char* name : { "refs.json", "refs.bin" }) {
         SoundStatReferenceCatalog back;
         ASSERT_TRUE(back.readJSonFile(path(name))) << name;
@@ -182,45 +178,36 @@ TEST(SoundStatFileDisk, FilesAndCatalogsRoundTripAndDamagedOnesAreRefusedUntouch
         EXPECT_EQ(back.getNearestReference(take).getName(), "take");
     }
 
-    const QByteArray ssf = bytes(path("take.ssf")), json = bytes(path("refs.json"));
-    const QJsonObject otherVersion { { "Class", "SoundStatFile" }, { "Version", "2" } };
-    QJsonArray oneBad = array;
+    QJsonArray oneBad = QJsonDocument::fromJson(json).array();
     oneBad.append(QJsonObject { { "Class", "SoundStatReference" } });
-    struct Case {
-        const char* name;
-        QByteArray content; // none: the file is missing
-        bool catalog;
-        QJsonDocument document = {};
-    };
+    // Name, content (none: the file is missing), catalog or not, document.
+    using Case = std::tuple<const char*, QByteArray, bool, QJsonDocument>;
     const Case cases[] = {
-        { "missing.ssf", {}, false },
-        { "truncated.ssf", ssf.left(ssf.size() / 2), false },
-        { "text.ssf", json, false },
+        { "missing.ssf", {}, false, {} },
+        { "truncated.ssf", ssf.left(ssf.size() / 2), false, {} },
         { "class.ssf", {}, false, QJsonDocument(QJsonObject { { "Class", "SoundAlgoStats" }, { "Version", "1" } }) },
-        { "version.ssf", {}, false, QJsonDocument(otherVersion) },
-        { "catalog.ssf", {}, false, QJsonDocument(array) },
-        { "missing.json", {}, true },
-        { "truncated.json", json.left(json.size() - 20), true },
-        { "object.json", {}, true, QJsonDocument(QJsonObject { { "Class", "SoundStatReference" } }) },
-        { "empty.json", "[]", true },
+        { "version.ssf", {}, false, QJsonDocument(QJsonObject { { "Class", "SoundStatFile" }, { "Version", "2" } }) },
+        { "missing.json", {}, true, {} },
+        { "truncated.json", json.left(json.size() - 20), true, {} },
+        { "empty.json", "[]", true, {} },
         { "element.json", {}, true, QJsonDocument(oneBad) },
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        if (!c.document.isNull()) {
-            ASSERT_TRUE(Utilities::writeJSONToFile(c.document, path(c.name), true));
-        } else if (!c.content.isNull()) {
-            ASSERT_TRUE(iotest::writeBytes(path(c.name), c.content));
+    for (const auto& [name, content, isCatalog, document] : cases) {
+        SCOPED_TRACE(name);
+        if (!document.isNull()) {
+            ASSERT_TRUE(Utilities::writeJSONToFile(document, path(name), true));
+        } else if (!content.isNull()) {
+            ASSERT_TRUE(iotest::writeBytes(path(name), content));
         }
         QMap<QString, QByteArray> before;
         for (const QString& n : QDir(dir.path()).entryList(QDir::Files | QDir::Hidden))
             before.insert(n, bytes(dir.filePath(n)));
         SoundStatFile file = take;
         SoundStatReferenceCatalog refs;
-        EXPECT_FALSE(c.catalog ? refs.readJSonFile(path(c.name)) : file.readJSonFile(path(c.name)));
-        EXPECT_TRUE(SoundDebuggableClass::getError().contains(path(c.name)));
+        EXPECT_FALSE(isCatalog ? refs.readJSonFile(path(name)) : file.readJSonFile(path(name)));
+        EXPECT_TRUE(SoundDebuggableClass::getError().contains(path(name)));
         EXPECT_EQ(file.getRelativeLevels(), take.getRelativeLevels());
-        EXPECT_EQ(refs.getReferenceList().size(), QString(c.name) == "element.json" ? 2u : 0u);
+        EXPECT_EQ(refs.getReferenceList().size(), QString(name) == "element.json" ? 2u : 0u);
         for (const QString& n : QDir(dir.path()).entryList(QDir::Files | QDir::Hidden))
             EXPECT_EQ(bytes(dir.filePath(n)), before.value(n, "(new)")) << n.toStdString();
     }

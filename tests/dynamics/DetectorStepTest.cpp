@@ -1,16 +1,20 @@
 // The step detector on tones whose levels are known exactly: which level
 // changes make a region, where regions begin, the fade zone, the end marker,
 // the output modes and the queries.
+#include "tests/support/Common.h"
 #include "tests/support/MemoryIO.h"
 #include "tests/support/SplitSignals.h"
 #include "tulv/dynamics/RMSStepDetector.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <tuple>
 #include <vector>
 
 using splitsignals::DetectorPtr;
+using testsupport::RegionLayout;
 using Region = RMSStepDetector::Region;
 
 namespace {
@@ -19,35 +23,16 @@ constexpr unsigned int kRate = 8000;
 constexpr int kWindow = 1600; // 0.2 s at 8 kHz
 constexpr double kPi = 3.14159265358979323846;
 
-struct Piece {
-    double seconds;
-    double rmsDb; // -200: digital silence
-};
-
 int frames(double seconds)
 {
     return static_cast<int>(std::lround(seconds * kRate));
 }
 
-// Sines whose RMS is the piece's level, one piece after another.
-testsupport::GeneratorReader tones(const std::vector<Piece>& pieces)
+// Tones whose RMS is each piece's level, one piece after another; -INFINITY
+// is digital silence.
+testsupport::GeneratorReader tones(const std::vector<RegionLayout>& pieces)
 {
-    auto ends = std::make_shared<std::vector<int>>();
-    auto amplitudes = std::make_shared<std::vector<double>>();
-    int end = 0;
-    for (const Piece& piece : pieces) {
-        end += frames(piece.seconds);
-        ends->push_back(end);
-        amplitudes->push_back(piece.rmsDb <= -200 ? 0.0 : std::sqrt(2.0) * std::pow(10.0, piece.rmsDb / 20.0));
-    }
-    auto function = [ends, amplitudes](int index, int channel) {
-        size_t k = 0;
-        while (k + 1 < ends->size() && index >= (*ends)[k])
-            ++k;
-        const double phase = 2.0 * kPi * 441.0 * index / kRate + (channel ? 0.3 : 0.0);
-        return (*amplitudes)[k] * std::sin(phase);
-    };
-    return testsupport::GeneratorReader(static_cast<unsigned int>(end), kRate, function);
+    return testsupport::VectorReader(testsupport::recordingOf(pieces, kRate), kRate);
 }
 
 DetectorPtr run(testsupport::GeneratorReader reader, RMSStepDetector::OutputMode mode = RMSStepDetector::NoOutput,
@@ -56,20 +41,6 @@ DetectorPtr run(testsupport::GeneratorReader reader, RMSStepDetector::OutputMode
     DetectorPtr detector(new RMSStepDetector(-40.0, 0.2, 1.0, mode, false));
     EXPECT_EQ(detector->processAll(reader, writer), SoundTools::Ok);
     return detector;
-}
-
-// The regions before the end marker.
-std::vector<Region> content(const RMSStepDetector& detector)
-{
-    std::vector<Region> regions = detector.getRegions();
-    if (!regions.empty() && regions.back().level0 == 0.0 && regions.back().level1 == 0.0)
-        regions.pop_back();
-    return regions;
-}
-
-double db(double power)
-{
-    return 10.0 * std::log10(power);
 }
 
 // The region that holds the frame at `seconds`; a default region if none.
@@ -88,11 +59,8 @@ TEST(DetectorSteps, SmallStepsNeedALongRegionBeforeThemLargeOnesLess)
 {
     // Under 1 dB never; 1.5 dB once the region has lasted 10 s; 6 dB after
     // 2 s; a rise in the last 10 s (the fade zone) still starts a region.
-    struct Case {
-        const char* name;
-        std::vector<Piece> pieces;
-        double secondBegins; // -1: one region only
-    };
+    // The second region's start, -1 for one region only.
+    using Case = std::tuple<const char*, std::vector<RegionLayout>, double>;
     const Case cases[] = {
         { "0.9 dB", { { 12.0, -20.0 }, { 12.0, -19.1 }, { 12.0, -20.0 } }, -1 },
         { "1.5 dB after 5 s", { { 5.0, -20.0 }, { 20.0, -18.5 } }, -1 },
@@ -100,19 +68,25 @@ TEST(DetectorSteps, SmallStepsNeedALongRegionBeforeThemLargeOnesLess)
         { "6 dB after 2.5 s", { { 2.5, -20.0 }, { 6.0, -14.0 }, { 15.0, -14.0 } }, 2.5 },
         { "rise in the fade zone", { { 15.0, -20.0 }, { 5.0, -14.0 } }, 15.0 },
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        DetectorPtr detector = run(tones(c.pieces));
-        const std::vector<Region> regions = content(*detector);
-        ASSERT_EQ(regions.size(), c.secondBegins < 0 ? 1u : 2u);
-        if (c.secondBegins < 0)
-            continue;
-        EXPECT_NEAR(regions[1].begin, frames(c.secondBegins), kWindow);
-        // Consecutive regions tile the stream; a long region has its own level.
+    for (const auto& [name, pieces, secondBegins] : cases) {
+        SCOPED_TRACE(name);
+        DetectorPtr detector = run(tones(pieces));
+        const std::vector<Region> regions = detector->getRegions();
+        ASSERT_EQ(regions.size(), secondBegins < 0 ? 2u : 3u);
+        // Consecutive regions tile the stream, up to a silent marker one
+        // frame long at the absolute end.
         EXPECT_EQ(regions[0].begin + regions[0].length, regions[1].begin);
-        if (c.secondBegins >= 10.0) {
-            EXPECT_NEAR(db(regions[0].level0), c.pieces[0].rmsDb, 0.1);
-            EXPECT_NEAR(db(regions[1].level0), c.pieces.back().rmsDb, 0.1);
+        const Region& marker = regions.back();
+        EXPECT_EQ(std::tuple(marker.begin, marker.length, marker.level0, marker.noise),
+                  std::tuple(int(tones(pieces).getFrameNB()), 1, 0.0, true));
+        EXPECT_EQ(detector->getFullLength(), tones(pieces).getFrameNB());
+        if (secondBegins < 0)
+            continue;
+        EXPECT_NEAR(regions[1].begin, frames(secondBegins), kWindow);
+        // A long region has its own level.
+        if (secondBegins >= 10.0) {
+            EXPECT_NEAR(testsupport::toDb(std::sqrt(regions[0].level0)), pieces[0].rmsDb, 0.1);
+            EXPECT_NEAR(testsupport::toDb(std::sqrt(regions[1].level0)), pieces.back().rmsDb, 0.1);
         }
     }
 }
@@ -145,45 +119,37 @@ testsupport::GeneratorReader clicksInAGap()
     });
 }
 
-int regionsBeginningIn(const RMSStepDetector& detector, double from, double to)
+long regionsBeginningIn(const RMSStepDetector& detector, double from, double to)
 {
-    int count = 0;
-    for (const Region& region : detector.getRegions())
-        count += region.begin >= frames(from) && region.begin < frames(to);
-    return count;
+    const std::vector<Region> regions = detector.getRegions();
+    return std::count_if(regions.begin(), regions.end(),
+                         [&](const Region& r) { return r.begin >= frames(from) && r.begin < frames(to); });
 }
 } // namespace
 
 TEST(DetectorSteps, QuietStretchesStandOnTheirOwnFromWhereTheyBegin)
 {
-    struct Case {
-        const char* name;
-        testsupport::GeneratorReader reader;
-        double at; // the region holding this time is checked
-        double begins;
-        int tolerance; // frames
-        double endsAfter;
-        bool noise;
-    };
+    // Name, input, a time in the region checked, where that region begins (within a tolerance in frames), a time
+    // it lasts to, and whether it is noise.
+    using Case = std::tuple<const char*, testsupport::GeneratorReader, double, double, int, double, bool>;
     const Case cases[] = {
         // A region that begins 1.5 s before the sound stops: the 4 s of near
         // silence after it must not be averaged into it.
-        { "long quiet stretch after a short region",
-          tones({ { 12.0, -20.0 }, { 1.5, -14.0 }, { 4.0, -70.0 }, { 12.0, -20.0 } }), 15.5, 13.5, kWindow, 17.0, true },
+        { "quiet after a short region", tones({ { 12, -20 }, { 1.5, -14 }, { 4, -70 }, { 12, -20 } }), 15.5, 13.5,
+          kWindow, 17.0, true },
         { "clicks in a gap below the noise level do not break it up", clicksInAGap(), 13.5, 12.0, kWindow, 14.8, true },
-        { "lead-out noise after the last track", tones({ { 15.0, -14.0 }, { 5.0, -70.0 } }), 16.0, 15.0, kWindow, 19.5,
-          true },
-        { "the track before it", tones({ { 15.0, -14.0 }, { 5.0, -70.0 } }), 14.0, 0.0, kWindow, 14.8, false },
+        { "lead-out noise after the last track", tones({ { 15, -14 }, { 5, -70 } }), 16.0, 15.0, kWindow, 19.5, true },
+        { "the track before it", tones({ { 15, -14 }, { 5, -70 } }), 14.0, 0.0, kWindow, 14.8, false },
         // 0.3 s of zeros, more than a window, within the first block: the
         // first region begins where the window first holds sound.
-        { "leading silence", tones({ { 0.3, -300.0 }, { 5.0, -20.0 } }), 0.15, 0.3 - 0.2 + 1.0 / kRate, 0, 0.2, false },
+        { "leading silence", tones({ { 0.3, -INFINITY }, { 5, -20 } }), 0.15, 0.3 - 0.2 + 1.0 / kRate, 0, 0.2, false },
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const Region region = regionAt(*run(c.reader), c.at);
-        EXPECT_NEAR(region.begin, frames(c.begins), c.tolerance);
-        EXPECT_GE(region.begin + region.length, frames(c.endsAfter));
-        EXPECT_EQ(region.noise, c.noise);
+    for (const auto& [name, reader, at, begins, tolerance, endsAfter, noise] : cases) {
+        SCOPED_TRACE(name);
+        const Region region = regionAt(*run(reader), at);
+        EXPECT_NEAR(region.begin, frames(begins), tolerance);
+        EXPECT_GE(region.begin + region.length, frames(endsAfter));
+        EXPECT_EQ(region.noise, noise);
     }
 }
 
@@ -210,19 +176,10 @@ TEST(DetectorFadeZone, AFadeInTheMiddleIsASlopeAndAtTheEndOneRegion)
     EXPECT_GE(regions[1].begin + regions[1].length, frames(22.5));
 }
 
-TEST(DetectorEnd, TheLastRegionIsASilentMarkerAtTheAbsoluteEndPosition)
+TEST(DetectorEnd, TheBackupHoldsTheRunAndPositionsAreThoseOfTheStream)
 {
-    DetectorPtr detector = run(tones({ { 5.0, -20.0 } }));
-    const std::vector<Region> regions = detector->getRegions();
-    ASSERT_EQ(regions.size(), 2u);
-    EXPECT_EQ(regions.back().begin, frames(5.0));
-    EXPECT_EQ(regions.back().length, 1);
-    EXPECT_EQ(regions.back().level0, 0.0);
-    EXPECT_TRUE(regions.back().noise);
-    EXPECT_EQ(detector->getFullLength(), unsigned(frames(5.0)));
-    EXPECT_EQ(regions[0].begin + regions[0].length, regions[1].begin);
     // The backup holds the regions of the run.
-    EXPECT_EQ(detector->size(true), 2);
+    EXPECT_EQ(run(tones({ { 5.0, -20.0 } }))->size(true), 2);
     // A reader that starts 2 s in: positions stay those of the stream.
     testsupport::GeneratorReader later(static_cast<unsigned int>(frames(7.0)), kRate,
                                        [](int i, int c) { return 0.1 * std::sin(0.3 * i + c); });
@@ -235,11 +192,14 @@ TEST(DetectorEnd, TheLastRegionIsASilentMarkerAtTheAbsoluteEndPosition)
 
 TEST(DetectorOutput, WindowPowerRegionLevelAndPassThrough)
 {
-    const double meanSquare = std::pow(10.0, -20.0 / 10.0); // of a sine at -20 dB RMS
+    // A sine at -20 dB RMS whose periods do not fit the window, so that
+    // every window differs a little from the one before.
+    const double meanSquare = std::pow(10.0, -20.0 / 10.0);
+    const auto tone = [](int i, int c) { return 0.1 * std::sqrt(2.0) * std::sin(2.0 * kPi * 441.0 * i / kRate + c); };
     testsupport::CapturingWriter power(kRate), level(kRate), copy(kRate);
-    run(tones({ { 4.0, -20.0 } }), RMSStepDetector::WindowPower, &power);
-    run(tones({ { 4.0, -20.0 } }), RMSStepDetector::RegionLevel, &level);
-    run(tones({ { 4.0, -20.0 } }), RMSStepDetector::PassThrough, &copy);
+    run(testsupport::GeneratorReader(unsigned(frames(4.0)), kRate, tone), RMSStepDetector::WindowPower, &power);
+    run(testsupport::GeneratorReader(unsigned(frames(4.0)), kRate, tone), RMSStepDetector::RegionLevel, &level);
+    run(testsupport::GeneratorReader(unsigned(frames(4.0)), kRate, tone), RMSStepDetector::PassThrough, &copy);
     ASSERT_GE(std::min({ power.frames(), level.frames(), copy.frames() }), size_t(frames(4.0)));
     int changes = 0;
     for (size_t i = 1; i < size_t(frames(3.0)); ++i) {
@@ -251,7 +211,7 @@ TEST(DetectorOutput, WindowPowerRegionLevelAndPassThrough)
             ASSERT_NEAR(level.at(i, 1), std::sqrt(meanSquare), std::sqrt(meanSquare) * 0.01) << "frame " << i;
         }
         // Pass-through: the tone itself.
-        ASSERT_DOUBLE_EQ(copy.at(i, 0), std::sqrt(2.0 * meanSquare) * std::sin(2.0 * kPi * 441.0 * double(i) / kRate));
+        ASSERT_EQ(copy.at(i, 0), tone(int(i), 0));
     }
     EXPECT_NEAR(changes, frames(3.0) / kWindow, 2);
 }

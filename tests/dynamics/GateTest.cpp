@@ -34,24 +34,18 @@ int firstFrame(const std::vector<double>& signal, bool above)
     return -1;
 }
 
-AlgoRef<SoundAlgoNoiseGate> makeGate()
-{
-    return AlgoRef<SoundAlgoNoiseGate>(new SoundAlgoNoiseGate(-35.0, 0.005, 0.1));
-}
-
 } // namespace
 
-TEST(GateRelease, ToneAtMinus30PassesThenFadesOverTheRelease)
+TEST(GateTiming, OpensAtOnceWhenSignalEntersTheWindowFadesOverTheReleaseAndStaysShutBelowTheThreshold)
 {
     // A sine whose RMS is −30 dB, for one second, then silence.
     const double amplitude = std::pow(10.0, -30.0 / 20.0) * std::sqrt(2.0);
     const std::vector<double> in = sine(44100, 440.0, amplitude) + constant(22050, 0.0);
     const int closing = firstFrame(in, false);
     ASSERT_GT(closing, 44100 - kW);
-    ASSERT_LT(closing, 44100);
 
     for (unsigned int block : { 0u, 5000u, 9000u }) {
-        auto gate = makeGate();
+        AlgoRef<SoundAlgoNoiseGate> gate(new SoundAlgoNoiseGate(-35.0, 0.005, 0.1));
         const std::vector<double> out = runThrough(*gate, in, block, kRate);
         ASSERT_EQ(out.size(), in.size());
         for (int i = 0; i < closing; ++i)
@@ -62,23 +56,19 @@ TEST(GateRelease, ToneAtMinus30PassesThenFadesOverTheRelease)
                 << "frame " << closing + k << " block " << block;
         }
     }
-}
 
-TEST(GateOpening, OpensAtOnceWhenSignalEntersTheWindowAndStaysShutBelowTheThreshold)
-{
-    const double amplitude = std::pow(10.0, -20.0 / 20.0);
-    const std::vector<double> in = constant(20000, 0.0) + sine(20000, 1000.0, amplitude);
-    const int opening = firstFrame(in, true);
+    // A tone at −20 dB after silence.
+    const std::vector<double> rise = constant(20000, 0.0) + sine(20000, 1000.0, 0.1);
+    const int opening = firstFrame(rise, true);
     ASSERT_GT(opening, 20000 - kW);
-    ASSERT_LT(opening, 20000);
-    auto gate = makeGate();
-    const std::vector<double> out = runThrough(*gate, in, 0, kRate);
-    ASSERT_EQ(out.size(), in.size());
+    AlgoRef<SoundAlgoNoiseGate> gate(new SoundAlgoNoiseGate(-35.0, 0.005, 0.1));
+    const std::vector<double> out = runThrough(*gate, rise, 0, kRate);
+    ASSERT_EQ(out.size(), rise.size());
     // The gate was shut long before; from the opening frame on, everything
     // passes, including the whole attack of the tone, until the window
     // reaches the silence past the end.
-    for (size_t i = size_t(opening); i + kW < frameCount(in); ++i)
-        ASSERT_EQ(out[2 * i], in[2 * i]) << "frame " << i;
+    for (size_t i = size_t(opening); i + kW < frameCount(rise); ++i)
+        ASSERT_EQ(out[2 * i], rise[2 * i]) << "frame " << i;
 
     // Noise below the threshold is silenced; −60 dB is above a threshold of
     // −70 dB, and the same noise then passes.

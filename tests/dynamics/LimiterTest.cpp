@@ -34,10 +34,7 @@ double gainAt(const std::vector<double>& in, const std::vector<double>& out, siz
     return out[2 * frame] / in[2 * frame];
 }
 
-struct Adversary {
-    const char* name;
-    std::vector<double> signal;
-};
+using Adversary = std::pair<const char*, std::vector<double>>;
 
 // Inputs built to defeat look-ahead planning: lone clicks, full-scale and
 // over-full-scale square waves, bursts that start and stop exactly on or
@@ -186,25 +183,24 @@ TEST(LimiterCeiling, AdversarialInputsNeverExceedTheCeilingWithOrWithoutLookAhea
         for (size_t s = 0; s < out.size(); ++s)
             ASSERT_TRUE(out[s] * in[s] >= 0.0 && std::isfinite(out[s])) << "sample " << s;
     };
-    for (const Adversary& adversary : adversaries()) {
+    const double repair = SoundAlgoLimiter::sRepairThreshold;
+    for (const auto& [name, signal] : adversaries()) {
         for (double level : { 0.0, 6.0, 20.0 }) {
             // A + R = 662 frames is the shortest block the loop can use.
             for (unsigned int block : { 1u, 1024u, 1500u, 4096u }) {
-                SCOPED_TRACE(testing::Message() << adversary.name << ", level " << level << " dB, block " << block);
-                check(adversary.signal, runThrough(*makeLimiter(level), adversary.signal, block, kRate),
-                      SoundAlgoLimiter::sRepairThreshold);
+                SCOPED_TRACE(testing::Message() << name << ", level " << level << " dB, block " << block);
+                check(signal, runThrough(*makeLimiter(level), signal, block, kRate), repair);
             }
         }
         // Without look-ahead or release no frame ahead is visible and the
         // gain may come back at once: the repair alone holds the ceiling.
-        SCOPED_TRACE(adversary.name);
-        check(adversary.signal, runThrough(*makeLimiter(6.0, 0.0, 0.0), adversary.signal, 0, kRate),
-              SoundAlgoLimiter::sRepairThreshold);
+        SCOPED_TRACE(name);
+        check(signal, runThrough(*makeLimiter(6.0, 0.0, 0.0), signal, 0, kRate), repair);
         // The simple limiter promises full scale, with or without look-ahead.
         for (double lookAhead : { 0.0, 0.005 })
             for (unsigned int block : { 1u, 3000u }) {
                 AlgoRef<SoundAlgoSimpleLimiter> simple(new SoundAlgoSimpleLimiter(lookAhead));
-                check(adversary.signal, runThrough(*simple, adversary.signal, block, kRate), 1.0);
+                check(signal, runThrough(*simple, signal, block, kRate), 1.0);
             }
     }
 }

@@ -9,20 +9,11 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <sstream>
 #include <string>
 
 using namespace splitsignals;
 
 namespace {
-
-std::string describe(const std::vector<SoundTrackFinder::Track>& tracks, unsigned int rate)
-{
-    std::ostringstream text;
-    for (const SoundTrackFinder::Track& track : tracks)
-        text << "[" << track.begin / double(rate) << " s, " << track.end / double(rate) << " s) ";
-    return text.str();
-}
 
 DetectorPtr detect(const SideLayout& layout)
 {
@@ -32,14 +23,6 @@ DetectorPtr detect(const SideLayout& layout)
     return detector->processAll(reader, nullptr) == SoundTools::Ok ? std::move(detector) : nullptr;
 }
 
-SideLayout withTracks(std::vector<TrackLayout> tracks, std::vector<double> gaps = {})
-{
-    SideLayout side;
-    side.tracks = std::move(tracks);
-    side.gapSeconds = std::move(gaps);
-    return side;
-}
-
 } // namespace
 
 TEST(SplitSide, EveryTrackFoundWithinHalfASecond)
@@ -47,7 +30,7 @@ TEST(SplitSide, EveryTrackFoundWithinHalfASecond)
     struct Case {
         std::string name;
         std::function<void(SideLayout&)> make;
-        SoundTrackFinder::Settings settings = {};
+        int tracks = 0; // known in advance; 0: not known
     };
     auto crackle = [](double perSecond) {
         return [perSecond](SideLayout& side) {
@@ -64,18 +47,24 @@ TEST(SplitSide, EveryTrackFoundWithinHalfASecond)
               side.digitalSilenceSeconds = 0.01;
           } },
         { "mono in the left channel, the right nearly silent", [](SideLayout& side) { side.channelGain[1] = 0.003; } },
-        { "hiss at -45 dBFS", [](SideLayout& side) { side.surfaceNoiseDb = -45.0; side.clickPeakMaxDb = -38.0; } },
+        { "hiss at -45 dBFS",
+          [](SideLayout& side) {
+              side.surfaceNoiseDb = -45.0;
+              side.clickPeakMaxDb = -38.0;
+          } },
         { "hiss at -50 dBFS, normal ending",
-          [](SideLayout& side) { side.surfaceNoiseDb = -50.0; side.tracks.back().fadeOutSeconds = 0.0; } },
+          [](SideLayout& side) {
+              side.surfaceNoiseDb = -50.0;
+              side.tracks.back().fadeOutSeconds = 0.0;
+          } },
         { "hiss at -65 dBFS", [](SideLayout& side) { side.surfaceNoiseDb = -65.0; } },
         { "quiet passage 3 dB above the hiss",
           [](SideLayout& side) {
               side.tracks[1].quietSeconds = 6.0;
               side.tracks[1].quietLevelDb = side.surfaceNoiseDb + 3.0;
           } },
-        { "crackle of 0.25 clicks/s up to -15 dBFS", crackle(0.25) },
         { "crackle of 6 clicks/s up to -15 dBFS", crackle(6.0) },
-        { "crackle of 6 clicks/s, 4 tracks known", crackle(6.0), [] { SoundTrackFinder::Settings s; s.tracks = 4; return s; }() },
+        { "crackle of 6 clicks/s, 4 tracks known", crackle(6.0), 4 },
         { "hiss at -62 dBFS, a 1.2 s gap between a 0.3 s fade-out and a 1 s fade-in",
           [](SideLayout& side) {
               side.surfaceNoiseDb = -62.0;
@@ -98,20 +87,22 @@ TEST(SplitSide, EveryTrackFoundWithinHalfASecond)
           } },
         { "clean gaps 68 dB below the music",
           [](SideLayout& side) {
-              side = withTracks({ { 8.0, -6.0 }, { 8.0, -6.0 } });
+              side = SideLayout();
+              side.tracks = { { 8.0, -6.0 }, { 8.0, -6.0 } };
               side.surfaceNoiseDb = -74.0;
               side.clicksPerSecond = 0.0;
           } },
         { "clean gaps 68 dB below the music, at 8 kHz",
           [](SideLayout& side) {
-              side = withTracks({ { 8.0, -6.0 }, { 8.0, -6.0 } });
+              side = SideLayout();
+              side.tracks = { { 8.0, -6.0 }, { 8.0, -6.0 } };
               side.sampleRate = 8000;
               side.surfaceNoiseDb = -74.0;
               side.clicksPerSecond = 0.0;
           } },
         { "45-minute side at 22.05 kHz",
           [](SideLayout& side) {
-              side = withTracks({});
+              side = SideLayout();
               side.sampleRate = 22050;
               side.seed = 7;
               const double seconds[] = { 285, 340, 195, 230, 310, 260, 250, 270, 280, 270, 190 };
@@ -135,14 +126,14 @@ TEST(SplitSide, EveryTrackFoundWithinHalfASecond)
         // whichever channel that sound is in.
         const int silence = int(side.digitalSilenceSeconds * side.sampleRate + 0.5);
         EXPECT_EQ(detector->getRegion(0, false).begin, std::max(0, silence - int(0.05 * side.sampleRate + 0.5) + 1));
-        SoundTrackFinder finder(c.settings);
+        SoundTrackFinder::Settings settings;
+        settings.tracks = c.tracks;
+        SoundTrackFinder finder(settings);
         finder.find(*detector);
         const SideTruth truth = truthOf(side);
         const auto& found = finder.tracks();
         const int tolerance = int(side.sampleRate / 2);
-        EXPECT_EQ(found.size(), truth.tracks.size()) << describe(found, side.sampleRate) << finder.reason().toStdString();
-        if (found.size() != truth.tracks.size())
-            continue;
+        ASSERT_EQ(found.size(), truth.tracks.size()) << finder.reason().toStdString();
         for (size_t k = 0; k < found.size(); ++k) {
             EXPECT_NEAR(found[k].begin, truth.tracks[k].begin, tolerance) << "track " << k + 1;
             EXPECT_NEAR(found[k].end, truth.tracks[k].end, tolerance) << "track " << k + 1;
@@ -152,27 +143,18 @@ TEST(SplitSide, EveryTrackFoundWithinHalfASecond)
 
 TEST(SplitSide, NoTrackWithoutMusic)
 {
-    struct Case {
-        const char* name;
-        double noiseDb;
-        double clicksPerSecond;
-    };
-    const Case cases[] = {
-        { "digital silence", -400.0, 0.0 },
-        { "dither at 16 bits", -101.0, 0.0 },
-        { "surface noise with crackle", -50.0, 4.0 },
-        { "loud noise", -20.0, 0.0 },
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [name, noiseDb, clicksPerSecond] :
+         { std::tuple { "digital silence", -400.0, 0.0 }, { "dither at 16 bits", -101.0, 0.0 },
+           { "surface noise with crackle", -50.0, 4.0 }, { "loud noise", -20.0, 0.0 } }) {
+        SCOPED_TRACE(name);
         SideLayout side;
         side.leadInSeconds = 60.0;
-        side.surfaceNoiseDb = c.noiseDb;
-        side.clicksPerSecond = c.clicksPerSecond;
+        side.surfaceNoiseDb = noiseDb;
+        side.clicksPerSecond = clicksPerSecond;
         DetectorPtr detector = detect(side);
         ASSERT_TRUE(detector);
         SoundTrackFinder finder;
-        EXPECT_FALSE(finder.find(*detector)) << describe(finder.tracks(), side.sampleRate);
+        EXPECT_FALSE(finder.find(*detector)) << finder.tracks().size() << " tracks";
         EXPECT_FALSE(finder.reason().isEmpty());
     }
     // A run of sound exactly the minimum track length long is a track; one

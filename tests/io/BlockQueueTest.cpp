@@ -1,3 +1,4 @@
+#include "tests/support/Common.h"
 #include "tests/support/MemoryIO.h"
 
 #include "tulv/io/SoundReaderBuffer.h"
@@ -28,7 +29,8 @@ long long consume(SoundReaderBuffer& q, long long want)
         buf->alloc(1 + rng() % 3000, 2, 1, 1);
         const unsigned int n = q.stereoRead(buf, 0);
         for (unsigned int i = 0; i < n; ++i, ++got)
-            if (buf->getRelFrame(int(i))[0] != rampValue(int(got), 0) || buf->getRelFrame(int(i))[1] != rampValue(int(got), 1))
+            if (buf->getRelFrame(int(i))[0] != rampValue(int(got), 0)
+                || buf->getRelFrame(int(i))[1] != rampValue(int(got), 1))
                 return got;
         if (n == 0 && q.getStatus() == SoundTools::Stopped)
             break;
@@ -89,21 +91,15 @@ TEST(BlockQueue, ThreadedStressKeepsEveryFrameInOrder)
             std::this_thread::sleep_for(std::chrono::milliseconds(c.interruptAfterMs));
             queue.interrupt();
         }
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        if (producer.wait_until(deadline) != std::future_status::ready
-            || consumer.wait_until(deadline) != std::future_status::ready) {
-            queue.interrupt();
-            FAIL() << "producer or consumer still blocked after 60 s";
-        }
+        testsupport::runWithDeadline([&] { producer.wait(); }, 60);
+        testsupport::runWithDeadline([&] { consumer.wait(); }, 60);
         const bool pushedAll = producer.get();
         const long long got = consumer.get();
         EXPECT_EQ(pushedAll, c.interruptAfterMs < 0);
         if (c.interruptAfterMs < 0) {
             EXPECT_EQ(got, total);
             // After the end a further read is empty and reports the end again.
-            auto buf = SoundBuffer::createNew(kRate);
-            buf->alloc(16, 2, 1, 1);
-            EXPECT_EQ(queue.stereoRead(buf, 0), 0u);
+            EXPECT_EQ(queue.stereoRead(rampBlock(0, 16), 0), 0u);
             EXPECT_GE(finishedSignals, 2);
         } else {
             EXPECT_EQ(queue.getStatus(), SoundTools::Stopped);
@@ -127,9 +123,9 @@ TEST(BlockQueue, ThreadedStatesAndFullQueue)
     EXPECT_EQ(queue.getStatus(), SoundTools::Waiting);
     EXPECT_EQ(queue.getFrameNB(), 300u) << "a block without frames was queued, or a restart lost blocks";
     auto fourth = std::async(std::launch::async, [&] { return queue.pushBuffer(rampBlock(300, 100)); });
-    EXPECT_EQ(fourth.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout) << "a full queue took a block";
+    EXPECT_EQ(fourth.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout) << "a full queue took it";
     queue.interrupt();
-    ASSERT_EQ(fourth.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "interrupt left the push blocked";
+    ASSERT_EQ(fourth.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "interrupt left it blocked";
     EXPECT_EQ(fourth.get(), SoundTools::Stopped);
     queue.restart();
     EXPECT_EQ(queue.getStatus(), SoundTools::Stopped) << "a stopped queue must stay stopped until closed";

@@ -2,6 +2,7 @@
 // reader or writer closed, and never leaves a half-written file behind.
 #include "tests/support/Common.h"
 #include "tests/support/IoFiles.h"
+#include "tests/support/MemoryIO.h"
 #include "tulv/io/SoundReaderSndfile.h"
 #include "tulv/io/SoundWriterMp3.h"
 #include "tulv/io/SoundWriterSndfile.h"
@@ -10,7 +11,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -22,14 +22,12 @@ using namespace iotest;
 namespace {
 
 // Opens through the factory and expects a refusal that names the file and
-// contains `reason`; the reader must be closed afterwards. Returns the error.
-QString expectRefused(const QString& fileName, const QString& reason = QString())
+// contains `reason`; the reader must be closed afterwards.
+void expectRefused(const QString& fileName, const QString& reason = QString())
 {
     SCOPED_TRACE(fileName.toStdString());
     std::unique_ptr<SoundReader> reader(SoundReader::getFromFilename(fileName));
-    EXPECT_TRUE(reader);
-    if (!reader)
-        return QString();
+    ASSERT_TRUE(reader);
     SoundDebuggableClass::setError(QStringLiteral("stale"), "before");
     EXPECT_EQ(reader->open(fileName), SoundTools::Error);
     const QString error = SoundDebuggableClass::getError();
@@ -37,11 +35,8 @@ QString expectRefused(const QString& fileName, const QString& reason = QString()
     EXPECT_TRUE(error.contains(reason, Qt::CaseInsensitive)) << error.toStdString();
     // Closed: nothing to read, and closing again is harmless.
     EXPECT_EQ(reader->getFrameNB(), 0u);
-    auto buffer = SoundBuffer::createNew(44100);
-    buffer->alloc(256, 2, 1, 1);
-    EXPECT_EQ(reader->stereoRead(buffer, 0), 0u);
+    EXPECT_EQ(reader->stereoRead(testsupport::rampBlock(0, 256), 0), 0u);
     reader->close();
-    return error;
 }
 
 } // namespace
@@ -65,14 +60,14 @@ TEST(IoBadInput, EveryKindOfUnreadableFileIsRefused)
             ASSERT_TRUE(writeBytes(name, bytes));
             expectRefused(name);
         }
-        if (ext == "mp3")
-            continue;
         // Cut inside the header: the first 30 bytes hold no complete header
-        // in any of the three containers.
+        // in any of the containers.
         const QString full = dir.filePath("full." + ext);
         ASSERT_TRUE(writeFile(full, sound, 44100, SoundTools::Int16));
         ASSERT_TRUE(writeBytes(dir.filePath("cut." + ext), readBytes(full).left(30)));
         expectRefused(dir.filePath("cut." + ext));
+        if (ext == "mp3")
+            continue;
         // The same content under an .mp3 name: the error names what it is.
         const QString disguised = dir.filePath(ext + "-inside.mp3");
         ASSERT_TRUE(QFile::copy(full, disguised));
@@ -85,62 +80,39 @@ TEST(IoBadInput, EveryKindOfUnreadableFileIsRefused)
     mpegWav.replace(44, mpegWav.size() - 44, QByteArray(mpegWav.size() - 44, '\0'));
     ASSERT_TRUE(writeBytes(dir.filePath("mpeg.wav"), mpegWav));
     expectRefused(dir.filePath("mpeg.wav"), "declares MPEG audio");
-    ASSERT_TRUE(runTool("lame", { "--quiet", dir.filePath("full.wav"), dir.filePath("full.mp3") }));
-    ASSERT_TRUE(writeBytes(dir.filePath("cut.mp3"), readBytes(dir.filePath("full.mp3")).left(3)));
-    expectRefused(dir.filePath("cut.mp3"));
 }
 
 // A truncated file opens with the frames present and says how many the
-// header declares beyond them; the peers' decoders give the expected counts.
-// A file cut while it is read ends the stream there.
+// header declares beyond them (an MP3, in the Info tag its encoder wrote at
+// close). What a peer decodes from the cut is what is present: flac itself
+// (its WAV header repeats the declared length; the data tells), or sox, to
+// within two MPEG frames. A file cut while it is read ends the stream there.
 TEST(IoBadInput, TruncatedDataOpensWithTheFramesPresent)
 {
     QTemporaryDir dir;
     const unsigned int frames = 88200;
     const Samples sound = sine(frames, 440, 0.5, 44100, 0.5, 660);
-    auto expectSalvaged = [](const QString& name, long long present, long long missing, double tolerance) {
-        SCOPED_TRACE(name.toStdString());
-        std::unique_ptr<SoundReader> reader(SoundReader::getFromFilename(name));
-        ASSERT_EQ(reader->open(name), SoundTools::Ok);
-        EXPECT_NEAR(double(reader->getMissingFrames()), double(missing), tolerance);
-        EXPECT_EQ(reader->getFrameNB(), present);
-        EXPECT_EQ(readAll(*reader).size(), 2 * size_t(present));
-    };
-    // 16-bit stereo WAV: 44 header bytes, 4 bytes per frame. Keep 30000 frames.
-    const QString wav = dir.filePath("whole.wav");
-    ASSERT_TRUE(writeFile(wav, sound, 44100, SoundTools::Int16));
-    const QByteArray bytes = readBytes(wav);
-    ASSERT_EQ(bytes.size(), 44 + 4 * int(frames));
-    ASSERT_TRUE(writeBytes(dir.filePath("cut.wav"), bytes.left(44 + 4 * 30000)));
-    expectSalvaged(dir.filePath("cut.wav"), 30000, frames - 30000, 0);
-
-    // FLAC: what flac itself decodes from the cut file is what is present
-    // (its WAV header repeats the declared length; the data tells).
-    const QString flac = dir.filePath("whole.flac");
-    ASSERT_TRUE(writeFile(flac, sound, 44100, SoundTools::Int16));
-    ASSERT_TRUE(writeBytes(dir.filePath("cut.flac"), readBytes(flac).left(readBytes(flac).size() / 2)));
-    ASSERT_TRUE(runTool("flac", { "-d", "-F", "-s", "-f", "-o", dir.filePath("rescued.wav"), dir.filePath("cut.flac") }));
-    const long long present = (QFile(dir.filePath("rescued.wav")).size() - 44) / 4;
-    expectSalvaged(dir.filePath("cut.flac"), present, frames - present, 0);
-
-    // MP3 from LAME's tool at 128 kbit/s: an Info tag declares the whole
-    // length; about half of the frames are missing, to within two MPEG frames.
-    const unsigned int mp3Frames = 10 * 44100;
-    ASSERT_TRUE(writeFile(wav, sine(mp3Frames, 440, 0.5, 44100, 0.5, 660), 44100, SoundTools::Int16));
-    const QString mp3 = dir.filePath("whole.mp3");
-    ASSERT_TRUE(runTool("lame", { "--quiet", "-b", "128", wav, mp3 }));
-    ASSERT_TRUE(writeBytes(dir.filePath("cut.mp3"), readBytes(mp3).left(readBytes(mp3).size() / 2)));
-    std::unique_ptr<SoundReader> cut(SoundReader::getFromFilename(dir.filePath("cut.mp3")));
-    ASSERT_EQ(cut->open(dir.filePath("cut.mp3")), SoundTools::Ok);
-    EXPECT_EQ(cut->getFrameNB() + cut->getMissingFrames(), mp3Frames);
-    EXPECT_NEAR(double(cut->getMissingFrames()), mp3Frames / 2.0, 2 * 1152.0);
-    std::unique_ptr<SoundReader> reader(SoundReader::getFromFilename(mp3));
-    EXPECT_EQ(reader->open(mp3), SoundTools::Ok);
-    EXPECT_EQ(reader->getFrameNB(), mp3Frames);
-    EXPECT_EQ(reader->getMissingFrames(), 0);
+    for (const auto& [ext, tolerance] : { std::pair("wav", 0.0), std::pair("flac", 0.0), std::pair("mp3", 2304.0) }) {
+        SCOPED_TRACE(ext);
+        const QString whole = dir.filePath(QStringLiteral("whole.") + ext);
+        const QString cut = dir.filePath(QStringLiteral("cut.") + ext);
+        const QString rescued = dir.filePath(QStringLiteral("rescued-%1.wav").arg(ext));
+        ASSERT_TRUE(writeFile(whole, sound, 44100, SoundTools::Int16));
+        ASSERT_TRUE(writeBytes(cut, readBytes(whole).left(readBytes(whole).size() / 2)));
+        ASSERT_TRUE(QString(ext) == "flac" ? runTool("flac", { "-d", "-F", "-s", "-f", "-o", rescued, cut })
+                                           : runTool("sox", { cut, rescued }));
+        Samples present;
+        ASSERT_TRUE(readFile(rescued, present));
+        std::unique_ptr<SoundReader> reader(SoundReader::getFromFilename(cut));
+        ASSERT_EQ(reader->open(cut), SoundTools::Ok);
+        EXPECT_EQ(reader->getFrameNB() + reader->getMissingFrames(), frames);
+        EXPECT_NEAR(double(reader->getFrameNB()), present.size() / 2.0, tolerance);
+        EXPECT_EQ(readAll(*reader).size(), 2 * size_t(reader->getFrameNB()));
+    }
 
     // Cut by another program after it was opened: the stream ends at the cut
     // and the error says what is missing.
+    const QString wav = dir.filePath("whole.wav");
     SoundReaderSndfile shrinking;
     ASSERT_EQ(shrinking.open(wav), SoundTools::Ok);
     ASSERT_TRUE(QFile::resize(wav, 44 + 4 * 40000));
@@ -148,14 +120,14 @@ TEST(IoBadInput, TruncatedDataOpensWithTheFramesPresent)
     EXPECT_EQ(readAll(shrinking).size(), 2 * 40000u);
     EXPECT_TRUE(shrinking.atEnd());
     const QString error = SoundDebuggableClass::getError();
-    EXPECT_TRUE(error.startsWith(wav) && error.contains("401000 frames missing")) << error.toStdString();
-    EXPECT_EQ(shrinking.getMissingFrames(), 401000);
+    EXPECT_TRUE(error.startsWith(wav) && error.contains("48200 frames missing")) << error.toStdString();
+    EXPECT_EQ(shrinking.getMissingFrames(), 48200);
 }
 
 TEST(IoBadInput, HeaderLimitsHoldAtTheirEdges)
 {
     // 8-bit mono WAV headers over sparse data: only the declared length or
-    // rate can make them fail.
+    // rate can make them fail. One of no frames opens and reads nothing.
     struct Case {
         const char* name;
         long long frames;
@@ -163,6 +135,7 @@ TEST(IoBadInput, HeaderLimitsHoldAtTheirEdges)
         const char* refusal; // null: the file reads to its end
     };
     const Case cases[] = {
+        { "no frames", 0, 44100, nullptr },
         { "longest", SoundReader::kMaxFrames, 44100, nullptr },
         { "one frame too long", SoundReader::kMaxFrames + 1, 44100, "at most" },
         { "beyond 31 bits", 0x80000000LL + 100, 44100, "at most" },
@@ -188,7 +161,6 @@ TEST(IoBadInput, HeaderLimitsHoldAtTheirEdges)
         const long long start = std::max(0LL, c.frames - 3000);
         reader.setStartPoint(double(start) / c.rate);
         reader.rewind();
-        ASSERT_EQ(reader.getOffset(), start);
         auto buffer = SoundBuffer::createNew(c.rate);
         buffer->alloc(16384, 2, 1, 1);
         long long got = 0;
@@ -208,14 +180,13 @@ TEST(IoBadInput, JoinedRecordingsAreReadWholeOrRefusedAtTheJoin)
     struct Case {
         const char* name;
         const char* ext;
-        int secondRate;
-        int secondChannels;
+        int secondRate, secondChannels;
         const char* refusal; // null: both parts are read
     };
     const Case cases[] = {
         { "mp3, mono after stereo", "mp3", 44100, 1, nullptr },
         { "mp3, 22050 Hz after 44100 Hz", "mp3", 22050, 1, "changes from 44100 Hz to 22050 Hz at 00:00:01" },
-        { "ogg, 22050 Hz after 44100 Hz", "ogg", 22050, 1, "second Ogg stream (22050 Hz, mono) begins at 00:00:01.000" },
+        { "ogg, 22050 Hz after 44100", "ogg", 22050, 1, "second Ogg stream (22050 Hz, mono) begins at 00:00:01.000" },
         { "ogg, same format", "ogg", 44100, 2, "second Ogg stream (44100 Hz, 2 channels) begins at 00:00:01.000" },
     };
     QTemporaryDir dir;
@@ -244,46 +215,32 @@ TEST(IoBadInput, JoinedRecordingsAreReadWholeOrRefusedAtTheJoin)
     }
 }
 
-TEST(IoBadInput, UnwritableOutputsFailAtOpenAndLeaveNothing)
-{
-    // Places even root cannot write: a missing folder, /proc, and a file
-    // standing where a folder should be.
-    QTemporaryDir dir;
-    ASSERT_TRUE(writeBytes(dir.filePath("plain"), "x"));
-    ASSERT_TRUE(SoundWriterMp3::Init()) << "the LAME library (libmp3lame) is not installed";
-    for (const QString& pattern : { dir.filePath("no/such/dir/out.%1"), QStringLiteral("/proc/tulv-out.%1"),
-                                    dir.filePath("plain/out.%1") })
-        for (const QString ext : { "wav", "flac", "ogg", "raw", "mp3" }) {
-            const QString name = pattern.arg(ext);
-            SCOPED_TRACE(name.toStdString());
-            std::unique_ptr<SoundWriter> writer(SoundWriter::getFromFilename(name, 44100, 128, SoundTools::Int16));
-            ASSERT_TRUE(writer);
-            EXPECT_EQ(writer->open(name), SoundTools::Error);
-            EXPECT_TRUE(SoundDebuggableClass::getError().startsWith(name + " : "))
-                << SoundDebuggableClass::getError().toStdString();
-            writer->close();
-            EXPECT_FALSE(QFileInfo::exists(name));
-        }
-}
-
-// Output takes its name only when closed whole: a write the disk refuses
-// partway (a file-size limit, as on a full disk) keeps the old file as it was.
+// Places even root cannot write (a missing folder, /proc, a file standing
+// where a folder should be) fail at open, naming the file. Output takes its
+// name only when closed whole: a write the disk refuses partway (a
+// file-size limit, as on a full disk) keeps the old file as it was.
 TEST(IoBadInput, OutputAppearsWholeUnderItsNameOnlyWhenClosed)
 {
     QTemporaryDir dir;
     const Samples sound = sine(10000, 440, 0.5, 44100, 0.5, 660);
+    ASSERT_TRUE(writeBytes(dir.filePath("plain"), "x"));
     ASSERT_TRUE(SoundWriterMp3::Init()) << "the LAME library (libmp3lame) is not installed";
-    for (const QString ext : { "wav", "flac", "mp3" }) {
-        const QString name = dir.filePath("late." + ext);
-        std::unique_ptr<SoundWriter> writer(SoundWriter::getFromFilename(name, 44100, 128, SoundTools::Int16));
-        ASSERT_EQ(writer->open(name), SoundTools::Ok);
-        ASSERT_EQ(writeAll(*writer, sound, 44100), SoundTools::Ok);
-        EXPECT_FALSE(QFileInfo::exists(name));
-        writer->close();
-        EXPECT_TRUE(QFileInfo::exists(name));
-    }
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 3)
-        << "only the finished files, no partial ones";
+    for (const QString& pattern : { dir.filePath("no/such/dir/out.%1"), QStringLiteral("/proc/tulv-out.%1"),
+                                    dir.filePath("plain/out.%1"), dir.filePath("late.%1") })
+        for (const QString ext : { "wav", "flac", "ogg", "raw", "mp3" }) {
+            const QString name = pattern.arg(ext);
+            SCOPED_TRACE(name.toStdString());
+            const bool writable = pattern.contains("late");
+            std::unique_ptr<SoundWriter> writer(SoundWriter::getFromFilename(name, 44100, 128, SoundTools::Int16));
+            ASSERT_TRUE(writer);
+            EXPECT_EQ(writer->open(name), writable ? SoundTools::Ok : SoundTools::Error);
+            EXPECT_TRUE(writable || SoundDebuggableClass::getError().startsWith(name + " : "))
+                << SoundDebuggableClass::getError().toStdString();
+            EXPECT_EQ(writable ? writeAll(*writer, sound, 44100) : SoundTools::Ok, SoundTools::Ok);
+            EXPECT_FALSE(QFileInfo::exists(name));
+            writer->close();
+            EXPECT_EQ(QFileInfo::exists(name), writable);
+        }
     const QString old = dir.filePath("late.wav");
     const QByteArray before = readBytes(old);
     {
@@ -296,20 +253,18 @@ TEST(IoBadInput, OutputAppearsWholeUnderItsNameOnlyWhenClosed)
     }
     EXPECT_TRUE(SoundDebuggableClass::getError().startsWith(old)) << SoundDebuggableClass::getError().toStdString();
     EXPECT_EQ(readBytes(old), before);
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 3) << "a partial file was left";
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 6) << "only the finished files stay";
 
     // Writing beside the target lets a file be rewritten from itself.
     const QString same = dir.filePath("same.wav");
-    ASSERT_TRUE(writeFile(same, sound, 44100, SoundTools::Float32));
-    Samples first;
-    ASSERT_TRUE(readFile(same, first));
+    ASSERT_TRUE(writeFile(same, sound, 44100, SoundTools::Float64));
     SoundReaderSndfile reader;
     ASSERT_EQ(reader.open(same), SoundTools::Ok);
-    SoundWriterSndfile writer(44100, 2, SoundTools::Float32, SoundWriterSndfile::Wav);
+    SoundWriterSndfile writer(44100, 2, SoundTools::Float64, SoundWriterSndfile::Wav);
     ASSERT_EQ(writer.open(same), SoundTools::Ok);
     ASSERT_EQ(writeAll(writer, readAll(reader), 44100), SoundTools::Ok);
     writer.close();
     Samples again;
     ASSERT_TRUE(readFile(same, again));
-    EXPECT_EQ(maxDifference(first, again), 0.0);
+    EXPECT_EQ(again, sound);
 }

@@ -3,6 +3,7 @@
 // files from LAME's own tool, mono, saturation, and the writer without LAME.
 #include "tests/support/Common.h"
 #include "tests/support/IoFiles.h"
+#include "tests/support/MemoryIO.h"
 #include "tulv/io/SoundReaderMp3.h"
 #include "tulv/io/SoundWriterMp3.h"
 
@@ -10,10 +11,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
 #include <memory>
+#include <tuple>
 
 using namespace iotest;
+using testsupport::fromDb;
+using testsupport::rmsDbOf;
 
 namespace {
 
@@ -27,14 +33,6 @@ protected:
     }
 };
 
-double energy(const Samples& s)
-{
-    double sum = 0;
-    for (double x : s)
-        sum += x * x;
-    return sum;
-}
-
 } // namespace
 
 TEST_F(IoMp3, RoundTripKeepsLengthAndSoundAtEachBitRate)
@@ -44,36 +42,31 @@ TEST_F(IoMp3, RoundTripKeepsLengthAndSoundAtEachBitRate)
     // A chord per channel: more like music than one tone.
     Samples sound = sine(frames, 440, 0.3, kRate, 0.5, 554.4);
     const Samples upper = sine(frames, 1318.5, 0.15, kRate, 0.5, 2217.5);
-    for (size_t i = 0; i < sound.size(); ++i)
-        sound[i] += upper[i];
-    // Full scale is encoded at 95 %.
-    Samples expected = sound;
-    for (double& x : expected)
-        x *= 0.95;
+    std::transform(sound.begin(), sound.end(), upper.begin(), sound.begin(), std::plus<>());
     // Shape: the error left after the best gain, under the signal's energy.
-    // Level: LAME itself comes out about 5 % quieter at 128 kbit/s than at
-    // 320 on this chord (its own command-line tool does the same).
-    struct Case {
-        unsigned int bitRate;
-        double maxShapeErrorDb;
-        double minGain;
-    };
-    for (const Case c : { Case { 128, -40.0, 0.9 }, Case { 320, -50.0, 0.98 } }) {
-        SCOPED_TRACE(c.bitRate);
-        const QString name = dir.filePath(QStringLiteral("rt%1.mp3").arg(c.bitRate));
-        ASSERT_TRUE(writeFile(name, sound, kRate, SoundTools::Int16, c.bitRate));
+    // Level: full scale is encoded at 95 %, and LAME itself comes out about
+    // 5 % quieter at 128 kbit/s than at 320 on this chord (its own
+    // command-line tool does the same).
+    for (const auto& [bitRate, maxShapeDb, minGain] : { std::tuple(128u, -40.0, 0.9), std::tuple(320u, -50.0, 0.98) }) {
+        SCOPED_TRACE(bitRate);
+        const QString name = dir.filePath(QStringLiteral("rt%1.mp3").arg(bitRate));
+        ASSERT_TRUE(writeFile(name, sound, kRate, SoundTools::Int16, bitRate));
         SoundReaderMp3 reader;
         ASSERT_EQ(reader.open(name), SoundTools::Ok);
         EXPECT_EQ(reader.getSampleRate(), kRate);
-        EXPECT_EQ(reader.getInputFormat(), SoundTools::Int16);
         // The header frame written at close carries the encoder delay and
         // padding: the decoder returns exactly the frames encoded.
         EXPECT_EQ(reader.getFrameNB(), frames);
         const Samples back = readAll(reader);
         ASSERT_EQ(back.size(), sound.size());
         for (int channel : { 0, 1 }) {
-            const double r = correlation(expected, back, channel);
-            EXPECT_LT(10 * std::log10(1 - r * r + 1e-30), c.maxShapeErrorDb) << "channel " << channel;
+            SCOPED_TRACE(channel);
+            const double r = correlation(sound, back, channel);
+            EXPECT_LT(10 * std::log10(1 - r * r + 1e-30), maxShapeDb);
+            const double gain
+                = fromDb(rmsDbOf(back, 0, SIZE_MAX, channel) - rmsDbOf(sound, 0, SIZE_MAX, channel)) / 0.95;
+            EXPECT_GT(gain, minGain);
+            EXPECT_LT(gain, 1.01);
         }
         // Seeking is sample-exact: the frames from a start point are those of
         // the whole decode; between frames, the nearest one; past the end, none.
@@ -84,22 +77,17 @@ TEST_F(IoMp3, RoundTripKeepsLengthAndSoundAtEachBitRate)
             EXPECT_EQ(reader.getOffset(), frame);
             const Samples tail = readAll(reader);
             ASSERT_EQ(tail.size(), back.size() - 2 * size_t(frame));
-            if (!tail.empty()) {
-                EXPECT_GT(correlation(Samples(back.begin() + 2 * frame, back.end()), tail, 0), 0.9999);
-            }
+            EXPECT_TRUE(tail.empty() || correlation(Samples(back.begin() + 2 * frame, back.end()), tail, 0) > 0.9999);
         }
-        const double gain = std::sqrt(energy(back) / energy(expected));
-        EXPECT_GT(gain, c.minGain);
-        EXPECT_LT(gain, 1.01);
         // And sox, decoding on its own, finds the same rate and, at most a
         // frame of the codec away, the same length.
-        const QString decoded = dir.filePath(QStringLiteral("sox%1.wav").arg(c.bitRate));
+        const QString decoded = dir.filePath(QStringLiteral("sox%1.wav").arg(bitRate));
         ASSERT_TRUE(runTool("sox", { name, decoded })) << "sox cannot decode our MP3";
-        long long soxFrames = 0;
+        Samples bySox;
         unsigned int soxRate = 0;
-        ASSERT_TRUE(soxInfo(decoded, &soxFrames, &soxRate));
+        ASSERT_TRUE(readFile(decoded, bySox, &soxRate));
         EXPECT_EQ(soxRate, kRate);
-        EXPECT_NEAR(double(soxFrames), double(frames), 2 * 1152.0);
+        EXPECT_NEAR(bySox.size() / 2.0, double(frames), 2 * 1152.0);
     }
 }
 
@@ -107,72 +95,57 @@ TEST_F(IoMp3, FilesFromTheLameToolRead)
 {
     QTemporaryDir dir;
     const unsigned int frames = 3 * kRate + 123;
-    const Samples sound = sine(frames, 440, 0.5, kRate, 0.5, 660);
-    // The mono file is downmixed: the mean of both tones.
-    Samples mixed(sound.size());
-    for (size_t i = 0; i < sound.size(); i += 2)
-        mixed[i] = mixed[i + 1] = 0.5 * (sound[i] + sound[i + 1]);
+    // Both sides alike, so that a mono file holds them whole.
+    const Samples sound = sine(frames, 440, 0.5, kRate);
     const QString wav = dir.filePath("source.wav");
     ASSERT_TRUE(writeFile(wav, sound, kRate, SoundTools::Int16));
-    // Our own mono writer beside them: one sample per frame, the mean of the sides.
-    const struct {
-        const char* name;
-        QStringList options; // empty: written by us
-        bool mono;
-    } cases[] = {
+    // The name, LAME's options (none: our own mono writer beside them), mono.
+    const std::tuple<const char*, QStringList, bool> cases[] = {
         { "cbr.mp3", { "-b", "192" }, false },
         { "vbr.mp3", { "-V", "2" }, false },
         { "mono.mp3", { "-m", "m", "-b", "96" }, true },
         { "ours-mono.mp3", {}, true },
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const QString mp3 = dir.filePath(c.name);
-        if (c.options.isEmpty()) {
+    for (const auto& [name, options, mono] : cases) {
+        SCOPED_TRACE(name);
+        const QString mp3 = dir.filePath(name);
+        if (options.isEmpty()) {
             std::unique_ptr<SoundWriter> writer(SoundWriter::getFromFilename(mp3, kRate, 96, SoundTools::Int16, 1));
             ASSERT_EQ(writer->open(mp3), SoundTools::Ok);
             ASSERT_EQ(writeAll(*writer, sound, kRate), SoundTools::Ok);
             writer->close();
         } else {
-            ASSERT_TRUE(runTool("lame", QStringList { "--quiet" } + c.options + QStringList { wav, mp3 }));
+            ASSERT_TRUE(runTool("lame", QStringList { "--quiet" } + options + QStringList { wav, mp3 }));
         }
         SoundReaderMp3 reader;
         ASSERT_EQ(reader.open(mp3), SoundTools::Ok);
         EXPECT_EQ(reader.getFrameNB(), frames);
-        EXPECT_EQ(reader.getFileChannelNum(), c.mono ? 1u : 2u);
+        EXPECT_EQ(reader.getFileChannelNum(), mono ? 1u : 2u);
         const Samples back = readAll(reader);
         ASSERT_EQ(back.size(), sound.size());
-        for (size_t i = 0; c.mono && i < back.size(); i += 2)
+        for (size_t i = 0; mono && i < back.size(); i += 2)
             ASSERT_EQ(back[i], back[i + 1]);
-        for (int channel : { 0, c.mono ? 0 : 1 })
-            EXPECT_GT(correlation(c.mono ? mixed : sound, back, channel), c.mono ? 0.99 : 0.995);
+        for (int channel : { 0, 1 })
+            EXPECT_GT(correlation(sound, back, channel), 0.995);
     }
 }
 
 TEST_F(IoMp3, LoudSamplesSaturateInsteadOfWrapping)
 {
     QTemporaryDir dir;
-    const Samples reference = sine(kRate, 220, 1.0, kRate, 0.5);
-    Samples sound = reference;
-    for (double& x : sound)
-        x *= 1.6; // beyond 32767 / 31129.6 over much of each period
+    // Beyond 32767 / 31129.6 over much of each period.
+    const Samples sound = sine(kRate, 220, 1.6, kRate, 0.5);
     const QString name = dir.filePath("loud.mp3");
     ASSERT_TRUE(writeFile(name, sound, kRate, SoundTools::Int16, 320));
     Samples back;
     ASSERT_TRUE(readFile(name, back));
     ASSERT_EQ(back.size(), sound.size());
     // A wrapped sample flips sign; a saturated one keeps it.
-    size_t loud = 0;
     size_t flipped = 0;
-    for (size_t i = 0; i < sound.size(); ++i) {
-        if (std::fabs(sound[i]) > 1.3) {
-            ++loud;
-            flipped += (back[i] > 0) != (sound[i] > 0);
-        }
-    }
-    ASSERT_GT(loud, 10000u);
+    for (size_t i = 0; i < sound.size(); ++i)
+        flipped += std::fabs(sound[i]) > 1.3 && (back[i] > 0) != (sound[i] > 0);
     EXPECT_EQ(flipped, 0u);
-    EXPECT_GT(correlation(reference, back, 0), 0.95);
+    EXPECT_GT(correlation(sound, back, 0), 0.95);
 }
 
 TEST(IoMp3Absent, EverythingElseWorksWithoutTheEncoder)
@@ -180,19 +153,14 @@ TEST(IoMp3Absent, EverythingElseWorksWithoutTheEncoder)
     QTemporaryDir dir;
     testsupport::LameLibraryNames absent({ QStringLiteral("tulv-no-such-encoder"), QStringLiteral("neither-this") });
     EXPECT_FALSE(SoundWriterMp3::Init());
-    EXPECT_FALSE(SoundWriterMp3::IsInit());
 
     const QString name = dir.filePath("none.mp3");
     std::unique_ptr<SoundWriter> writer(SoundWriter::getFromFilename(name, kRate, 128, SoundTools::Int16));
     ASSERT_TRUE(dynamic_cast<SoundWriterMp3*>(writer.get()));
     EXPECT_EQ(writer->open(name), SoundTools::Error);
     EXPECT_EQ(SoundDebuggableClass::getError(), QStringLiteral("This version doesn't support mp3 encoding"));
-    auto block = SoundBuffer::createNew(kRate);
-    block->alloc(64, 2, 1, 1);
-    block->setFrameNB(64);
-    EXPECT_EQ(writer->writeBuffer(block, 0), SoundTools::Error);
-    EXPECT_EQ(SoundDebuggableClass::getError(), QStringLiteral("SoundWriter::WriteBuffer : Incorrect number of channels"));
-    writer.reset();
+    EXPECT_EQ(writer->writeBuffer(testsupport::rampBlock(0, 64), 0), SoundTools::Error);
+    EXPECT_EQ(SoundDebuggableClass::getError(), "SoundWriter::WriteBuffer : Incorrect number of channels");
 
     // The other formats are untouched.
     const Samples sound = sine(1000, 440, 0.5, kRate, 0.5, 660);

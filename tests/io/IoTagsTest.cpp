@@ -1,7 +1,6 @@
 // Tags and front cover through every container that carries them, read
 // back by our readers and, where sox shows them, by sox.
 #include "tests/support/IoFiles.h"
-#include "tulv/io/SoundReaderMp3.h"
 #include "tulv/io/SoundTags.h"
 #include "tulv/io/SoundWriterMp3.h"
 
@@ -13,6 +12,7 @@
 #include <memory>
 
 using namespace iotest;
+using Fields = std::vector<std::string>;
 
 namespace {
 
@@ -82,26 +82,29 @@ TEST(IoTags, TextYearTrackAndCoverSurviveEveryContainer)
         const SoundIDTag back = readTags(name, &found);
         EXPECT_TRUE(found);
         const auto fields = [](const SoundIDTag& t) {
-            return std::vector<std::string> { t.title, t.artist, t.album, t.year, t.comment, t.track, t.genre, t.coverMimeType };
+            return Fields { t.title, t.artist, t.album, t.year, t.comment, t.track, t.genre, t.coverMimeType };
         };
         EXPECT_EQ(fields(back), fields(tags));
         EXPECT_EQ(back.properties, tags.properties);
-        EXPECT_EQ(back.artist, "Ørsted Ensemble; Second");
-        EXPECT_EQ(back.track, "7");
-        EXPECT_EQ(back.year, "1987");
+        EXPECT_EQ((Fields { back.artist, back.track, back.year }), (Fields { "Ørsted Ensemble; Second", "7", "1987" }));
         EXPECT_EQ(back.coverData, tags.coverData);
 
         // Without tags: none found, the record cleared.
         writeTagged(dir.filePath("plain." + ext), SoundIDTag());
         const SoundIDTag none = readTags(dir.filePath("plain." + ext), &found);
-        if (ext != "mp3") {
-            EXPECT_FALSE(found);
-        }
-        EXPECT_EQ(none.title, "");
-        EXPECT_EQ(none.year, "0");
-        EXPECT_EQ(none.track, "0");
+        EXPECT_FALSE(found);
+        EXPECT_EQ((Fields { none.title, none.year, none.track }), (Fields { "", "0", "0" }));
         EXPECT_TRUE(none.coverData.isEmpty());
     }
+
+    // A second picture added to an MP3: the first one added is the one read.
+    SoundIDTag second = fullRecord();
+    second.coverData = coverBytes(99);
+    second.coverMimeType = "image/jpeg";
+    writeMp3Tags(second, dir.filePath("tagged.mp3"));
+    const SoundIDTag covers = readTags(dir.filePath("tagged.mp3"));
+    EXPECT_EQ(covers.coverData, tags.coverData);
+    EXPECT_EQ(covers.coverMimeType, "image/png");
 
     // Numbers that are not numbers are left unset.
     SoundIDTag odd;
@@ -110,9 +113,7 @@ TEST(IoTags, TextYearTrackAndCoverSurviveEveryContainer)
     odd.track = "12b";
     writeTagged(dir.filePath("odd.flac"), odd);
     const SoundIDTag back = readFileTags(dir.filePath("odd.flac"));
-    EXPECT_EQ(back.title, "t");
-    EXPECT_EQ(back.year, "0");
-    EXPECT_EQ(back.track, "0");
+    EXPECT_EQ((Fields { back.title, back.year, back.track }), (Fields { "t", "0", "0" }));
 
     // A FLAC picture block holds 16 MiB: a larger cover is left out, and
     // the file stays one that flac itself accepts.
@@ -156,15 +157,8 @@ TEST(IoTags, PeersAgreeOnEveryProperty)
         for (const QString& expected : c.expected)
             EXPECT_TRUE(text.contains(expected)) << expected.toStdString() << " in " << out.toStdString();
     }
-    const struct {
-        const char* ext;
-        const char* title;
-        const char* year;
-        const char* track;
-        const char* disc;
-    } made[] = { { "mp3", "T", "2019", "5", "1/2" }, { "wav", "T", "2019", "5", nullptr } };
-    for (const auto& c : made) {
-        const QString name = dir.filePath(QStringLiteral("ffmpeg.%1").arg(c.ext));
+    for (const QString ext : { "mp3", "wav" }) {
+        const QString name = dir.filePath("ffmpeg." + ext);
         SCOPED_TRACE(name.toStdString());
         ASSERT_TRUE(runTool("ffmpeg", { "-v", "error", "-y", "-f", "lavfi", "-i", "sine=f=440:d=0.5", "-metadata",
                                         "title=T", "-metadata", "date=2019-05-03", "-metadata", "track=5/9",
@@ -173,32 +167,9 @@ TEST(IoTags, PeersAgreeOnEveryProperty)
         ASSERT_EQ(reader->open(name), SoundTools::Ok);
         SoundIDTag back;
         ASSERT_TRUE(reader->getTags(back));
-        EXPECT_EQ(back.title, c.title);
-        EXPECT_EQ(back.year, c.year);
-        EXPECT_EQ(back.track, c.track);
-        if (c.disc) {
-            EXPECT_EQ(back.properties["DISCNUMBER"], std::vector<std::string>{ c.disc });
-        }
+        EXPECT_EQ(back.title, "T");
+        EXPECT_EQ(back.year, "2019");
+        EXPECT_EQ(back.track, "5");
+        EXPECT_EQ(back.properties["DISCNUMBER"], Fields(ext == "mp3", "1/2"));
     }
-}
-
-TEST(IoTags, Mp3CoverRules)
-{
-    ASSERT_TRUE(SoundWriterMp3::Init()) << "the LAME library (libmp3lame) is not installed";
-    QTemporaryDir dir;
-    // Two pictures: the first one added is the one read.
-    const QString name = dir.filePath("covers.mp3");
-    writeTagged(name, SoundIDTag());
-    SoundIDTag first = fullRecord();
-    SoundIDTag second = fullRecord();
-    second.coverData = coverBytes(99);
-    second.coverMimeType = "image/jpeg";
-    writeMp3Tags(first, name);
-    writeMp3Tags(second, name);
-    const SoundIDTag back = readMp3Tags(name);
-    EXPECT_EQ(back.coverData, first.coverData);
-    EXPECT_EQ(back.coverMimeType, "image/png");
-    SoundReaderMp3 reader;
-    ASSERT_EQ(reader.open(name), SoundTools::Ok);
-    EXPECT_EQ(reader.getFrameNB(), 20000u) << "the file still decodes to the same length";
 }

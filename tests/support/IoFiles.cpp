@@ -2,6 +2,7 @@
 
 #include "tulv/core/SoundBuffer.h"
 
+#include <QDataStream>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
@@ -21,7 +22,7 @@ bool runTool(const QString& program, const QStringList& arguments, QString* outp
         return false;
     }
     QProcess process;
-    process.start(program, program == QLatin1String("sox") ? QStringList { QStringLiteral("-R") } + arguments : arguments);
+    process.start(program, program == "sox" ? QStringList { "-R" } + arguments : arguments);
     if (!process.waitForStarted(10000) || !process.waitForFinished(300000)) {
         process.kill();
         process.waitForFinished(1000);
@@ -103,44 +104,15 @@ double maxDifference(const Samples& a, const Samples& b, double factor)
     return worst;
 }
 
-double correlation(const Samples& a, const Samples& b, int channel, int lag)
+double correlation(const Samples& a, const Samples& b, int channel)
 {
-    const long long frames = static_cast<long long>(std::min(a.size(), b.size()) / 2);
     double ab = 0, aa = 0, bb = 0;
-    for (long long i = 0; i < frames; ++i) {
-        const long long j = i + lag;
-        if (j < 0 || j >= frames)
-            continue;
-        const double x = a[2 * i + channel];
-        const double y = b[2 * j + channel];
-        ab += x * y;
-        aa += x * x;
-        bb += y * y;
+    for (size_t i = size_t(channel); i < std::min(a.size(), b.size()); i += 2) {
+        ab += a[i] * b[i];
+        aa += a[i] * a[i];
+        bb += b[i] * b[i];
     }
     return aa > 0 && bb > 0 ? ab / std::sqrt(aa * bb) : 0.0;
-}
-
-double errorToSignalDb(const Samples& reference, const Samples& test)
-{
-    const size_t n = std::min(reference.size(), test.size());
-    double signal = 0, error = 0;
-    for (size_t i = 0; i < n; ++i) {
-        signal += reference[i] * reference[i];
-        error += (reference[i] - test[i]) * (reference[i] - test[i]);
-    }
-    return 10.0 * std::log10((error + 1e-30) / (signal + 1e-30));
-}
-
-bool soxInfo(const QString& fileName, long long* frames, unsigned int* rate)
-{
-    QString out;
-    if (!runTool(QStringLiteral("soxi"), {QStringLiteral("-s"), fileName}, &out))
-        return false;
-    *frames = out.trimmed().toLongLong();
-    if (!runTool(QStringLiteral("soxi"), {QStringLiteral("-r"), fileName}, &out))
-        return false;
-    *rate = out.trimmed().toUInt();
-    return true;
 }
 
 bool writeBytes(const QString& fileName, const QByteArray& bytes)
@@ -157,26 +129,20 @@ QByteArray readBytes(const QString& fileName)
 
 bool writeSparseWav(const QString& fileName, quint32 frames, quint32 rate)
 {
-    QByteArray h;
-    auto put = [&h](quint32 v, int bytes) {
-        for (int i = 0; i < bytes; ++i)
-            h.append(char((v >> (8 * i)) & 0xFF));
-    };
-    const quint32 padded = frames + (frames & 1);
-    h.append("RIFF", 4);
-    put(36 + padded, 4);
-    h.append("WAVEfmt ", 8);
-    put(16, 4);
-    put(1, 2); // PCM
-    put(1, 2); // mono
-    put(rate, 4);
-    put(rate, 4); // bytes per second
-    put(1, 2); // block align
-    put(8, 2); // bits
-    h.append("data", 4);
-    put(frames, 4);
     QFile file(fileName);
-    return file.open(QIODevice::WriteOnly) && file.write(h) == 44 && file.resize(44 + qint64(padded));
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    QDataStream out(&file);
+    out.setByteOrder(QDataStream::LittleEndian);
+    const quint32 padded = frames + (frames & 1);
+    out.writeRawData("RIFF", 4);
+    out << quint32(36 + padded);
+    out.writeRawData("WAVEfmt ", 8);
+    // PCM, mono, the rate, a byte a frame in bytes per second and block align, 8 bits.
+    out << quint32(16) << quint16(1) << quint16(1) << rate << rate << quint16(1) << quint16(8);
+    out.writeRawData("data", 4);
+    out << frames;
+    return out.status() == QDataStream::Ok && file.resize(44 + qint64(padded));
 }
 
 } // namespace iotest

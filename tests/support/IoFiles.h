@@ -39,13 +39,8 @@ bool writeFile(const QString& fileName, const Samples& samples, unsigned int rat
 // The largest |a[i] - factor * b[i]|; infinite when the lengths differ.
 double maxDifference(const Samples& a, const Samples& b, double factor = 1.0);
 // Normalised correlation of one channel (0 left, 1 right) of two signals,
-// over their common length, with `b` shifted by `lag` frames.
-double correlation(const Samples& a, const Samples& b, int channel, int lag = 0);
-// Energy of the difference over energy of the reference, in dB.
-double errorToSignalDb(const Samples& reference, const Samples& test);
-
-// Frames and rate of a file as sox sees them.
-bool soxInfo(const QString& fileName, long long* frames, unsigned int* rate);
+// over their common length.
+double correlation(const Samples& a, const Samples& b, int channel);
 
 // A small file's bytes, written whole or read whole (empty when unreadable).
 bool writeBytes(const QString& fileName, const QByteArray& bytes);

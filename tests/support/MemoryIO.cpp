@@ -52,16 +52,12 @@ unsigned int GeneratorReader::read(unsigned int count, double* dest)
     return n;
 }
 
-namespace {
-FrameFunction lookup(const std::shared_ptr<std::vector<double>>& samples)
-{
-    return [samples](int index, int channel) { return (*samples)[size_t(index) * 2 + size_t(channel)]; };
-}
-} // namespace
-
+// The samples are shared by every copy of the function.
 VectorReader::VectorReader(std::vector<double> interleaved, unsigned int sampleRate)
     : GeneratorReader(static_cast<unsigned int>(interleaved.size() / 2), sampleRate,
-                      lookup(std::make_shared<std::vector<double>>(interleaved)))
+                      [samples = std::make_shared<const std::vector<double>>(interleaved)](int index, int channel) {
+                          return (*samples)[size_t(index) * 2 + size_t(channel)];
+                      })
 {
 }
 

@@ -3,9 +3,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QThread>
 
-#include <csignal>
 #include <memory>
 
 namespace pulsetest {
@@ -18,19 +16,14 @@ bool run(const QString& program, const QStringList& arguments, QString* error = 
     p.start(program, arguments);
     const bool ok = p.waitForFinished(20000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
     if (!ok && error)
-        *error = program + QStringLiteral(" failed: ") + p.errorString() + QString::fromLocal8Bit(p.readAllStandardError());
+        *error = program + " failed: " + p.errorString() + QString::fromLocal8Bit(p.readAllStandardError());
     return ok;
 }
 
 struct StartedServer {
     QTemporaryDir dir;
-    pid_t pid = 0;
-    ~StartedServer()
-    {
-        // It removes its own files on the way out; the directory goes after.
-        for (int i = 0; pid > 0 && i < 100 && ::kill(pid, i ? 0 : SIGTERM) == 0; ++i)
-            QThread::msleep(20);
-    }
+    // The server's own stop, by the process id it keeps in the directory.
+    ~StartedServer() { run("pulseaudio", { "--kill" }); }
 };
 std::unique_ptr<StartedServer> sServer;
 
@@ -38,19 +31,13 @@ std::unique_ptr<StartedServer> sServer;
 
 bool ensureServer(QString* error)
 {
-    if (sServer || run(QStringLiteral("pactl"), { QStringLiteral("info") }))
+    if (sServer || run("pactl", { "info" }))
         return true;
     sServer = std::make_unique<StartedServer>();
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(sServer->dir.path()));
-    if (!run(QStringLiteral("pulseaudio"),
-             { QStringLiteral("--daemonize=yes"), QStringLiteral("--exit-idle-time=-1"), QStringLiteral("-n"),
-               QStringLiteral("--load=module-null-sink sink_name=null"), QStringLiteral("--load=module-native-protocol-unix") },
-             error))
-        return false;
-    QFile pidFile(sServer->dir.path() + QStringLiteral("/pulse/pid"));
-    if (pidFile.open(QIODevice::ReadOnly))
-        sServer->pid = static_cast<pid_t>(pidFile.readAll().trimmed().toLongLong());
-    return run(QStringLiteral("pactl"), { QStringLiteral("info") }, error);
+    const QStringList daemon = { "--daemonize=yes", "--exit-idle-time=-1", "-n",
+                                 "--load=module-null-sink sink_name=null", "--load=module-native-protocol-unix" };
+    return run("pulseaudio", daemon, error) && run("pactl", { "info" }, error);
 }
 
 } // namespace pulsetest

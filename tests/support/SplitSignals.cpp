@@ -41,35 +41,15 @@ DetectorPtr detectorFromRegions(const std::vector<RMSStepDetector::Region>& regi
                                 bool realTimeMode, double noiseThresholdDb)
 {
     QJsonObject object;
-    object.insert("Class", "RMSStepDetector");
-    object.insert("NoiseThreshold", noiseThresholdDb);
-    object.insert("RMSTime", 0.2);
-    object.insert("MinSlopeTime", 1.0);
-    object.insert("OutputMode", int(RMSStepDetector::NoOutput));
-    object.insert("RealTimeMode", realTimeMode);
+    DetectorPtr(new RMSStepDetector(noiseThresholdDb, 0.2, 1.0, RMSStepDetector::NoOutput, realTimeMode))
+        ->writeToJSon(object);
     object.insert("SampleRate", double(sampleRate));
     QJsonArray list;
-    for (const RMSStepDetector::Region& region : regions) {
-        QJsonObject item;
-        item.insert("BeginSample", region.begin);
-        item.insert("SampleNb", region.length);
-        item.insert("RMSSqrValue0", region.level0);
-        item.insert("RMSSqrValue1", region.level1);
-        item.insert("MeanSmpl", region.weight);
-        item.insert("IsNoise", region.noise);
-        list.append(item);
-    }
+    for (const RMSStepDetector::Region& r : regions)
+        list.append(QJsonObject { { "BeginSample", r.begin }, { "SampleNb", r.length }, { "RMSSqrValue0", r.level0 },
+                                  { "RMSSqrValue1", r.level1 }, { "MeanSmpl", r.weight }, { "IsNoise", r.noise } });
     object.insert("Regions", list);
     return DetectorPtr(RMSStepDetector::createFromJSon(object));
-}
-
-DetectorPtr analyseSide(SoundReader& reader)
-{
-    DetectorPtr detector(new RMSStepDetector(-40.0, 0.2, 1.0, RMSStepDetector::NoOutput, false));
-    if (detector->processAll(reader, nullptr) != SoundTools::Ok)
-        return nullptr;
-    SoundTrackFinder().find(*detector);
-    return detector;
 }
 
 } // namespace splitsignals

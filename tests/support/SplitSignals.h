@@ -48,10 +48,6 @@ using DetectorPtr = testsupport::AlgoRef<RMSStepDetector>;
 DetectorPtr detectorFromRegions(const std::vector<RMSStepDetector::Region>& regions, unsigned int sampleRate,
                                 bool realTimeMode = false, double noiseThresholdDb = -40.0);
 
-// The first pass and the region analysis of a track split as the tool runs
-// it by default: the detector over `reader`, then SoundTrackFinder.
-DetectorPtr analyseSide(SoundReader& reader);
-
 } // namespace splitsignals
 
 #endif
