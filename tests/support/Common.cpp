@@ -14,7 +14,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <future>
-#include <iostream>
 #include <random>
 #include <thread>
 
@@ -23,64 +22,47 @@
 namespace testsupport {
 
 DefaultBlockSize::DefaultBlockSize(unsigned int frames)
-    : mSaved(SoundBuffer::getDefaultSize())
+    : ScopeGuard([saved = SoundBuffer::getDefaultSize()] { SoundBuffer::setDefaultSize(saved); })
 {
     SoundBuffer::setDefaultSize(frames);
 }
 
-DefaultBlockSize::~DefaultBlockSize()
-{
-    SoundBuffer::setDefaultSize(mSaved);
-}
-
 DebugCapture::DebugCapture(bool verbose)
-    : mSaved(&SoundDebuggableClass::getOStream())
-    , mSavedVerbose(SoundDebuggableClass::isVerbose())
+    : mRestore([stream = &SoundDebuggableClass::getOStream(), wasVerbose = SoundDebuggableClass::isVerbose()] {
+        SoundDebuggableClass::setOStream(stream);
+        SoundDebuggableClass::setVerbose(wasVerbose);
+    })
 {
+    SoundDebuggableClass::setVerbose(verbose || SoundDebuggableClass::isVerbose());
     SoundDebuggableClass::setOStream(&mText);
-    SoundDebuggableClass::setVerbose(verbose || mSavedVerbose);
-}
-
-DebugCapture::~DebugCapture()
-{
-    SoundDebuggableClass::setOStream(mSaved);
-    SoundDebuggableClass::setVerbose(mSavedVerbose);
 }
 
 LameLibraryNames::LameLibraryNames(const QStringList& names)
-    : mSaved(SoundWriterMp3::lameLibraryNames())
+    : ScopeGuard([saved = SoundWriterMp3::lameLibraryNames()] { SoundWriterMp3::setLameLibraryNames(saved); })
 {
     if (!names.isEmpty())
         SoundWriterMp3::setLameLibraryNames(names);
 }
 
-LameLibraryNames::~LameLibraryNames()
-{
-    SoundWriterMp3::setLameLibraryNames(mSaved);
-}
-
-FileSizeLimit::FileSizeLimit(unsigned long bytes)
+static rlimit fileSizeLimit()
 {
     rlimit limit {};
     getrlimit(RLIMIT_FSIZE, &limit);
-    mSavedLimit = limit.rlim_cur;
-    mSavedHandler = std::signal(SIGXFSZ, SIG_IGN);
+    return limit;
+}
+
+FileSizeLimit::FileSizeLimit(unsigned long bytes)
+    : ScopeGuard([saved = fileSizeLimit(), handler = std::signal(SIGXFSZ, SIG_IGN)] {
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, handler);
+    })
+{
+    rlimit limit = fileSizeLimit();
     limit.rlim_cur = bytes;
     EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0) << "the file size limit cannot be set";
 }
 
-FileSizeLimit::~FileSizeLimit()
-{
-    rlimit limit {};
-    getrlimit(RLIMIT_FSIZE, &limit);
-    limit.rlim_cur = mSavedLimit;
-    setrlimit(RLIMIT_FSIZE, &limit);
-    std::signal(SIGXFSZ, mSavedHandler);
-}
-
-namespace {
-MessageLog* sMessageLog = nullptr;
-}
+static MessageLog* sMessageLog = nullptr;
 
 MessageLog::MessageLog()
     : mOuter(sMessageLog)
@@ -97,12 +79,9 @@ MessageLog::~MessageLog()
 
 bool MessageLog::has(const QString& prefixedFragment) const
 {
-    const QString prefix = prefixedFragment.left(2);
-    const QString fragment = prefixedFragment.mid(2);
-    for (const QString& line : mLines)
-        if (line.startsWith(prefix) && line.contains(fragment))
-            return true;
-    return false;
+    return std::any_of(mLines.begin(), mLines.end(), [&prefixedFragment](const QString& line) {
+        return line.startsWith(prefixedFragment.left(2)) && line.contains(prefixedFragment.mid(2));
+    });
 }
 
 void MessageLog::handle(QtMsgType type, const QMessageLogContext&, const QString& text)
@@ -113,16 +92,13 @@ void MessageLog::handle(QtMsgType type, const QMessageLogContext&, const QString
 
 void runWithDeadline(const std::function<void()>& work, int seconds)
 {
-    std::packaged_task<void()> task(work);
-    std::future<void> done = task.get_future();
-    std::thread runner(std::move(task));
+    std::future<void> done = std::async(std::launch::async, work);
     if (done.wait_for(std::chrono::seconds(seconds)) != std::future_status::ready) {
         ADD_FAILURE() << "deadline of " << seconds << " s missed";
         std::fprintf(stderr, "a threaded run missed its deadline of %d s; ending the tests\n", seconds);
         std::fflush(stderr);
         std::_Exit(1);
     }
-    runner.join();
     done.get();
 }
 
@@ -160,22 +136,15 @@ std::vector<double> runWhilePoked(SoundAlgo& algo, SoundReader& reader, const st
             std::this_thread::sleep_for(std::chrono::microseconds(pauseUs));
         }
     });
-    std::atomic<int> status { -1 };
-    std::thread worker([&] {
-        status = algo.processAll(reader, &writer);
-        done = true;
-    });
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    while (!done.load() && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    const bool finished = done.load();
+    auto worker = std::async(std::launch::async, [&] { return algo.processAll(reader, &writer); });
+    const bool finished = worker.wait_for(std::chrono::seconds(120)) == std::future_status::ready;
     if (!finished)
         algo.pleaseStop();
-    worker.join();
+    const SoundTools::Status status = worker.get();
     done = true;
     ui.join();
     EXPECT_TRUE(finished) << "the run missed its deadline";
-    EXPECT_EQ(status.load(), int(SoundTools::Ok));
+    EXPECT_EQ(status, SoundTools::Ok);
     return writer.samples();
 }
 
@@ -260,32 +229,21 @@ double fromDb(double decibels)
     return std::pow(10.0, decibels / 20.0);
 }
 
-namespace {
-int framesOf(double seconds, unsigned int sampleRate)
+static int framesOf(double seconds, unsigned int sampleRate)
 {
     return static_cast<int>(std::floor(seconds * sampleRate + 0.5));
 }
-} // namespace
 
 std::vector<RMSStepDetector::Region> regionsOf(const std::vector<RegionLayout>& layouts, unsigned int sampleRate)
 {
     std::vector<RMSStepDetector::Region> regions;
     int begin = 0;
     for (const RegionLayout& layout : layouts) {
-        RMSStepDetector::Region region;
-        region.begin = begin;
-        region.length = framesOf(layout.seconds, sampleRate);
-        region.level0 = region.level1 = std::pow(10.0, layout.rmsDb / 10.0);
-        region.weight = 100;
-        region.noise = layout.noise;
-        regions.push_back(region);
-        begin += region.length;
+        const double level = std::pow(10.0, layout.rmsDb / 10.0);
+        regions.push_back({ begin, framesOf(layout.seconds, sampleRate), level, level, 100, layout.noise });
+        begin += regions.back().length;
     }
-    RMSStepDetector::Region marker;
-    marker.begin = begin;
-    marker.length = 1;
-    marker.weight = 1;
-    regions.push_back(marker);
+    regions.push_back({ begin, 1, 0.0, 0.0, 1, false }); // the end marker
     return regions;
 }
 

@@ -31,16 +31,34 @@ struct AlgoRelease {
 };
 template <class T> using AlgoRef = std::unique_ptr<T, AlgoRelease>;
 
-// Sets the default block size for the life of a scope.
-class DefaultBlockSize {
+// Undoes a change to the library's global state when the scope ends, however
+// it ends, so that a failed assertion cannot leak the change into later tests.
+class ScopeGuard {
 public:
-    explicit DefaultBlockSize(unsigned int frames);
-    ~DefaultBlockSize();
-    DefaultBlockSize(const DefaultBlockSize&) = delete;
-    DefaultBlockSize& operator=(const DefaultBlockSize&) = delete;
+    explicit ScopeGuard(std::function<void()> undo) : mUndo(std::move(undo)) {}
+    ~ScopeGuard() { mUndo(); }
+    ScopeGuard(const ScopeGuard&) = delete;
+    ScopeGuard& operator=(const ScopeGuard&) = delete;
 
 private:
-    unsigned int mSaved;
+    std::function<void()> mUndo;
+};
+
+// Sets the default block size for the life of a scope.
+struct DefaultBlockSize : ScopeGuard {
+    explicit DefaultBlockSize(unsigned int frames);
+};
+
+// The names the MP3 writer tries for the LAME library, set for the life of a
+// scope (an empty list keeps the present ones).
+struct LameLibraryNames : ScopeGuard {
+    explicit LameLibraryNames(const QStringList& names);
+};
+
+// Files this process writes are cut at `bytes` for the life of a scope: a
+// write past the limit fails as on a full disk.
+struct FileSizeLimit : ScopeGuard {
+    explicit FileSizeLimit(unsigned long bytes);
 };
 
 // The library's diagnostic stream, captured for the life of a scope, with
@@ -48,40 +66,11 @@ private:
 class DebugCapture {
 public:
     explicit DebugCapture(bool verbose = false);
-    ~DebugCapture();
     std::string text() const { return mText.str(); }
 
 private:
     std::ostringstream mText;
-    std::ostream* mSaved;
-    bool mSavedVerbose;
-};
-
-// The names the MP3 writer tries for the LAME library, set for the life of a
-// scope (an empty list keeps the present ones).
-class LameLibraryNames {
-public:
-    explicit LameLibraryNames(const QStringList& names);
-    ~LameLibraryNames();
-    LameLibraryNames(const LameLibraryNames&) = delete;
-    LameLibraryNames& operator=(const LameLibraryNames&) = delete;
-
-private:
-    QStringList mSaved;
-};
-
-// Files this process writes are cut at `bytes` for the life of a scope: a
-// write past the limit fails as on a full disk.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(unsigned long bytes);
-    ~FileSizeLimit();
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
-private:
-    unsigned long mSavedLimit;
-    void (*mSavedHandler)(int);
+    ScopeGuard mRestore; // after mText: the stream is given back before it goes
 };
 
 // The Qt messages logged while it lives, as "W:" / "C:" / "O:" prefixed texts.
@@ -105,10 +94,10 @@ void runWithDeadline(const std::function<void()>& work, int seconds);
 
 // `input` through the algorithm's block loop with the given default block
 // (0 keeps the present one). The writer takes the source's length only: what
-// the flush pushes out behind it is left out unless `withTail`.
+// the flush pushes out behind it is left out unless `withTail`. A run that
+// fails fails the test; runStatus is for runs meant to fail.
 std::vector<double> runThrough(SoundAlgo& algo, const std::vector<double>& input, unsigned int block = 0,
                                unsigned int sampleRate = 44100, bool withTail = false);
-// The status of a run of `input` through the algorithm, for runs meant to fail.
 SoundTools::Status runStatus(SoundAlgo& algo, const std::vector<double>& input, unsigned int sampleRate = 44100);
 inline std::vector<double> runWithTail(SoundAlgo& algo, const std::vector<double>& input,
                                        unsigned int sampleRate = 44100)

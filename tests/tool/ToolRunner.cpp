@@ -1,27 +1,15 @@
 #include "ToolRunner.h"
 
-#include <tulv/tulv.h>
-
-#include <gtest/gtest.h>
-
-#include <QDir>
 #include <QElapsedTimer>
 #include <QThread>
 
-#include <algorithm>
-#include <cmath>
-#include <csignal>
 #include <numeric>
 
 namespace tooltest {
 
-ToolRun tulv(const QStringList& arguments, int deadlineMs)
+ToolRun tulv(const QStringList& arguments, const std::function<bool()>& whenReady, int signal)
 {
-    return tulvInterrupted(arguments, nullptr, 0, deadlineMs);
-}
-
-ToolRun tulvInterrupted(const QStringList& arguments, const std::function<bool()>& whenReady, int signal, int deadlineMs)
-{
+    const int deadlineMs = 120000;
     QProcess process;
     process.start(QStringLiteral(TULV_TOOL_PATH), arguments);
     process.closeWriteChannel();
@@ -38,19 +26,32 @@ ToolRun tulvInterrupted(const QStringList& arguments, const std::function<bool()
         process.kill();
         process.waitForFinished(5000);
     }
-    ToolRun run;
-    run.crashed = !inTime || process.exitStatus() != QProcess::NormalExit;
-    run.exitCode = process.exitStatus() == QProcess::CrashExit && whenReady ? 128 + signal : process.exitCode();
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    return run;
+    const bool crashed = process.exitStatus() != QProcess::NormalExit;
+    return { crashed && whenReady ? 128 + signal : process.exitCode(), crashed || !inTime,
+             QString::fromUtf8(process.readAllStandardOutput()), QString::fromUtf8(process.readAllStandardError()) };
+}
+
+testing::AssertionResult says(const ToolRun& run, int exitCode, const QString& message)
+{
+    if (run.exitCode == exitCode && run.err.contains(message))
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "exit code " << run.exitCode << ", stderr: " << run.err.toStdString();
+}
+
+QStringList words(const QString& line)
+{
+    return line.split(' ', Qt::SkipEmptyParts);
+}
+
+bool sox(const QString& line, const QString& a, const QString& b)
+{
+    return runTool("sox", line.split(' ').replaceInStrings("%1", a).replaceInStrings("%2", b));
 }
 
 QString makeSignal(const QString& path, double seconds, int bits)
 {
-    const bool ok = runTool("sox", { "-n", "-r", "44100", "-b", QString::number(bits), path, "synth", QString::number(seconds),
-                                     "sine", "440", "sine", "997", "channels", "2", "gain", "-8" });
-    return ok ? path : QString();
+    const QString effects = " synth " + QString::number(seconds) + " sine 440 sine 997 channels 2 gain -8";
+    return sox("-n -r 44100 -b %2 %1" + effects, path, QString::number(bits)) ? path : QString();
 }
 
 Samples readSound(const QString& fileName)

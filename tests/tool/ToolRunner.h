@@ -8,10 +8,22 @@
 #include "tests/support/Common.h"
 #include "tests/support/IoFiles.h"
 
-#include <QProcess>
-#include <QString>
-#include <QStringList>
+#include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cmath>
+#include <csignal>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -28,15 +40,22 @@ struct ToolRun {
     QString err;
 };
 
-// Runs `tulv arguments...` with a deadline after which the process is
-// killed and the run counts as crashed.
-ToolRun tulv(const QStringList& arguments, int deadlineMs = 120000);
+// Runs `tulv arguments...`; a run still going after two minutes is killed and
+// counts as crashed. With `whenReady`, that is polled every few milliseconds
+// until it returns true, then `signal` is sent; a run the signal kills has
+// the exit code 128 + signal, as a shell says.
+ToolRun tulv(const QStringList& arguments, const std::function<bool()>& whenReady = nullptr, int signal = 0);
 
-// Starts tulv; `whenReady` is polled every few milliseconds until it returns
-// true (or the deadline passes), then `signal` is sent. Returns the finished
-// run; killed by the signal, its exit code is 128 + signal, as a shell says.
-ToolRun tulvInterrupted(const QStringList& arguments, const std::function<bool()>& whenReady, int signal,
-                        int deadlineMs = 120000);
+// Success when the run ended with `exitCode` and its stderr holds `message`;
+// otherwise a failure that shows what it said.
+testing::AssertionResult says(const ToolRun& run, int exitCode, const QString& message);
+
+// The words of `line`, split at spaces: arguments written as one line.
+QStringList words(const QString& line);
+
+// sox with its arguments written as one line split at spaces; "%1" and "%2"
+// in it stand for `a` and `b`, which may hold spaces.
+bool sox(const QString& line, const QString& a = QString(), const QString& b = QString());
 
 // A 44.1 kHz stereo signal written by sox at `path`, -8 dB, a different tone
 // in each channel so that a swapped or dropped channel shows. Empty when sox
