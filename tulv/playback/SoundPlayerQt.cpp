@@ -2,6 +2,7 @@
 
 #include <QAudioFormat>
 #include <QAudioOutput>
+#include <QCoreApplication>
 #include <QTimer>
 
 #include "tulv/core/SoundDebuggableClass.h"
@@ -22,6 +23,10 @@ SoundPlayerQt::SoundPlayerQt(std::shared_ptr<SoundReader> reader, SoundAlgo* alg
     format.setCodec(QStringLiteral("audio/pcm"));
     format.setByteOrder(QAudioFormat::LittleEndian);
     format.setSampleType(QAudioFormat::SignedInt);
+    // The sound server's client thread, started here, asks Qt for the
+    // application's name, which Qt works out lazily and without a lock: it is
+    // worked out here first, so that the two threads cannot race to do it.
+    QCoreApplication::applicationName();
     mOutput = new QAudioOutput(format);
     mOutput->setNotifyInterval(kNotifyIntervalMs);
     if (mDevice)
