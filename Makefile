@@ -28,8 +28,10 @@ demo: deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS) --target tulv-tool
 	$(BUILD)/apps/tulv/tulv demo $(BUILD)/demo
 
+# The benchmarks are built too (not run): they share the tests' support code,
+# and a change there must not leave them broken until the next `make bench`.
 test: deps $(BUILD)/CMakeCache.txt
-	cmake --build $(BUILD) -j $(JOBS) --target tulv_all_tests
+	cmake --build $(BUILD) -j $(JOBS) --target tulv_all_tests tulv_bench
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 test-asan: deps

@@ -162,7 +162,14 @@ void BM_SplitWav(benchmark::State& state)
             return;
         }
         seconds = reader->getLength();
-        splitsignals::DetectorPtr detector = splitsignals::analyseSide(*reader);
+        // The first pass: the side's regions, classified as the tool does.
+        splitsignals::DetectorPtr detector(new RMSStepDetector(-40.0, 0.2, 1.0, RMSStepDetector::NoOutput, false));
+        if (detector->processAll(*reader, nullptr) != SoundTools::Ok) {
+            state.SkipWithError("cannot analyse the side");
+            SoundBuffer::setDefaultSize(savedBlock);
+            return;
+        }
+        SoundTrackFinder().find(*detector);
         std::unique_ptr<SoundReader> second(SoundReader::getFromFilename(input));
         second->open(input);
         SoundWriterMultiFile writer(detector.get(), SoundTrackFinder::Settings().minTrackSeconds, kRate, 2, 128, SoundTools::Int16);

@@ -220,12 +220,7 @@ int analyzeFile(const AnalyzeSettings& settings, const QString& in)
         chain->pushAlgo(tree);
     }
 
-    // Blocks of 4096 frames: the band tree holds some forty blocks at once,
-    // which at this size stay in the processor's cache (a tenth faster over
-    // a long file than the file jobs' 16384). One thread: the branches are a
-    // few filters each, lighter than what it takes a second thread to join
-    // in every block.
-    SoundBuffer::setDefaultSize(4096);
+    SoundBuffer::setDefaultSize(kBandTreeBlockFrames);
     omp_set_num_threads(1);
     reader->rewind();
     const QString before = SoundDebuggableClass::getError();

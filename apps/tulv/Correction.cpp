@@ -46,10 +46,7 @@ bool parseBands(const QString& text, std::vector<double>& bands, QString& error)
 PassResult measureBands(SoundReader& reader, const std::vector<double>& bands, SoundStatFile& stats, bool quiet,
                         SoundAlgo* before)
 {
-    // Long blocks: the band branches meet once per block. One thread: each
-    // branch is a few filters, lighter than a second thread joining in
-    // every block.
-    SoundBuffer::setDefaultSize(SoundWriter::kFileJobBlockSize);
+    SoundBuffer::setDefaultSize(kBandTreeBlockFrames);
     const int threads = omp_get_max_threads();
     omp_set_num_threads(1);
     PassResult result = PassResult::Done;

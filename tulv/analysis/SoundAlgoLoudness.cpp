@@ -51,6 +51,19 @@ void addFrames(ebur128_state* state, unsigned int channels, const Frame* frames,
     }
 }
 
+// The higher channel's figure of `peak` (ebur128_sample_peak,
+// ebur128_prev_true_peak), 0 where the meter has none.
+double higherChannel(ebur128_state* state, unsigned int channels, int (*peak)(ebur128_state*, unsigned int, double*))
+{
+    double highest = 0.0;
+    for (unsigned int c = 0; c < channels; ++c) {
+        double value = 0.0;
+        if (peak(state, c, &value) == EBUR128_SUCCESS)
+            highest = std::max(highest, value);
+    }
+    return highest;
+}
+
 // What bounds the oversampled values of libebur128's true-peak meter: each is
 // a weighted sum of the last `memory` samples of its channel, at most
 // dcGain·|mid| + sumAbs·(hi − lo)/2 over samples within [lo, hi] (mid their
@@ -227,11 +240,7 @@ private:
             addFrames(mState, mChannels, context, mBack, mMono);
         }
         addFrames(mState, mChannels, in + from, to - from, mMono);
-        for (unsigned int c = 0; c < mChannels; ++c) {
-            double value = 0.0;
-            if (ebur128_prev_true_peak(mState, c, &value) == EBUR128_SUCCESS)
-                mPeak = std::max(mPeak, value);
-        }
+        mPeak = std::max(mPeak, higherChannel(mState, mChannels, ebur128_prev_true_peak));
         mLive = true;
     }
 
@@ -267,11 +276,6 @@ void SoundAlgoLoudness::freeState()
         ebur128_destroy(&state);
     mState = nullptr;
     mPeak.reset();
-}
-
-void SoundAlgoLoudness::feed(const Frame* frames, size_t count)
-{
-    addFrames(meter(mState), mChannels, frames, count, mMono);
 }
 
 SoundTools::Status SoundAlgoLoudness::initProcess(const LoopContext& context, SoundAlgo* previous, SoundAlgo* next)
@@ -325,15 +329,9 @@ SoundTools::Status SoundAlgoLoudness::process()
         return SoundTools::Ok;
     const size_t frames = static_cast<size_t>(to - from);
     mCount += frames;
-    feed(in + from, frames);
+    addFrames(meter(mState), mChannels, in + from, frames, mMono);
     // The sample peak so far is a peak the true peak reaches.
-    double floor = 0.0;
-    for (unsigned int c = 0; c < mChannels; ++c) {
-        double value = 0.0;
-        if (ebur128_sample_peak(meter(mState), c, &value) == EBUR128_SUCCESS)
-            floor = std::max(floor, value);
-    }
-    mPeak->add(in + from, frames, floor);
+    mPeak->add(in + from, frames, higherChannel(meter(mState), mChannels, ebur128_sample_peak));
     return SoundTools::Ok;
 }
 
@@ -345,10 +343,7 @@ void SoundAlgoLoudness::endProcess(int status, unsigned int frameNBProcessed)
             mIntegrated = value;
         if (ebur128_loudness_range(state, &value) == EBUR128_SUCCESS && std::isfinite(value))
             mRange = value;
-        double samplePeak = 0.0;
-        for (unsigned int c = 0; c < mChannels; ++c)
-            if (ebur128_sample_peak(state, c, &value) == EBUR128_SUCCESS)
-                samplePeak = std::max(samplePeak, value);
+        const double samplePeak = higherChannel(state, mChannels, ebur128_sample_peak);
         // As the meter gives it: the oversampled peak, or the sample peak where higher.
         mTruePeak = toDb(std::max(mPeak ? mPeak->peak() : 0.0, samplePeak));
         mSamplePeak = toDb(samplePeak);

@@ -61,9 +61,6 @@ protected:
 private:
     class PeakMeter;
     void freeState();
-    // Hands `count` frames to the loudness meter, the left side alone for a
-    // mono measurement.
-    void feed(const SoundTools::StereoFrame<double>* frames, size_t count);
 
     unsigned int mChannels;
     // The libebur128 meter of the run (its type is an anonymous struct

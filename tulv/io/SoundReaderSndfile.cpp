@@ -171,7 +171,6 @@ qint64 chainedOggStream(const QString& fileName, int& rate, int& channels, long 
     }
 }
 
-
 // `frames` of `channels` interleaved integers to stereo doubles, full scale
 // `scale` (2^15 for short, 2^31 for int, as libsndfile's own conversion to
 // double): a mono file feeds both sides, a wider one gives its first two.
